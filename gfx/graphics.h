@@ -1,0 +1,42 @@
+// The program's runtime screen operations: thin functions over the one Screen
+// and the one Window the program uses. Tests may install their own Screen.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "gfx/draw_line.h"
+#include "gfx/screen.h"
+#include "gfx/window.h"
+
+Screen& the_screen();
+void use_screen(Screen* screen);  // nullptr restores the program's own
+
+// How open_graphics_window makes its window (the program picks SDL or headless).
+void set_window_factory(std::function<std::unique_ptr<Window>()> factory);
+void set_window_title(std::string title);
+Window* the_window();  // null until opened
+
+// Opens the window; on failure returns false, sets the status to 1 and keeps
+// the cause for window_open_error().
+bool open_graphics_window();
+const std::string& window_open_error();
+void close_graphics_window();
+
+void set_text_colours(int32_t foreground, int32_t background);
+void clear_window();
+void move_cursor(int32_t row, int32_t column);
+CellPosition cursor_position();
+GridSize text_grid_size();
+void write_text(std::string_view text, bool line_end);
+void finish_pending_line_end();
+void move_mouse(int32_t x, int32_t y, int32_t visible);
+std::string poll_key();
+bool key_waiting();
+void pause_ms(int64_t delay_ms);
+double seconds_clock();
+void sound_tone();
+void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style);
+int32_t save_snapshot(std::string_view file_name);

@@ -1,0 +1,153 @@
+// The 800x600 palette screen: frame buffer with row change marks, palette,
+// text cells with cursor and colours, key queue, and the lock shared with the
+// display thread. A test creates its own Screen; the program uses one (graphics.h).
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "core/error_status.h"
+
+class Clock;
+
+constexpr int32_t screen_width = 800;
+constexpr int32_t screen_height = 600;
+constexpr int32_t cell_width = 8;
+constexpr int32_t cell_height = 16;
+constexpr int32_t text_columns = 100;
+constexpr int32_t text_rows = 37;
+
+struct PaletteEntry {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    bool operator==(const PaletteEntry&) const = default;
+};
+using Palette = std::array<PaletteEntry, 256>;
+
+// The standard VGA 256-colour palette, 6-bit levels widened as floor(v * 255 / 63).
+Palette default_palette();
+
+struct CellPosition {
+    int32_t row = 1;
+    int32_t column = 1;
+    bool operator==(const CellPosition&) const = default;
+};
+
+struct GridSize {
+    int32_t columns = text_columns;
+    int32_t rows = text_rows;
+};
+
+// Key codes: 1-255 a code page 437 character; low byte 255 an extended key
+// with its BIOS extended code in bits 8-15.
+constexpr uint32_t extended_key(uint8_t code) { return 255u + 256u * code; }
+constexpr uint32_t key_escape = 27;
+constexpr uint32_t key_enter = 13;
+constexpr uint32_t key_backspace = 8;
+constexpr uint32_t key_tab = 9;
+constexpr uint32_t key_up = extended_key(72);
+constexpr uint32_t key_down = extended_key(80);
+constexpr uint32_t key_left = extended_key(75);
+constexpr uint32_t key_right = extended_key(77);
+constexpr uint32_t key_insert = extended_key(82);
+constexpr uint32_t key_delete = extended_key(83);
+constexpr uint32_t key_home = extended_key(71);
+constexpr uint32_t key_end = extended_key(79);
+constexpr uint32_t key_page_up = extended_key(73);
+constexpr uint32_t key_page_down = extended_key(81);
+constexpr uint32_t key_close_window = extended_key(107);
+
+// A re-entrant lock that the display thread can ask priority on, so that a
+// program thread relocking in a tight loop cannot starve the display.
+class ScreenLock {
+public:
+    void lock();
+    void unlock();
+    // Display thread: announces that it wants the lock; the program thread
+    // yields on its next outermost lock until the display has had its turn.
+    void lock_with_priority();
+
+private:
+    std::recursive_mutex mutex_;
+    std::atomic<int> priority_waiters_{0};
+};
+
+class Screen {
+public:
+    // The state of a freshly opened window: all pixels 0, default palette,
+    // foreground 15 on background 0, cursor at row 1 column 1, empty key queue.
+    explicit Screen(ErrorStatus& status);
+
+    // Text output (each takes the lock for its whole duration).
+    void set_text_colours(int32_t foreground, int32_t background);
+    void clear_window();
+    void move_cursor(int32_t row, int32_t column);
+    CellPosition cursor_position();
+    GridSize text_grid_size() const { return {}; }
+    void write_text(std::string_view text, bool line_end);
+    void finish_pending_line_end();
+    bool line_end_pending();
+    uint8_t foreground();
+    uint8_t background();
+
+    // Keyboard. queue_key is called by the window (display thread) and tests.
+    void queue_key(uint32_t key_code);
+    std::string poll_key();
+    bool key_waiting();
+    // Reads and clears the key-arrival mark (pause_ms).
+    bool take_key_arrival_mark();
+
+    // Pixels. The caller of frame_for_drawing holds the lock and marks the rows it drew.
+    uint8_t pixel(int32_t x, int32_t y) const;
+    const uint8_t* frame() const { return frame_.data(); }
+    uint8_t* frame_for_drawing() { return frame_.data(); }
+    void mark_rows_changed(int32_t first_y, int32_t last_y);
+    bool row_changed(int32_t y) const;
+    // Display thread: the span of changed rows, clearing every mark; false if none.
+    bool take_changed_rows(int32_t& first_y, int32_t& last_y);
+    const Palette& palette() const { return palette_; }
+    bool take_palette_changed();
+
+    ScreenLock& lock() { return lock_; }
+
+    // The 1000 Hz, 250 ms tone of the bell character and the line editor.
+    void set_tone_player(std::function<void()> play_tone);
+    void sound_tone();
+
+    ErrorStatus& status() { return status_; }
+
+private:
+    // (implementation detail members are the gfx implementer's)
+    void draw_glyph(uint8_t code);
+    void draw_edit_mark();
+    void scroll_up(int32_t rows);
+    void write_piece(std::string_view text);
+
+    ErrorStatus& status_;
+    ScreenLock lock_;
+    std::vector<uint8_t> frame_;  // screen_width * screen_height palette indices
+    std::array<bool, screen_height> changed_{};
+    Palette palette_;
+    bool palette_changed_ = true;
+    int32_t cursor_row_ = 1;
+    int32_t cursor_column_ = 1;
+    uint8_t foreground_ = 15;
+    uint8_t background_ = 0;
+    bool pending_line_end_ = false;
+    std::array<uint32_t, 16> keys_{};
+    uint32_t key_write_ = 0;
+    uint32_t key_read_ = 0;
+    bool key_arrived_ = false;
+    std::function<void()> play_tone_;
+};
+
+// Waits delay_ms on the clock; from 100 ms on, a key arriving (or already
+// marked) ends the wait at the next 50 ms step. The lock is held only to look.
+void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms);

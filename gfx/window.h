@@ -1,0 +1,29 @@
+// The window that shows a Screen: one interface, one file per backend
+// (window_sdl.cpp for a real window, window_headless.cpp for tests and runs
+// without a display).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class Screen;
+
+class Window {
+public:
+    virtual ~Window() = default;
+    // Opens the 800x600 window titled `title` and starts showing `screen`
+    // (for a real window: the display thread, every 10 ms). On failure returns
+    // false and puts the cause into `error`.
+    virtual bool open(Screen& screen, const std::string& title, std::string& error) = 0;
+    // Stops the display and destroys the window; safe to call twice.
+    virtual void close() = 0;
+    // Places the pointer on window pixel (x, y) when x >= 0; visible 1 shows it,
+    // 0 hides it over the client area, negative keeps the setting.
+    virtual void move_mouse(int32_t x, int32_t y, int32_t visible) = 0;
+    // 1000 Hz for 250 ms; silently nothing where there is no audio device.
+    virtual void play_tone() = 0;
+};
+
+std::unique_ptr<Window> make_headless_window();
+// Defined only in window_sdl.cpp (library gfx_sdl).
+std::unique_ptr<Window> make_sdl_window();

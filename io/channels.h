@@ -1,0 +1,101 @@
+// Numbered channels 1 to 255 over devices (disk files, serial ports), with the
+// error status each operation leaves, the 4-byte push-back store and the
+// location rule. A test creates its own ChannelTable; the program uses one.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "core/error_status.h"
+
+enum : int32_t { mode_binary = 0, mode_random = 1, mode_input = 2, mode_output = 3, mode_append = 4 };
+enum : uint32_t { access_default = 0, access_read = 1, access_write = 2, access_read_write = 3 };
+enum : uint32_t { lock_none = 0, lock_read = 1, lock_write = 2, lock_read_write = 3 };
+
+constexpr int32_t first_channel = 1;
+constexpr int32_t last_channel = 255;
+constexpr uint32_t push_back_capacity = 4;
+
+// What a device behind a channel does. Status results use the codes of error_status.h.
+class ChannelDevice {
+public:
+    virtual ~ChannelDevice() = default;
+    virtual bool at_end() = 0;
+    virtual int32_t close() = 0;
+    virtual bool can_seek() const { return false; }
+    virtual int32_t seek(int64_t /*position*/) { return status_not_allowed; }
+    virtual bool can_tell() const { return true; }
+    virtual int64_t tell() = 0;  // -1 when it cannot be had
+    virtual int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) = 0;
+    virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
+    // Hands buffered bytes to the operating system.
+    virtual int32_t flush() { return status_ok; }
+};
+
+struct Channel {
+    int32_t mode = 0;
+    int32_t record_length = 0;
+    int32_t encoding = 0;
+    int64_t size = 0;
+    uint32_t access = 0;
+    uint32_t lock = 0;
+    std::array<uint8_t, push_back_capacity> push_back{};
+    uint32_t push_back_count = 0;
+    std::unique_ptr<ChannelDevice> device;  // null: closed
+};
+
+class ChannelTable {
+public:
+    explicit ChannelTable(ErrorStatus& status);
+    ~ChannelTable();
+    ChannelTable(const ChannelTable&) = delete;
+    ChannelTable& operator=(const ChannelTable&) = delete;
+
+    void open_file(int32_t channel, std::string_view name, int32_t mode, uint32_t access, uint32_t lock,
+                   int32_t record_length);
+    void open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access, uint32_t lock,
+                   int32_t record_length);
+    // Opens a channel on a device made elsewhere (a test's fake module).
+    void open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode, uint32_t access);
+
+    void put_data(int32_t channel, std::string_view bytes);
+    // The text (skipped when empty), then "\r\n", as two put-data calls.
+    void print_line(int32_t channel, std::string_view text);
+    size_t get_data(int32_t channel, uint8_t* buffer, size_t count);
+    void push_back(int32_t channel, const uint8_t* bytes, size_t count);
+    int64_t location(int32_t channel);
+    void close(int32_t channel);
+    // Closes every open channel if an open was tried since the last close-all.
+    void close_all();
+    // Hands a disk file's buffered bytes to the operating system.
+    void flush(int32_t channel);
+
+    bool is_open(int32_t channel) const;
+    // Null for a number outside 1 to 255.
+    const Channel* channel(int32_t channel) const;
+
+private:
+    Channel* entry(int32_t channel);
+    bool begin_open(int32_t channel, int32_t mode, uint32_t access, uint32_t lock, int32_t record_length);
+
+    ErrorStatus& status_;
+    std::array<Channel, last_channel + 1> channels_;
+    bool open_attempted_ = false;
+};
+
+ChannelTable& the_channels();
+void use_channels(ChannelTable* channels);  // nullptr restores the program's own
+
+// Runtime operations over the program's channel table.
+void open_channel_file(int32_t channel, std::string_view name, int32_t mode, uint32_t access, uint32_t lock,
+                       int32_t record_length);
+void open_channel_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access, uint32_t lock,
+                       int32_t record_length);
+void put_data(int32_t channel, std::string_view bytes);
+void print_line(int32_t channel, std::string_view text);
+int64_t channel_location(int32_t channel);
+void close_channel(int32_t channel);
+void close_all_channels();
+void flush_channel(int32_t channel);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/error_status.h"
 
@@ -43,9 +44,14 @@ private:
 };
 
 // An open channel as a source: one get-data call per byte, push-back for unget.
+// With the status the table reports through, a read that reports a failure
+// also counts as the end of the source.
 class ChannelSource final : public CharSource {
 public:
-    ChannelSource(ChannelTable& channels, int32_t channel) : channels_(&channels), channel_(channel) {}
+    ChannelSource(ChannelTable& channels, int32_t channel, ErrorStatus* status = nullptr)
+        : channels_(&channels), channel_(channel), status_(status)
+    {
+    }
     int32_t get_char() override;
     void unget_char(int32_t c) override;
     int32_t channel() const { return channel_; }
@@ -53,6 +59,7 @@ public:
 private:
     ChannelTable* channels_;
     int32_t channel_;
+    ErrorStatus* status_;
 };
 
 struct Token {
@@ -83,6 +90,17 @@ public:
     int32_t read_int_field();
     double read_double_field();
     std::string read_text_field();
+
+    // The channel being read, or 0 when the source is a line.
+    int32_t source_channel() const { return channel_is_source_ ? channel_source_.channel() : 0; }
+    const LineSource& line_source() const { return line_source_; }
+
+    // What this reader was built on (the program's reader is rebuilt when these change).
+    bool is_built_on(const ErrorStatus& status, const Screen& screen, const ChannelTable& channels,
+                     const Clock& clock) const
+    {
+        return &status == &status_ && &screen == &screen_ && &channels == &channels_ && &clock == &clock_;
+    }
 
 private:
     CharSource& source();

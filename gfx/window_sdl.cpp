@@ -1,1 +1,538 @@
-// placeholder: to be written
+// The real window on Linux: an 800x600 SDL2 window that shows the Screen's
+// palette frame buffer, turns keyboard and close events into queued keys,
+// places the pointer and sounds the tone. Every SDL call runs on the display thread.
+#include "gfx/window_sdl.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/clock.h"
+#include "gfx/screen.h"
+#include "gfx/window.h"
+
+// ---------------------------------------------------------------------------
+// Typed text to code page 437
+
+namespace {
+
+// Unicode code points of code page 437 bytes 128 to 255.
+constexpr std::array<char16_t, 128> cp437_upper_half = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 128
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // 136
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 144
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  // 152
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // 160
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  // 168
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // 176
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  // 184
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // 192
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  // 200
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // 208
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  // 216
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // 224
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  // 232
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // 240
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // 248
+};
+
+// Length of the UTF-8 sequence that starts with `lead`, 0 for a byte that
+// cannot start one.
+int32_t utf8_sequence_length(uint8_t lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// Decodes the sequence at text[pos] of length `length`; nullopt when it is
+// truncated, has a bad continuation byte, is overlong, a surrogate or above U+10FFFF.
+std::optional<char32_t> decode_utf8_sequence(std::string_view text, size_t pos, int32_t length) {
+    if (pos + static_cast<size_t>(length) > text.size()) return std::nullopt;
+    const auto lead = static_cast<uint8_t>(text[pos]);
+    if (length == 1) return lead;
+    char32_t value = lead & (0xFFu >> (length + 1));
+    for (int32_t i = 1; i < length; ++i) {
+        const auto next = static_cast<uint8_t>(text[pos + static_cast<size_t>(i)]);
+        if ((next & 0xC0) != 0x80) return std::nullopt;
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    constexpr std::array<char32_t, 5> smallest = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < smallest[static_cast<size_t>(length)]) return std::nullopt;
+    if (value >= 0xD800 && value <= 0xDFFF) return std::nullopt;
+    if (value > 0x10FFFF) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<uint8_t> cp437_from_code_point(char32_t code_point) {
+    if (code_point >= 0x20 && code_point <= 0x7E) return static_cast<uint8_t>(code_point);
+    if (code_point < 0xA0) return std::nullopt;  // controls, DEL and the C1 range
+    for (size_t i = 0; i < cp437_upper_half.size(); ++i) {
+        if (cp437_upper_half[i] == code_point) return static_cast<uint8_t>(128 + i);
+    }
+    return std::nullopt;
+}
+
+std::vector<uint8_t> cp437_from_utf8(std::string_view text) {
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const int32_t length = utf8_sequence_length(static_cast<uint8_t>(text[pos]));
+        const auto code_point = length > 0 ? decode_utf8_sequence(text, pos, length) : std::nullopt;
+        if (!code_point) {
+            ++pos;  // skip one byte and resynchronise on the next lead byte
+            continue;
+        }
+        if (auto byte = cp437_from_code_point(*code_point)) bytes.push_back(*byte);
+        pos += static_cast<size_t>(length);
+    }
+    return bytes;
+}
+
+std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency_hz, int32_t duration_ms,
+                                       int16_t amplitude) {
+    if (sample_rate_hz <= 0 || frequency_hz <= 0 || duration_ms <= 0) return {};
+    const int64_t count = int64_t{sample_rate_hz} * duration_ms / 1000;
+    std::vector<int16_t> samples(static_cast<size_t>(count));
+    const auto low = static_cast<int16_t>(-amplitude);
+    for (int64_t i = 0; i < count; ++i) {
+        // Which half period sample i falls in, in whole numbers so no drift builds up.
+        const int64_t half_period = i * 2 * frequency_hz / sample_rate_hz;
+        samples[static_cast<size_t>(i)] = (half_period % 2 == 0) ? amplitude : low;
+    }
+    return samples;
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+namespace {
+
+constexpr int32_t display_period_ms = 10;
+constexpr int32_t tone_sample_rate_hz = 48000;
+constexpr int32_t tone_frequency_hz = 1000;
+constexpr int32_t tone_duration_ms = 250;
+constexpr int16_t tone_amplitude = 6000;
+// A program that rings the bell in a loop must not queue minutes of sound.
+constexpr int32_t most_tones_queued = 4;
+
+// Extended key codes of the keys that produce no text, by SDL key code.
+std::optional<uint32_t> key_code_for(SDL_Keycode key) {
+    switch (key) {
+        case SDLK_RETURN:
+        case SDLK_RETURN2:
+        case SDLK_KP_ENTER: return key_enter;
+        case SDLK_BACKSPACE: return key_backspace;
+        case SDLK_TAB: return key_tab;
+        case SDLK_ESCAPE: return key_escape;
+        case SDLK_UP: return key_up;
+        case SDLK_DOWN: return key_down;
+        case SDLK_LEFT: return key_left;
+        case SDLK_RIGHT: return key_right;
+        case SDLK_INSERT: return key_insert;
+        case SDLK_DELETE: return key_delete;
+        case SDLK_HOME: return key_home;
+        case SDLK_END: return key_end;
+        case SDLK_PAGEUP: return key_page_up;
+        case SDLK_PAGEDOWN: return key_page_down;
+        case SDLK_F1: return extended_key(59);
+        case SDLK_F2: return extended_key(60);
+        case SDLK_F3: return extended_key(61);
+        case SDLK_F4: return extended_key(62);
+        case SDLK_F5: return extended_key(63);
+        case SDLK_F6: return extended_key(64);
+        case SDLK_F7: return extended_key(65);
+        case SDLK_F8: return extended_key(66);
+        case SDLK_F9: return extended_key(67);
+        case SDLK_F10: return extended_key(68);
+        case SDLK_F11: return extended_key(133);
+        case SDLK_F12: return extended_key(134);
+        default: return std::nullopt;
+    }
+}
+
+// The cause of a failed video start, in words an operator can act on.
+std::string describe_video_failure(const char* sdl_error) {
+    const char* display = std::getenv("DISPLAY");
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    std::string cause = "cannot open the window: ";
+    if (driver == nullptr && (display == nullptr || *display == '\0')) {
+        cause += "no X display (the DISPLAY environment variable is not set)";
+    } else if (driver == nullptr) {
+        cause += "cannot reach the X display \"";
+        cause += display;
+        cause += "\"";
+    } else {
+        cause += "the video driver \"";
+        cause += driver;
+        cause += "\" (from SDL_VIDEODRIVER) cannot start";
+    }
+    cause += "; SDL: ";
+    cause += sdl_error;
+    return cause;
+}
+
+// Requests the program thread leaves for the display thread.
+struct PointerRequest {
+    bool warp = false;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t visibility = -1;  // negative: leave as it is
+};
+
+enum class AudioState { untried, open, unavailable };
+
+class SdlWindow final : public Window {
+public:
+    ~SdlWindow() override { close(); }
+
+    bool open(Screen& screen, const std::string& title, std::string& error) override;
+    void close() override;
+    void move_mouse(int32_t x, int32_t y, int32_t visible) override;
+    void play_tone() override;
+
+private:
+    // Display thread.
+    void run_display(std::string title);
+    bool create_window(const std::string& title, std::string& error);
+    void destroy_window();
+    void report_open_result(bool opened, const std::string& error);
+    void display_pass();
+    void refresh_surface();
+    void rebuild_colours();
+    void copy_rows(int32_t first_y, int32_t last_y);
+    void handle_events();
+    void handle_window_event(const SDL_WindowEvent& event);
+    void handle_key_down(const SDL_KeyboardEvent& event);
+    void handle_text_input(const char* text);
+    void apply_pointer_request();
+    void play_pending_tones();
+    bool open_audio();
+    void present();
+
+    Screen* screen_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex close_mutex_;
+
+    // Open handshake between open() and the display thread.
+    std::mutex open_mutex_;
+    std::condition_variable open_done_;
+    bool open_reported_ = false;
+    bool open_succeeded_ = false;
+    std::string open_error_;
+
+    // Handed over from the program thread.
+    std::mutex request_mutex_;
+    PointerRequest pointer_request_;
+    std::atomic<int32_t> pending_tones_{0};
+
+    // Owned by the display thread.
+    SDL_Window* window_ = nullptr;
+    SDL_Surface* surface_ = nullptr;
+    std::array<uint32_t, 256> colours_{};  // palette as ARGB8888
+    std::vector<uint32_t> staging_;
+    bool full_redraw_ = true;
+    bool alt_held_ = false;
+    int32_t dirty_first_y_ = screen_height;
+    int32_t dirty_last_y_ = -1;
+    AudioState audio_state_ = AudioState::untried;
+    SDL_AudioDeviceID audio_device_ = 0;
+    std::vector<int16_t> tone_;
+};
+
+// Takes the screen lock ahead of a program thread that relocks in a loop.
+class DisplayLock {
+public:
+    explicit DisplayLock(ScreenLock& lock) : lock_(lock) { lock_.lock_with_priority(); }
+    ~DisplayLock() { lock_.unlock(); }
+    DisplayLock(const DisplayLock&) = delete;
+    DisplayLock& operator=(const DisplayLock&) = delete;
+
+private:
+    ScreenLock& lock_;
+};
+
+bool SdlWindow::open(Screen& screen, const std::string& title, std::string& error) {
+    std::lock_guard close_guard(close_mutex_);
+    if (thread_.joinable() || screen_ != nullptr) {
+        error = "the window is already open";
+        return false;
+    }
+    screen_ = &screen;
+    stop_ = false;
+    thread_ = std::thread([this, title] { run_display(title); });
+
+    std::unique_lock lock(open_mutex_);
+    open_done_.wait(lock, [this] { return open_reported_; });
+    if (open_succeeded_) return true;
+    error = open_error_;
+    lock.unlock();
+    thread_.join();  // the thread has cleaned up and ends by itself
+    screen_ = nullptr;
+    return false;
+}
+
+void SdlWindow::close() {
+    std::lock_guard close_guard(close_mutex_);
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    thread_.join();
+    screen_ = nullptr;
+}
+
+void SdlWindow::move_mouse(int32_t x, int32_t y, int32_t visible) {
+    std::lock_guard lock(request_mutex_);
+    if (x >= 0) {
+        pointer_request_.warp = true;
+        pointer_request_.x = std::min(x, screen_width - 1);
+        pointer_request_.y = std::clamp(y, 0, screen_height - 1);
+    }
+    if (visible >= 0) pointer_request_.visibility = visible == 0 ? 0 : 1;
+}
+
+void SdlWindow::play_tone() {
+    // The display thread sounds it; the caller goes on at once.
+    if (pending_tones_.load() < most_tones_queued) ++pending_tones_;
+}
+
+void SdlWindow::run_display(std::string title) {
+    std::string error;
+    const bool opened = create_window(title, error);
+    if (!opened) destroy_window();
+    report_open_result(opened, error);
+    if (!opened) return;
+
+    SystemClock display_clock;
+    while (!stop_.load()) {
+        display_pass();
+        display_clock.sleep_ms(display_period_ms);
+    }
+    destroy_window();
+}
+
+void SdlWindow::report_open_result(bool opened, const std::string& error) {
+    std::lock_guard lock(open_mutex_);
+    open_reported_ = true;
+    open_succeeded_ = opened;
+    open_error_ = error;
+    open_done_.notify_all();
+}
+
+bool SdlWindow::create_window(const std::string& title, std::string& error) {
+    // SDL must not turn SIGINT/SIGTERM into a quit event: the program could
+    // then not be stopped, since closing only ever queues a key here.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Without this, SDL falls back to an invisible offscreen window when no
+    // display can be reached, and the program would run blind.
+    if (std::getenv("SDL_VIDEODRIVER") == nullptr) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        error = describe_video_failure(SDL_GetError());
+        return false;
+    }
+    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen_width,
+                               screen_height, SDL_WINDOW_SHOWN);
+    if (window_ == nullptr) {
+        error = std::string("cannot create the window; SDL: ") + SDL_GetError();
+        return false;
+    }
+    surface_ = SDL_GetWindowSurface(window_);
+    if (surface_ == nullptr) {
+        error = std::string("cannot draw into the window; SDL: ") + SDL_GetError();
+        return false;
+    }
+    staging_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
+    SDL_StartTextInput();
+    SDL_RaiseWindow(window_);
+    full_redraw_ = true;
+    return true;
+}
+
+void SdlWindow::destroy_window() {
+    if (audio_device_ != 0) SDL_CloseAudioDevice(audio_device_);
+    audio_device_ = 0;
+    audio_state_ = AudioState::untried;
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
+    window_ = nullptr;
+    surface_ = nullptr;
+    SDL_Quit();
+}
+
+void SdlWindow::display_pass() {
+    {
+        DisplayLock lock(screen_->lock());
+        if (screen_->take_palette_changed()) {
+            rebuild_colours();
+            full_redraw_ = true;
+        }
+        int32_t first_y = 0;
+        int32_t last_y = 0;
+        const bool changed = screen_->take_changed_rows(first_y, last_y);
+        if (full_redraw_) {
+            copy_rows(0, screen_height - 1);
+        } else if (changed) {
+            copy_rows(first_y, last_y);
+        }
+        handle_events();
+    }
+    apply_pointer_request();
+    play_pending_tones();
+    present();
+}
+
+void SdlWindow::rebuild_colours() {
+    const Palette& palette = screen_->palette();
+    for (size_t i = 0; i < palette.size(); ++i) {
+        const PaletteEntry& entry = palette[i];
+        colours_[i] = 0xFF000000u | (uint32_t{entry.red} << 16) | (uint32_t{entry.green} << 8) | entry.blue;
+    }
+}
+
+void SdlWindow::refresh_surface() {
+    surface_ = SDL_GetWindowSurface(window_);
+    full_redraw_ = true;
+}
+
+// Copies frame rows first_y..last_y through the palette into the window surface.
+void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
+    if (surface_ == nullptr) refresh_surface();
+    if (surface_ == nullptr) return;
+    full_redraw_ = false;
+    first_y = std::clamp(first_y, 0, screen_height - 1);
+    last_y = std::clamp(last_y, first_y, screen_height - 1);
+    // The surface matches the window, which is 800x600; stay inside whatever it is.
+    const int32_t width = std::min(screen_width, surface_->w);
+    last_y = std::min(last_y, surface_->h - 1);
+    if (width <= 0 || last_y < first_y) return;
+
+    const uint8_t* frame = screen_->frame();
+    for (int32_t y = first_y; y <= last_y; ++y) {
+        const size_t row = static_cast<size_t>(y) * screen_width;
+        for (int32_t x = 0; x < width; ++x) staging_[row + x] = colours_[frame[row + x]];
+    }
+    if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
+    auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(first_y) * surface_->pitch;
+    SDL_ConvertPixels(width, last_y - first_y + 1, SDL_PIXELFORMAT_ARGB8888,
+                      &staging_[static_cast<size_t>(first_y) * screen_width], screen_width * 4,
+                      surface_->format->format, target, surface_->pitch);
+    if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
+    dirty_first_y_ = std::min(dirty_first_y_, first_y);
+    dirty_last_y_ = std::max(dirty_last_y_, last_y);
+}
+
+void SdlWindow::handle_events() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) == 1) {
+        switch (event.type) {
+            case SDL_WINDOWEVENT: handle_window_event(event.window); break;
+            case SDL_KEYDOWN:
+                alt_held_ = (event.key.keysym.mod & KMOD_ALT) != 0;
+                handle_key_down(event.key);
+                break;
+            case SDL_KEYUP: alt_held_ = (event.key.keysym.mod & KMOD_ALT) != 0; break;
+            case SDL_TEXTINPUT: handle_text_input(event.text.text); break;
+            default: break;  // quit requests included: closing is a key here
+        }
+    }
+}
+
+void SdlWindow::handle_window_event(const SDL_WindowEvent& event) {
+    switch (event.event) {
+        case SDL_WINDOWEVENT_CLOSE: screen_->queue_key(key_close_window); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_RESIZED:
+            refresh_surface();  // the old surface is gone
+            copy_rows(0, screen_height - 1);
+            break;
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_RESTORED: copy_rows(0, screen_height - 1); break;
+        default: break;
+    }
+}
+
+void SdlWindow::handle_key_down(const SDL_KeyboardEvent& event) {
+    // Auto-repeat events count as presses: one key each.
+    if (auto code = key_code_for(event.keysym.sym)) screen_->queue_key(*code);
+}
+
+void SdlWindow::handle_text_input(const char* text) {
+    if (alt_held_) return;  // Alt combinations are not characters
+    for (uint8_t byte : cp437_from_utf8(text)) screen_->queue_key(byte);
+}
+
+void SdlWindow::apply_pointer_request() {
+    PointerRequest request;
+    {
+        std::lock_guard lock(request_mutex_);
+        request = pointer_request_;
+        pointer_request_ = PointerRequest{};
+    }
+    if (request.warp) SDL_WarpMouseInWindow(window_, request.x, request.y);
+    // A hidden SDL cursor is hidden over this window only; elsewhere the
+    // desktop's own pointer shows.
+    if (request.visibility >= 0) SDL_ShowCursor(request.visibility == 0 ? SDL_DISABLE : SDL_ENABLE);
+}
+
+bool SdlWindow::open_audio() {
+    if (audio_state_ == AudioState::untried) {
+        audio_state_ = AudioState::unavailable;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        SDL_AudioSpec wanted{};
+        wanted.freq = tone_sample_rate_hz;
+        wanted.format = AUDIO_S16SYS;
+        wanted.channels = 1;
+        wanted.samples = 1024;
+        wanted.callback = nullptr;  // fed with SDL_QueueAudio
+        SDL_AudioSpec obtained{};
+        // No format changes allowed: SDL converts if the device differs, so
+        // the samples below are always right.
+        audio_device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+        if (audio_device_ == 0) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        tone_ = make_tone_samples(tone_sample_rate_hz, tone_frequency_hz, tone_duration_ms, tone_amplitude);
+        SDL_PauseAudioDevice(audio_device_, 0);
+        audio_state_ = AudioState::open;
+    }
+    return audio_state_ == AudioState::open;
+}
+
+void SdlWindow::play_pending_tones() {
+    int32_t tones = pending_tones_.exchange(0);
+    if (tones == 0 || !open_audio()) return;  // no audio device: silence
+    const auto tone_bytes = static_cast<uint32_t>(tone_.size() * sizeof(int16_t));
+    // Queued tones follow one another, each a whole number of periods, so
+    // back-to-back bells join cleanly instead of mixing.
+    for (; tones > 0; --tones) {
+        if (SDL_GetQueuedAudioSize(audio_device_) >= tone_bytes * most_tones_queued) break;
+        SDL_QueueAudio(audio_device_, tone_.data(), tone_bytes);
+    }
+}
+
+void SdlWindow::present() {
+    if (dirty_last_y_ < dirty_first_y_ || window_ == nullptr) return;
+    SDL_Rect rect{0, dirty_first_y_, screen_width, dirty_last_y_ - dirty_first_y_ + 1};
+    SDL_UpdateWindowSurfaceRects(window_, &rect, 1);
+    dirty_first_y_ = screen_height;
+    dirty_last_y_ = -1;
+}
+
+}  // namespace
+
+std::unique_ptr<Window> make_sdl_window() { return std::make_unique<SdlWindow>(); }

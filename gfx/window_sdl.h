@@ -1,0 +1,20 @@
+// The parts of the SDL window that need no SDL and are worth testing alone:
+// typed text to code page 437 keys, and the samples of the tone.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// The code page 437 byte that shows `code_point`, if there is one. Control
+// characters have none: those keys arrive as key presses, not as text.
+std::optional<uint8_t> cp437_from_code_point(char32_t code_point);
+
+// Decodes UTF-8 text and converts every character to code page 437; characters
+// without a code page 437 byte and malformed bytes are dropped.
+std::vector<uint8_t> cp437_from_utf8(std::string_view text);
+
+// A square wave of `frequency_hz` lasting `duration_ms`, mono signed 16-bit,
+// starting on the positive half; it ends on a whole period when the rate allows.
+std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency_hz,
+                                       int32_t duration_ms, int16_t amplitude);

@@ -3,7 +3,7 @@
 // display thread. A test creates its own Screen; the program uses one (graphics.h).
 #pragma once
 #include <array>
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -73,10 +73,17 @@ public:
     // Display thread: announces that it wants the lock; the program thread
     // yields on its next outermost lock until the display has had its turn.
     void lock_with_priority();
+    // How many threads wait in lock_with_priority right now.
+    int priority_waiters();
 
 private:
-    std::recursive_mutex mutex_;
-    std::atomic<int> priority_waiters_{0};
+    void acquire(std::unique_lock<std::mutex>& guard, bool with_priority);
+
+    std::mutex state_mutex_;
+    std::condition_variable released_;
+    std::thread::id owner_;
+    int depth_ = 0;
+    int priority_waiters_ = 0;
 };
 
 class Screen {
@@ -84,6 +91,8 @@ public:
     // The state of a freshly opened window: all pixels 0, default palette,
     // foreground 15 on background 0, cursor at row 1 column 1, empty key queue.
     explicit Screen(ErrorStatus& status);
+    // Puts everything back to that opened state (window opening does this).
+    void reset_to_opened_state();
 
     // Text output (each takes the lock for its whole duration).
     void set_text_colours(int32_t foreground, int32_t background);
@@ -124,11 +133,16 @@ public:
     ErrorStatus& status() { return status_; }
 
 private:
-    // (implementation detail members are the gfx implementer's)
     void draw_glyph(uint8_t code);
     void draw_edit_mark();
     void scroll_up(int32_t rows);
     void write_piece(std::string_view text);
+    size_t write_once(std::string_view text);
+    void write_printable(uint8_t code);
+    void write_tab();
+    void advance_column();
+    void scroll_cursor_row_onto_grid();
+    void fill_rows(int32_t first_y, int32_t last_y, uint8_t colour);
 
     ErrorStatus& status_;
     ScreenLock lock_;

@@ -1,1 +1,83 @@
-// placeholder: to be written
+// The data file: the first free number, the header row, one row per sample
+// and the note rows. Each row is handed to the operating system as soon as it
+// is complete, so a killed program loses nothing already sampled.
+#include "app/data_file.h"
+
+#include <array>
+#include <sys/stat.h>
+
+#include "app/run_settings.h"
+#include "core/error_status.h"
+#include "io/channels.h"
+#include "text/value_format.h"
+
+const std::string_view checksum_note = "Serial Error in Above Data Line";
+const std::string_view no_reply_note =
+    "Program is ending early because no data was received from datalogger. ";
+const std::string_view short_reply_note = "Program is ending early because of an incomplete data string. ";
+
+namespace {
+
+constexpr std::array<std::string_view, 14> column_headings{
+    "Time", "Seconds", "Marker", "Switch", "AD1", "AD2", "AD3",
+    "Checksum", "V1", "V2", "V3", "T1", "T2", "T3",
+};
+
+}  // namespace
+
+bool file_name_taken(const std::string& name)
+{
+    struct stat info {};
+    return lstat(name.c_str(), &info) == 0;
+}
+
+int32_t choose_data_file()
+{
+    int32_t file_number = 1;
+    while (file_number <= last_file_number) {
+        const std::string name = data_file_name(file_number);
+        open_channel_file(data_channel, name, mode_input, access_default, lock_none, 0);
+        if (error_code() == status_ok)
+            close_channel(data_channel);
+        // A file that exists but cannot be read is still somebody's data: never
+        // open it for writing. Only a name with no file at all is created.
+        if (error_code() >= 1 && !file_name_taken(name)) {
+            open_channel_file(data_channel, name, mode_binary, access_default, lock_none, 0);
+            return file_number;
+        }
+        ++file_number;
+    }
+    return file_number;
+}
+
+bool data_file_is_open() { return the_channels().is_open(data_channel); }
+
+void write_header_row()
+{
+    for (size_t i = 0; i < column_headings.size(); ++i)
+        write_text_field(data_channel, column_headings[i], i + 1 == column_headings.size());
+    flush_channel(data_channel);
+}
+
+void write_data_row(double elapsed_s, const ReadingRecord& record, const ConvertedReadings& converted)
+{
+    write_text_field(data_channel, time_of_day_text(), false);
+    write_double_field(data_channel, elapsed_s, false);
+    write_text_field(data_channel, record.marker, false);
+    write_int_field(data_channel, record.switch_state, false);
+    write_int_field(data_channel, record.ad1, false);
+    write_int_field(data_channel, record.ad2, false);
+    write_int_field(data_channel, record.ad3, false);
+    write_int_field(data_channel, record.checksum, false);
+    for (float volts : converted.volts)
+        write_single_field(data_channel, volts, false);
+    for (size_t i = 0; i < converted.temperatures_f.size(); ++i)
+        write_single_field(data_channel, converted.temperatures_f[i], i + 1 == converted.temperatures_f.size());
+    flush_channel(data_channel);
+}
+
+void write_note_row(std::string_view note)
+{
+    write_text_field(data_channel, note, true);
+    flush_channel(data_channel);
+}

@@ -1,1 +1,70 @@
-// placeholder: to be written
+// The entry procedure of the logger: start-up dialogue, port check and link
+// test, run settings, chart, data file, sampling loop, and the closing stage
+// every ending goes through.
+#include "app/logger.h"
+
+#include <cstdio>
+
+#include "app/chart.h"
+#include "app/data_file.h"
+#include "app/dialogue.h"
+#include "app/link.h"
+#include "app/run_settings.h"
+#include "app/sampling.h"
+#include "gfx/graphics.h"
+#include "io/channels.h"
+
+namespace {
+
+constexpr int32_t header_line_wait_ms = 2000;
+
+void warn_no_data_file(int32_t file_number)
+{
+    show_no_data_file_warning();
+    if (file_number > last_file_number)
+        std::fprintf(stderr, "logger: DATA001.CSV to DATA100.CSV all exist; this run's samples are not stored\n");
+    else
+        std::fprintf(stderr, "logger: cannot create %s in the current folder; this run's samples are not stored\n",
+                     data_file_name(file_number).c_str());
+}
+
+}  // namespace
+
+void run_closing_stage(int32_t file_number)
+{
+    save_snapshot(picture_name(file_number));
+    close_channel(data_channel);
+    close_channel(serial_channel);
+}
+
+int run_logger()
+{
+    if (!open_graphics_window()) {
+        std::fprintf(stderr, "logger: cannot open the 800x600 window: %s\n", window_open_error().c_str());
+        return 1;
+    }
+    RunSettings settings;
+    int32_t file_number = 0;
+
+    show_start_up_screen();
+    settings.port_number = ask_port_number();
+    if (!check_port_and_link(settings.port_number)) {
+        run_closing_stage(file_number);
+        return 0;
+    }
+    settings.run_length_min = ask_run_length();
+    settings.unit_label = unit_label_for(settings.run_length_min);
+    settings.mode_letter = ask_mode_letter();
+    announce_start();
+
+    draw_chart(settings);
+    file_number = choose_data_file();
+    show_header_line(file_number);
+    if (!data_file_is_open())
+        warn_no_data_file(file_number);
+    pause_ms(header_line_wait_ms);
+    write_header_row();
+    run_sampling_loop(settings);
+    run_closing_stage(file_number);
+    return 0;
+}

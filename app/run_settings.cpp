@@ -1,1 +1,49 @@
-// placeholder: to be written
+// Allowed answers, open strings and file names of a logger run.
+#include "app/run_settings.h"
+
+#include "text/value_format.h"
+
+bool is_allowed_port_number(int32_t port_number)
+{
+    return port_number >= first_port_number && port_number <= last_port_number;
+}
+
+bool is_allowed_run_length(double run_length_min)
+{
+    return run_length_min == 1.0 || run_length_min == 60.0 || run_length_min == 1440.0;
+}
+
+bool is_allowed_mode_letter(const std::string& mode_letter)
+{
+    return mode_letter == "V" || mode_letter == "T";
+}
+
+std::string unit_label_for(double run_length_min)
+{
+    if (run_length_min == 1440.0)
+        return "Hours";
+    if (run_length_min == 60.0)
+        return "Minutes";
+    return "Seconds";
+}
+
+std::string open_string_for_port(int32_t port_number)
+{
+    return join_text(join_text("COM", int_to_text(port_number)), ":38400,n,8,1,cs0,cd0,ds0,rs");
+}
+
+std::string three_digit_number(int32_t file_number)
+{
+    const std::string digits = int_to_text(file_number);
+    return join_text(repeat_char(3 - text_length(digits), "0"), digits);
+}
+
+std::string data_file_name(int32_t file_number)
+{
+    return join_text(join_text("DATA", three_digit_number(file_number)), ".CSV");
+}
+
+std::string picture_name(int32_t file_number)
+{
+    return join_text(join_text("BMP", three_digit_number(file_number)), ".BMP");
+}

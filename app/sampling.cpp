@@ -1,1 +1,194 @@
-// placeholder: to be written
+// The sampling loop of a run: exchange, tests, conversion, readouts, data row,
+// drawing, then the sample clock that polls the keyboard until the next column
+// is due. Thresholds count from the start time, so a late column delays only itself.
+#include "app/sampling.h"
+
+#include <array>
+#include <string_view>
+
+#include "app/chart.h"
+#include "app/conversion.h"
+#include "app/data_file.h"
+#include "app/dialogue.h"
+#include "app/link.h"
+#include "gfx/graphics.h"
+#include "text/value_format.h"
+
+namespace {
+
+constexpr int32_t ending_wait_ms = 5000;
+constexpr int32_t last_column_wait_ms = 1000;
+constexpr int32_t starting_previous_row = 512;
+
+struct Readout {
+    int32_t column;
+    int32_t colour;
+    std::string_view volts_template;
+    std::string_view degrees_template;
+};
+
+constexpr std::array<Readout, 3> readouts{{
+    {22, colour_red, "V1= #.###", "T1= ###.#"},
+    {42, colour_blue, "V2= #.###", "T2= ###.#"},
+    {62, colour_green, "V3= #.###", "T3= ###.#"},
+}};
+
+constexpr std::array<int32_t, 3> trace_colours{colour_red, colour_blue, colour_green};
+
+struct LoopState {
+    int32_t x = first_column_x;
+    std::array<int32_t, 3> previous_rows{starting_previous_row, starting_previous_row, starting_previous_row};
+    double start_s = 0.0;
+};
+
+void write_picture_at(int32_t row, int32_t column, int32_t colour, std::string_view picture_template, float value)
+{
+    move_cursor(row, column);
+    set_text_colours(colour, colour_white);
+    begin_picture(picture_template);
+    picture_single(value, true, true);
+    end_picture();
+}
+
+void draw_segment(float x1, float y1, float x2, float y2, int32_t colour)
+{
+    draw_line(x1, y1, x2, y2, colour, LineKind::line, style_solid);
+}
+
+void mark_checksum_failure(int32_t x)
+{
+    write_at(27, 10, colour_red, "Checksum Data Error in Yellow");
+    draw_segment(static_cast<float>(x), static_cast<float>(chart_top_y), static_cast<float>(x),
+                 static_cast<float>(chart_bottom_y), colour_yellow);
+}
+
+void show_readouts(const RunSettings& settings, const ConvertedReadings& converted)
+{
+    const bool degrees = settings.mode_letter == "T";
+    for (size_t i = 0; i < readouts.size(); ++i) {
+        const Readout& readout = readouts[i];
+        // The blank run keeps whatever foreground is set: the background is white either way.
+        move_cursor(2, readout.column);
+        write_text("          ", true);
+        write_picture_at(2, readout.column, readout.colour,
+                         degrees ? readout.degrees_template : readout.volts_template,
+                         degrees ? converted.temperatures_f[i] : converted.volts[i]);
+    }
+}
+
+void draw_traces(LoopState& state, const ConvertedReadings& converted)
+{
+    const auto x = static_cast<float>(state.x);
+    if (state.x != first_column_x)
+        for (size_t i = 0; i < trace_colours.size(); ++i)
+            draw_segment(x, static_cast<float>(converted.rows[i]), x - 1.0f,
+                         static_cast<float>(state.previous_rows[i]), trace_colours[i]);
+    state.previous_rows = converted.rows;
+}
+
+void draw_switch_tick(int32_t x, int32_t switch_state)
+{
+    draw_line(static_cast<float>(chart_left_x), static_cast<float>(switch_strip_top_y),
+              static_cast<float>(chart_right_x), static_cast<float>(switch_strip_bottom_y), colour_light_grey,
+              LineKind::box_outline, style_solid);
+    const auto column = static_cast<float>(x);
+    if (switch_state == 0)
+        draw_segment(column, 590.0f, column, 585.0f, colour_red);
+    else if (switch_state == 1)
+        draw_segment(column, 584.0f, column, 580.0f, colour_green);
+}
+
+void show_elapsed_time(const RunSettings& settings, double elapsed_s)
+{
+    write_picture_at(3, 30, colour_black, "Elapsed Time: #####.###",
+                     elapsed_in_unit(elapsed_s, settings.run_length_min));
+    write_at(3, 60, colour_black, settings.unit_label);
+}
+
+RunEnding end_without_reply(std::string_view first_line, std::string_view second_line, int32_t first_row,
+                            std::string_view note, RunEnding ending)
+{
+    write_at(first_row, 30, colour_red, first_line);
+    write_at(first_row + 1, 30, colour_red, second_line);
+    write_note_row(note);
+    pause_ms(ending_wait_ms);
+    return ending;
+}
+
+enum class ClockResult { next_column, escape };
+
+// Polls the keyboard and the clock, rewriting the elapsed time, until ESC or
+// until the column's threshold has passed.
+ClockResult run_sample_clock(const RunSettings& settings, const LoopState& state, double interval_s)
+{
+    const double threshold_s = static_cast<double>(state.x - 39) * interval_s;
+    for (;;) {
+        if (poll_key() == "\x1b")
+            return ClockResult::escape;
+        show_elapsed_time(settings, seconds_clock() - state.start_s);
+        if (seconds_clock() - state.start_s > threshold_s)
+            return ClockResult::next_column;
+    }
+}
+
+}  // namespace
+
+double sample_interval_s(double run_length_min) { return (60.0 * run_length_min) / 720.0; }
+
+float elapsed_in_unit(double elapsed_s, double run_length_min)
+{
+    if (run_length_min == 1440.0)
+        return static_cast<float>(elapsed_s / 3600.0);
+    if (run_length_min == 60.0)
+        return static_cast<float>(elapsed_s / 60.0);
+    return static_cast<float>(elapsed_s);
+}
+
+RunEnding run_sampling_loop(const RunSettings& settings)
+{
+    const double interval_s = sample_interval_s(settings.run_length_min);
+    LoopState state;
+    drain_serial_channel();
+    for (;;) {
+        drain_serial_channel();
+        if (state.x == first_column_x)
+            state.start_s = seconds_clock();
+        send_request();
+        double elapsed_s = seconds_clock() - state.start_s;
+        if (state.x == first_column_x)
+            elapsed_s = 0.0;
+
+        const int64_t waiting = serial_bytes_waiting();
+        if (waiting == 0)
+            return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
+                                     "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note,
+                                     RunEnding::no_reply);
+        if (waiting < minimum_reply_bytes)
+            return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
+                                     "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,
+                                     RunEnding::short_reply);
+
+        ReadingRecord record = read_reading_record();
+        const bool checksum_failed = !checksum_holds(record);
+        if (checksum_failed)
+            mark_checksum_failure(state.x);
+        if (!marker_holds(record))
+            write_at(28, 10, colour_red, "DATA ERROR: First Character received is not X");
+
+        const ConvertedReadings converted = convert_reply(record, settings.mode_letter);
+        show_readouts(settings, converted);
+        write_data_row(elapsed_s, record, converted);
+        if (checksum_failed)
+            write_note_row(checksum_note);
+        draw_traces(state, converted);
+        draw_switch_tick(state.x, record.switch_state);
+
+        if (run_sample_clock(settings, state, interval_s) == ClockResult::escape)
+            return RunEnding::escape;
+        ++state.x;
+        if (state.x > last_column_x) {
+            pause_ms(last_column_wait_ms);
+            return RunEnding::last_column;
+        }
+    }
+}

@@ -1,1 +1,361 @@
-// placeholder: to be written
+// Whole runs of the logger in one process: headless screen, virtual time and
+// a fake module, from the first prompt to the picture.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/run_settings.h"
+#include "gfx/snapshot.h"
+#include "program_fixture.h"
+#include "screen_reading.h"
+#include "text/value_format.h"
+
+namespace {
+
+constexpr uint8_t red = 4;
+constexpr uint8_t black = 0;
+constexpr uint8_t yellow = 14;
+
+void answer_prompts(ProgramFixture& program, const std::string& minutes, const std::string& mode)
+{
+    program.type_line("3");
+    program.type_line(minutes);
+    program.type_line(mode);
+}
+
+// Seconds field (second column) of a data row.
+double seconds_of(const std::string& row)
+{
+    const size_t first = row.find(',');
+    return std::strtod(row.c_str() + first + 1, nullptr);
+}
+
+int32_t count_vertical_grid_lines(const Screen& screen)
+{
+    int32_t lines = 0;
+    for (int32_t x = 40; x <= 760; ++x)
+        if (screen.pixel(x, 300) == 7 && screen.pixel(x, 120) == 7)
+            ++lines;
+    return lines;
+}
+
+}  // namespace
+
+TEST(WholeRun, one_minute_run_samples_721_columns_and_ends_a_second_after_the_last)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    double start_s = 0;
+    program.module.on_request = [&](int32_t n) {
+        if (n == 51)  // first request of the run, after the 50 link-test exchanges
+            start_s = static_cast<double>(program.clock.now_ns()) * 1e-9;
+    };
+
+    EXPECT_EQ(program.run(), 0);
+
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 722u);
+    EXPECT_EQ(rows[0], "\"Time\",\"Seconds\",\"Marker\",\"Switch\",\"AD1\",\"AD2\",\"AD3\",\"Checksum\","
+                       "\"V1\",\"V2\",\"V3\",\"T1\",\"T2\",\"T3\"");
+    EXPECT_EQ(seconds_of(rows[1]), 0.0);
+    EXPECT_NEAR(seconds_of(rows[2]), 1.0 / 12 + 0.05, 0.01);
+    EXPECT_NEAR(seconds_of(rows[721]), 60.05, 0.01);
+    EXPECT_EQ(program.module.requests, 50 + 721);
+    const double end_s = static_cast<double>(program.clock.now_ns()) * 1e-9;
+    EXPECT_NEAR(end_s - start_s, 721.0 / 12 + 1.0, 0.02);
+    EXPECT_EQ(std::filesystem::file_size(program.folder / "BMP001.BMP"), 481078u);
+    EXPECT_EQ(text_at(program.screen, 1, 53, 22, black), "Data File: DATA001.CSV");
+    EXPECT_EQ(text_at(program.screen, 1, 77, 22, black), "Image File: BMP001.BMP");
+    EXPECT_EQ(text_at(program.screen, 3, 60, 7, black), "Seconds");
+}
+
+TEST(WholeRun, sixty_and_1440_minute_runs_space_their_samples_and_grids)
+{
+    struct Case {
+        const char* minutes;
+        double interval_s;
+        int32_t grid_lines;
+        const char* unit;
+        int64_t step_us;
+    };
+    for (const Case& c : {Case{"60", 5.0, 13, "Minutes", 20'000}, Case{"1440", 120.0, 25, "Hours", 500'000}}) {
+        ProgramFixture program;
+        program.clock.set_step_per_reading_us(c.step_us);
+        answer_prompts(program, c.minutes, "T");
+        EXPECT_EQ(program.run(), 0);
+        const auto rows = program.data_rows("DATA001.CSV");
+        ASSERT_EQ(rows.size(), 722u) << c.minutes;
+        const double tolerance_s = 3e-6 * static_cast<double>(c.step_us);
+        EXPECT_NEAR(seconds_of(rows[2]) - seconds_of(rows[1]), c.interval_s + 0.05, tolerance_s);
+        EXPECT_NEAR(seconds_of(rows[721]), 720 * c.interval_s + 0.05, tolerance_s);
+        EXPECT_EQ(count_vertical_grid_lines(program.screen), c.grid_lines);
+        EXPECT_EQ(text_at(program.screen, 3, 60, static_cast<int32_t>(std::string(c.unit).size()), black), c.unit);
+        EXPECT_EQ(text_at(program.screen, 4, 2, 3, black), "225");
+    }
+}
+
+TEST(WholeRun, a_late_column_delays_only_itself)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 11)  // column 50 takes a whole second
+            program.clock.advance_ms(1000);
+    };
+    EXPECT_EQ(program.run(), 0);
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 722u);
+    // The columns after the late one follow back to back until the clock has caught up.
+    const double late = seconds_of(rows[11]);
+    EXPECT_NEAR(late, 10.0 / 12 + 1.05, 0.01);
+    EXPECT_LT(seconds_of(rows[12]) - late, 0.06);
+    EXPECT_NEAR(seconds_of(rows[100]), 99.0 / 12 + 0.05, 0.01);
+    EXPECT_NEAR(seconds_of(rows[721]), 60.05, 0.01);
+}
+
+TEST(WholeRun, escape_ends_the_run_at_the_next_poll_and_the_close_button_does_not)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 5)
+            program.screen.queue_key(key_close_window);
+        if (n == 50 + 10)
+            program.screen.queue_key(key_escape);
+    };
+    EXPECT_EQ(program.run(), 0);
+    const auto rows = program.data_rows("DATA001.CSV");
+    // The column being processed when ESC arrives is still stored and drawn.
+    EXPECT_EQ(rows.size(), 1u + 10u);
+    EXPECT_TRUE(program.file_exists("BMP001.BMP"));
+}
+
+TEST(WholeRun, the_first_data_row_matches_the_documented_example_byte_for_byte)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    use_local_time_source([](std::tm& t) {
+        t = std::tm{};
+        t.tm_hour = 12;
+        t.tm_min = 34;
+        t.tm_sec = 56;
+        return true;
+    });
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 51)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    use_local_time_source({});
+    const std::string contents = program.read_file("DATA001.CSV");
+    const std::string expected_row = "\"12:34:56\",0,\"X\",1,512,512,512,1537,2.56,2.56,2.56,77.00001,77.00001,"
+                                     "77.00001\r\n";
+    ASSERT_GE(contents.size(), expected_row.size());
+    EXPECT_EQ(contents.substr(contents.size() - expected_row.size()), expected_row);
+}
+
+TEST(WholeRun, checksum_failure_marks_the_column_and_adds_a_note_row)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.reply_for = [](int32_t n) {
+        if (n == 50 + 3)
+            return std::string("X,0,1,512,512,512,9\r\n");
+        return module_reply(1, 512, 512, 512);
+    };
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 6)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 6u + 1u);
+    EXPECT_NE(rows[3].find(",9,"), std::string::npos);
+    EXPECT_EQ(rows[4], "\"Serial Error in Above Data Line\"");
+    EXPECT_EQ(text_at(program.screen, 27, 10, 29, red), "Checksum Data Error in Yellow");
+    // Column 42 carries the yellow mark where no trace crosses it.
+    EXPECT_EQ(program.screen.pixel(42, 60), yellow);
+    EXPECT_EQ(program.screen.pixel(42, 540), yellow);
+    EXPECT_TRUE(cell_is_blank(program.screen, 28, 10));
+}
+
+TEST(WholeRun, marker_failure_shows_its_message_and_the_sample_is_kept)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "T");
+    program.module.reply_for = [](int32_t n) {
+        if (n == 50 + 2)
+            return std::string("Y,0,1,512,512,512,1537\r\n");
+        return module_reply(0, 512, 512, 512);
+    };
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 4)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 4u);
+    EXPECT_NE(rows[2].find(",\"Y\",1,"), std::string::npos);
+    EXPECT_EQ(text_at(program.screen, 28, 10, 45, red), "DATA ERROR: First Character received is not X");
+    EXPECT_EQ(text_at(program.screen, 2, 22, 10, red), "T1=  77.0 ");
+}
+
+TEST(WholeRun, a_silent_module_ends_the_run_with_the_no_reply_messages_and_note)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.reply_for = [](int32_t n) { return n <= 50 + 7 ? module_reply(1, 300, 400, 500) : ""; };
+    EXPECT_EQ(program.run(), 0);
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 7u + 1u);
+    EXPECT_EQ(rows.back(), "\"Program is ending early because no data was received from datalogger. \"");
+    EXPECT_EQ(text_at(program.screen, 5, 30, 45, red), "INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING");
+    EXPECT_EQ(text_at(program.screen, 6, 30, 44, red), "Check Power, Check Serial Cable, Check COM #");
+    EXPECT_TRUE(program.file_exists("BMP001.BMP"));
+}
+
+TEST(WholeRun, a_short_reply_ends_the_run_with_its_messages_and_note)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.reply_for = [](int32_t n) {
+        // 20 bytes: one short of a reply the loop will read.
+        return n == 50 + 3 ? std::string("X,0,1,10,10,10,31\r\n ") : module_reply(1, 300, 400, 500);
+    };
+    EXPECT_EQ(program.run(), 0);
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 2u + 1u);
+    EXPECT_EQ(rows.back(), "\"Program is ending early because of an incomplete data string. \"");
+    EXPECT_EQ(text_at(program.screen, 7, 30, 44, red), "INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING");
+    EXPECT_EQ(text_at(program.screen, 8, 30, 43, red), "Check Battery or Power Supply to DATALOGGER");
+}
+
+TEST(WholeRun, a_reply_of_21_bytes_is_read_as_a_record)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
+    program.module.reply_for = [](int32_t n) {
+        return n == 50 + 2 ? std::string("X,0,1,10,10,10,31\r\n  ") : module_reply(1, 300, 400, 500);
+    };
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 3)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 3u);
+    EXPECT_NE(rows[2].find(",1,10,10,10,31,"), std::string::npos);
+}
+
+TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alone)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    std::ofstream(program.folder / "DATA001.CSV") << "old one";
+    std::ofstream(program.folder / "DATA003.CSV") << "old three";
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 2)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    EXPECT_EQ(program.read_file("DATA001.CSV"), "old one");
+    EXPECT_EQ(program.read_file("DATA003.CSV"), "old three");
+    EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 3u);
+    EXPECT_TRUE(program.file_exists("BMP002.BMP"));
+}
+
+TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    std::filesystem::create_symlink("nowhere/at/all", program.folder / "DATA001.CSV");
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 1)
+            program.screen.queue_key(key_escape);
+    };
+    program.run();
+    EXPECT_TRUE(std::filesystem::is_symlink(program.folder / "DATA001.CSV"));
+    EXPECT_FALSE(std::filesystem::exists(program.folder / "nowhere"));
+    EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 2u);
+}
+
+TEST(FileNumber, with_all_100_names_taken_the_run_goes_on_unrecorded_and_says_so)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1000);
+    for (int32_t n = 1; n <= 100; ++n)
+        std::ofstream(program.folder / data_file_name(n)) << n;
+    answer_prompts(program, "1", "V");
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 3)
+            program.screen.queue_key(key_escape);
+    };
+    EXPECT_EQ(program.run(), 0);
+    EXPECT_FALSE(program.file_exists("DATA101.CSV"));
+    EXPECT_EQ(program.read_file("DATA001.CSV"), "1");
+    EXPECT_TRUE(program.file_exists("BMP101.BMP"));
+    EXPECT_EQ(text_at(program.screen, 1, 53, 22, black), "Data File: DATA101.CSV");
+    EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
+}
+
+TEST(StartUp, a_missing_port_saves_bmp000_and_writes_no_data_file)
+{
+    ProgramFixture program;
+    program.port_present = false;
+    program.type_line("4");
+    const int64_t before_ms = program.clock.total_slept_ms();
+    EXPECT_EQ(program.run(), 0);
+    EXPECT_EQ(program.port_open_strings, std::vector<std::string>{"COM4:38400,n,8,1,cs0,cd0,ds0,rs"});
+    EXPECT_EQ(std::filesystem::file_size(program.folder / "BMP000.BMP"), 481078u);
+    EXPECT_FALSE(program.file_exists("DATA001.CSV"));
+    EXPECT_EQ(text_at(program.screen, 12, 10, 50, red), "WARNING:SERIAL PORT IS NOT PRESENT: PROGRAM ENDING");
+    EXPECT_GE(program.clock.total_slept_ms() - before_ms, 3000);
+}
+
+TEST(StartUp, a_module_silent_after_49_replies_fails_the_link_test)
+{
+    ProgramFixture program;
+    program.type_line("10");
+    program.module.reply_for = [](int32_t n) { return n <= 49 ? module_reply(0, 1, 2, 3) : ""; };
+    EXPECT_EQ(program.run(), 0);
+    EXPECT_EQ(program.module.requests, 50);
+    EXPECT_EQ(program.port_open_strings, std::vector<std::string>{"COM10:38400,n,8,1,cs0,cd0,ds0,rs"});
+    EXPECT_EQ(text_at(program.screen, 13, 10, 69, red),
+              "Data Transfer failed: KORVELIN Module not found: Check Power & Port #");
+    EXPECT_TRUE(program.file_exists("BMP000.BMP"));
+    EXPECT_FALSE(program.file_exists("DATA001.CSV"));
+}
+
+TEST(StartUp, the_link_test_ignores_the_marker_but_not_the_checksum)
+{
+    ProgramFixture wrong_marker;
+    answer_prompts(wrong_marker, "1", "V");
+    wrong_marker.module.reply_for = [](int32_t n) {
+        return n <= 50 ? std::string("Q,5,0,0,0,0,0\r\n") : std::string();
+    };
+    wrong_marker.run();
+    EXPECT_EQ(text_at(wrong_marker.screen, 13, 10, 23, black), "Serial Port Speed is OK");
+
+    ProgramFixture wrong_checksum;
+    wrong_checksum.type_line("3");
+    wrong_checksum.module.reply_for = [](int32_t n) {
+        return n == 17 ? std::string("X,0,0,1,1,1,4\r\n") : module_reply(0, 1, 1, 1);
+    };
+    wrong_checksum.run();
+    EXPECT_EQ(wrong_checksum.module.requests, 17);
+    EXPECT_EQ(text_at(wrong_checksum.screen, 13, 10, 21, red), "Data Transfer failed:");
+}

@@ -1,8 +1,12 @@
 // The logger program: picks the window backend, runs the logger, and closes
 // every channel and the window on the way out.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <string>
+#include <thread>
+#include <unistd.h>
 
 #include "app/logger.h"
 #include "gfx/graphics.h"
@@ -29,12 +33,47 @@ bool headless_requested()
     return backend != nullptr && std::strcmp(backend, "headless") == 0;
 }
 
+// Without a window, keys come from standard input: each byte is one key and a
+// newline is Enter. Stops at end of input or when the program ends.
+class StdinKeys {
+public:
+    void start()
+    {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~StdinKeys()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void run()
+    {
+        while (!stop_) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            if (poll(&input, 1, 20) <= 0)
+                continue;
+            unsigned char byte = 0;
+            if (read(STDIN_FILENO, &byte, 1) != 1)
+                return;
+            the_screen().queue_key(byte == '\n' ? 13u : byte);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 }  // namespace
 
 int main(int /*argc*/, char** argv)
 {
     set_window_title(program_title(argv[0]));
-    if (!headless_requested())
+    StdinKeys stdin_keys;
+    if (headless_requested())
+        stdin_keys.start();
+    else
         set_window_factory(make_sdl_window);
     const int exit_status = run_logger();
     close_all_channels();

@@ -10,6 +10,25 @@
 class ChannelTable;
 class Screen;
 
+// A non-negative decimal number: digits[0] is the digit of 10^exponent, each
+// next digit one power lower. No leading or trailing zeros; zero has no digits.
+struct DecimalNumber {
+    std::string digits;
+    int32_t exponent = 0;
+    bool operator==(const DecimalNumber&) const = default;
+};
+
+enum class HalfwayRule { to_even, away_from_zero };
+
+// The exact decimal value of |value| (every finite double is a finite decimal).
+// Non-finite values give zero; callers deal with them first.
+DecimalNumber exact_decimal(double value);
+// Keeps the digits of 10^lowest_power and above, rounding on the dropped digits.
+DecimalNumber round_at_power(const DecimalNumber& number, int64_t lowest_power, HalfwayRule rule);
+DecimalNumber round_significant(const DecimalNumber& number, int32_t significant_digits, HalfwayRule rule);
+// The digit of 10^power, '0' outside the stored digits.
+char digit_at(const DecimalNumber& number, int64_t power);
+
 // General decimal form with `significant_digits` (7 for singles, 16 for doubles),
 // three-digit exponents, trailing zeros removed: "2.56", "1.234568e+007", "1e-005".
 // Empty when the text would need significant_digits + 8 characters or more.

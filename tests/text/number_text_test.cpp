@@ -1,1 +1,215 @@
-// placeholder: to be written
+// Exact decimal expansion, decimal rounding and the general form of data-file numbers.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "text/value_format.h"
+
+namespace {
+
+// The digits and exponent of std::to_chars' scientific text, trailing zeros dropped.
+DecimalNumber decimal_from_scientific(double value, int precision)
+{
+    char buffer[1200];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                      std::chars_format::scientific, precision);
+    EXPECT_EQ(result.ec, std::errc());
+    const std::string text(buffer, result.ptr);
+    const size_t e = text.find('e');
+    DecimalNumber number;
+    for (size_t i = 0; i < e; ++i)
+        if (text[i] != '.') number.digits += text[i];
+    number.digits.erase(number.digits.find_last_not_of('0') + 1);
+    number.exponent = std::stoi(text.substr(e + 1));
+    if (number.digits.empty()) number.exponent = 0;
+    return number;
+}
+
+// An exact tie at `digits` significant digits: exactly one more digit, a 5.
+bool is_tie(const DecimalNumber& exact, int digits)
+{
+    return exact.digits.size() == static_cast<size_t>(digits) + 1 && exact.digits.back() == '5';
+}
+
+double random_finite_double(std::mt19937_64& random)
+{
+    for (;;) {
+        double value;
+        const uint64_t bits = random();
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value)) return value;
+    }
+}
+
+float random_finite_float(std::mt19937_64& random)
+{
+    for (;;) {
+        float value;
+        const uint32_t bits = static_cast<uint32_t>(random());
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value)) return value;
+    }
+}
+
+void expect_rounded_digits_match(double value, int digits)
+{
+    const DecimalNumber exact = exact_decimal(value);
+    ASSERT_EQ(exact, decimal_from_scientific(value, 800)) << value;
+    if (exact.digits.empty() || is_tie(exact, digits)) return;
+    EXPECT_EQ(round_significant(exact, digits, HalfwayRule::to_even), decimal_from_scientific(value, digits - 1))
+        << value;
+}
+
+}  // namespace
+
+TEST(ExactDecimal, gives_every_digit_of_the_binary_value)
+{
+    EXPECT_EQ(exact_decimal(2.56f), (DecimalNumber{"2559999942779541015625", 0}));
+    EXPECT_EQ(exact_decimal(72.35f), (DecimalNumber{"7234999847412109375", 1}));
+    EXPECT_EQ(exact_decimal(0.0625), (DecimalNumber{"625", -2}));
+    EXPECT_EQ(exact_decimal(-86400.0), (DecimalNumber{"864", 4}));
+    EXPECT_EQ(exact_decimal(0.0), DecimalNumber{});
+    EXPECT_EQ(exact_decimal(-0.0), DecimalNumber{});
+    EXPECT_EQ(exact_decimal(std::numeric_limits<double>::infinity()), DecimalNumber{});
+    EXPECT_EQ(exact_decimal(std::nan("")), DecimalNumber{});
+}
+
+TEST(ExactDecimal, extremes_match_an_exact_reference)
+{
+    for (double value : {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                         std::numeric_limits<double>::denorm_min(), 1e308, 1e-300, 9007199254740993.0,
+                         static_cast<double>(std::numeric_limits<float>::max()),
+                         static_cast<double>(std::numeric_limits<float>::denorm_min())}) {
+        EXPECT_EQ(exact_decimal(value), decimal_from_scientific(value, 800)) << value;
+    }
+}
+
+TEST(DecimalRounding, carries_through_nines_and_raises_the_exponent)
+{
+    const DecimalNumber nines{"99995", 1};  // 99.995
+    EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::away_from_zero), (DecimalNumber{"1", 2}));
+    EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::to_even), (DecimalNumber{"1", 2}));
+    EXPECT_EQ(round_at_power(nines, -3, HalfwayRule::to_even), nines);
+}
+
+TEST(DecimalRounding, halfway_rules_differ_only_on_exact_ties)
+{
+    const DecimalNumber two_and_half{"25", 0};
+    EXPECT_EQ(round_at_power(two_and_half, 0, HalfwayRule::to_even), (DecimalNumber{"2", 0}));
+    EXPECT_EQ(round_at_power(two_and_half, 0, HalfwayRule::away_from_zero), (DecimalNumber{"3", 0}));
+    const DecimalNumber just_over{"2500001", 0};
+    EXPECT_EQ(round_at_power(just_over, 0, HalfwayRule::to_even), (DecimalNumber{"3", 0}));
+    const DecimalNumber three_and_half{"35", 0};
+    EXPECT_EQ(round_at_power(three_and_half, 0, HalfwayRule::to_even), (DecimalNumber{"4", 0}));
+}
+
+TEST(DecimalRounding, values_below_the_kept_digits_round_to_zero_or_one_unit)
+{
+    // 0.0005 to three decimals: the first dropped digit is the value's first digit.
+    EXPECT_EQ(round_at_power(DecimalNumber{"5", -4}, -3, HalfwayRule::away_from_zero), (DecimalNumber{"1", -3}));
+    EXPECT_EQ(round_at_power(DecimalNumber{"5", -4}, -3, HalfwayRule::to_even), DecimalNumber{});
+    EXPECT_EQ(round_at_power(DecimalNumber{"49", -4}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
+    EXPECT_EQ(round_at_power(DecimalNumber{"9", -6}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
+    EXPECT_EQ(round_at_power(DecimalNumber{}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
+}
+
+TEST(DecimalRounding, drops_trailing_zeros_left_by_rounding)
+{
+    // 1.2049 to two decimals is 1.20, stored as 1.2.
+    EXPECT_EQ(round_at_power(DecimalNumber{"12049", 0}, -2, HalfwayRule::away_from_zero), (DecimalNumber{"12", 0}));
+}
+
+TEST(GeneralNumberText, single_examples)
+{
+    const struct {
+        float value;
+        const char* text;
+    } rows[] = {
+        {2.56f, "2.56"},        {0.005f, "0.005"},       {3.0f, "3"},
+        {0.1f, "0.1"},          {72.34567f, "72.34567"}, {1234567.1f, "1234567"},
+        {12345678.0f, "1.234568e+007"},                  {0.00001f, "1e-005"},
+        {-5.5f, "-5.5"},        {0.0f, "0"},             {5.115f, "5.115"},
+        {77.00001f, "77.00001"}, {639.4339f, "639.4339"}, {-104.6639f, "-104.6639"},
+        {0.005f * 512.0f, "2.56"}, {0.005f * 1023.0f, "5.115"},
+        {1e10f, "1e+010"},      {0.0001f, "0.0001"},     {1e-40f, "9.999946e-041"},
+        {3.4028235e38f, "3.402823e+038"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(single_field_text(row.value), row.text) << row.value;
+}
+
+TEST(GeneralNumberText, double_examples)
+{
+    const struct {
+        double value;
+        const char* text;
+    } rows[] = {
+        {0.05, "0.05"},
+        {1.1, "1.1"},
+        {12.345, "12.345"},
+        {1.0 / 3.0, "0.3333333333333333"},
+        {0.1 + 0.2, "0.3"},
+        {86400.0, "86400"},
+        {1.049999999999272, "1.049999999999272"},
+        {-2.0 / 3.0, "-0.6666666666666666"},
+        {1e15, "1000000000000000"},
+        {1e16, "1e+016"},
+        {1.5e-7, "1.5e-007"},
+        {1e308, "1e+308"},
+        {-4.9406564584124654e-324, "-4.940656458412465e-324"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(double_field_text(row.value), row.text) << row.value;
+}
+
+TEST(GeneralNumberText, form_is_chosen_after_rounding)
+{
+    // 9999999.5 rounds up to 10000000, whose exponent 7 asks for the exponent form.
+    EXPECT_EQ(general_number_text(9999999.5, 7), "1e+007");
+    EXPECT_EQ(general_number_text(9999999.4, 7), "9999999");
+    // 0.000099999996 rounds up to 0.0001, whose exponent -4 still takes the plain form.
+    EXPECT_EQ(general_number_text(0.000099999996, 7), "0.0001");
+    EXPECT_EQ(general_number_text(0.00009999999, 7), "9.999999e-005");
+}
+
+TEST(GeneralNumberText, exact_ties_round_to_the_even_digit)
+{
+    EXPECT_EQ(single_field_text(16777215.0f), "1.677722e+007");
+    EXPECT_EQ(general_number_text(12345665.0, 7), "1.234566e+007");
+    EXPECT_EQ(general_number_text(12345675.0, 7), "1.234568e+007");
+    EXPECT_EQ(general_number_text(0.125, 2), "0.12");
+    EXPECT_EQ(general_number_text(2.5, 1), "2");
+    EXPECT_EQ(general_number_text(-3.5, 1), "-4");
+}
+
+TEST(GeneralNumberText, odd_inputs_give_a_safe_text)
+{
+    EXPECT_EQ(double_field_text(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(double_field_text(-std::numeric_limits<double>::infinity()), "-inf");
+    EXPECT_EQ(single_field_text(std::numeric_limits<float>::quiet_NaN()), "nan");
+    EXPECT_EQ(double_field_text(-0.0), "0");
+    // A precision below one acts as one digit.
+    EXPECT_EQ(general_number_text(123.0, 0), "1e+002");
+    EXPECT_EQ(general_number_text(123.0, -5), "1e+002");
+}
+
+TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)
+{
+    std::mt19937_64 random(20240611);
+    for (int i = 0; i < 20000; ++i) {
+        const double value = random_finite_double(random);
+        expect_rounded_digits_match(value, 16);
+        expect_rounded_digits_match(value, 7);
+    }
+}
+
+TEST(GeneralNumberText, random_singles_match_a_correctly_rounded_reference)
+{
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(random_finite_float(random), 7);
+    // Readings of the logger's range: small decimals with few digits.
+    std::uniform_real_distribution<float> readings(-200.0f, 200.0f);
+    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(readings(random), 7);
+}

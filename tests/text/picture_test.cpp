@@ -1,1 +1,258 @@
-// placeholder: to be written
+// Picture readouts: the logger's templates row by row, other field shapes, and
+// the template held by PictureWriter as seen on a screen.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+
+#include "gfx/screen.h"
+#include "text/value_format.h"
+
+TEST(PictureText, readout_templates_give_exactly_their_texts)
+{
+    const struct {
+        const char* picture_template;
+        float value;
+        const char* text;
+    } rows[] = {
+        {"V1= #.###", 2.56f, "V1= 2.560"},
+        {"V1= #.###", 0.0f, "V1= 0.000"},
+        {"V1= #.###", 0.5f, "V1= 0.500"},
+        {"V1= #.###", 5.115f, "V1= 5.115"},
+        {"V1= #.###", 0.0005f, "V1= 0.001"},
+        {"V1= #.###", 9.9994f, "V1= 9.999"},
+        {"V1= #.###", 9.9995f, "V1= %10.000"},
+        {"V1= #.###", 12.3456f, "V1= %12.346"},
+        {"V1= #.###", 1234.0f, "V1= %1234.000"},
+        {"V1= #.###", 12345.0f, "V1= %0.123E+5"},
+        {"V1= #.###", 99999.0f, "V1= %0.100E+6"},
+        {"V1= #.###", 1e10f, "V1= %0.100E+%11"},
+        {"V1= #.###", -0.5f, "V1= -.500"},
+        {"V1= #.###", -0.0001f, "V1= -.000"},
+        {"V1= #.###", -1.5f, "V1= %-1.500"},
+        {"V1= #.###", -123.0f, "V1= %-123.000"},
+        {"V1= #.###", -1234.0f, "V1= %-.123E+4"},
+        {"T1= ###.#", 72.25f, "T1=  72.3"},
+        {"T1= ###.#", 72.35f, "T1=  72.3"},
+        {"T1= ###.#", 5.0f, "T1=   5.0"},
+        {"T1= ###.#", 0.04f, "T1=   0.0"},
+        {"T1= ###.#", -0.04f, "T1=  -0.0"},
+        {"T1= ###.#", -5.0f, "T1=  -5.0"},
+        {"T1= ###.#", -99.94f, "T1= -99.9"},
+        {"T1= ###.#", -100.0f, "T1= %-100.0"},
+        {"T1= ###.#", 999.94f, "T1= 999.9"},
+        {"T1= ###.#", 999.96f, "T1= %1000.0"},
+        {"T1= ###.#", 123456.0f, "T1= %123456.0"},
+        {"T1= ###.#", 1234567.0f, "T1= % 12.3E+5"},
+        {"T1= ###.#", -123456.0f, "T1= %-12.3E+4"},
+        {"T1= ###.#", 1e12f, "T1= % 10.0E+%11"},
+        {"Elapsed Time: #####.###", 0.0f, "Elapsed Time:     0.000"},
+        {"Elapsed Time: #####.###", 12.5f, "Elapsed Time:    12.500"},
+        {"Elapsed Time: #####.###", 59.9996f, "Elapsed Time:    60.000"},
+        {"Elapsed Time: #####.###", 86400.0f, "Elapsed Time: 86400.000"},
+        {"Elapsed Time: #####.###", -1.0f, "Elapsed Time:    -1.000"},
+        {"Elapsed Time: #####.###", 123456.5f, "Elapsed Time: %123456.500"},
+        {"Elapsed Time: #####.###", 1234567.1f, "Elapsed Time: %1234567.125"},
+        {"Elapsed Time: #####.###", 123456789.0f, "Elapsed Time: % 1234.568E+5"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(picture_text(row.picture_template, row.value), row.text)
+            << row.picture_template << " with " << row.value;
+    }
+}
+
+TEST(PictureText, decimals_round_half_away_from_zero_on_decimal_digits)
+{
+    // 0.0625 and 0.125 are exact binary values: binary arithmetic would see
+    // 0.0625 * 1000 as 62.5 and might round it to even.
+    EXPECT_EQ(picture_text("#.###", 0.0625f), "0.063");
+    EXPECT_EQ(picture_text("#.##", 0.125f), "0.13");
+    EXPECT_EQ(picture_text("#.##", -0.125f), "-.13");
+    EXPECT_EQ(picture_text("##.#", 0.25f), " 0.3");
+    EXPECT_EQ(picture_text("##.#", 0.35f), " 0.3");  // the single is 0.3499999...
+}
+
+TEST(PictureText, other_field_shapes)
+{
+    EXPECT_EQ(picture_text("###", 12.5f), " 13");
+    EXPECT_EQ(picture_text("###.", 12.5f), " 13.");
+    EXPECT_EQ(picture_text("###", -12.4f), "-12");
+    EXPECT_EQ(picture_text(".##", 0.5f), ".50");
+    EXPECT_EQ(picture_text(".##", -0.5f), "%-.50");
+    EXPECT_EQ(picture_text(".##", 5.5f), "%5.50");
+    // Without decimals a one-position field keeps one digit of the scaled value.
+    EXPECT_EQ(picture_text("#", 123456.0f), "%1E+5");
+    EXPECT_EQ(picture_text("#", -163456.0f), "%-2E+5");
+    EXPECT_EQ(picture_text(".##", 12345.0f), "%.12E+5");
+    EXPECT_EQ(picture_text("T= ##.# deg", 12.54f), "T= 12.5 deg");
+    EXPECT_EQ(picture_text("##.#", 1e20f), "% 1.0E+%20");
+}
+
+TEST(PictureText, underscore_makes_the_next_character_literal)
+{
+    EXPECT_EQ(picture_text("_#_#: #.#", 2.5f), "##: 2.5");
+    EXPECT_EQ(picture_text("a_._#b #", 3.0f), "a.#b 3");
+    // Only the one character: a "#" after an escaped "." starts the field.
+    EXPECT_EQ(picture_text("a_.#b", 3.0f), "a.3b");
+    EXPECT_EQ(picture_text("x #_", 3.0f), "x 3_");
+}
+
+TEST(PictureText, characters_of_unused_field_kinds_stay_literal)
+{
+    EXPECT_EQ(picture_text("+#.#", 2.5f), "+2.5");
+    EXPECT_EQ(picture_text("$$#.#!&\\^,", 2.5f), "$$2.5!&\\^,");
+}
+
+TEST(PictureText, template_without_field_shows_the_value_after_its_text)
+{
+    EXPECT_EQ(picture_text("V= ", 2.5f), "V= 2.5");
+    EXPECT_EQ(picture_text("", 2.5f), "2.5");
+}
+
+TEST(PictureText, non_finite_values_give_a_marked_text)
+{
+    EXPECT_EQ(picture_text("#.###", std::numeric_limits<float>::infinity()), "%inf");
+    EXPECT_EQ(picture_text("#.###", -std::numeric_limits<float>::infinity()), "%-inf");
+    EXPECT_EQ(picture_text("V= #.###", std::numeric_limits<float>::quiet_NaN()), "V= %nan");
+}
+
+namespace {
+
+// Reads a field's text back as a number: "%" marks dropped, blanks skipped.
+double read_back(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '%'), text.end());
+    return std::strtod(text.c_str(), nullptr);
+}
+
+int64_t exponent_of(const std::string& text)
+{
+    const size_t e = text.find('E');
+    if (e == std::string::npos) return 0;
+    return std::lround(read_back(text.substr(e + 1)));
+}
+
+}  // namespace
+
+TEST(PictureText, random_values_read_back_within_half_a_unit_of_the_last_decimal)
+{
+    const struct {
+        const char* picture_template;
+        size_t integer_positions;
+        int decimals;
+    } fields[] = {{"#.###", 1, 3}, {"###.#", 3, 1}, {"#####.###", 5, 3}, {"##.##", 2, 2}};
+    std::mt19937 random(4242);
+    std::uniform_real_distribution<float> mantissa(-10.0f, 10.0f);
+    std::uniform_int_distribution<int> power(-6, 12);
+    for (int i = 0; i < 20000; ++i) {
+        const float value = mantissa(random) * std::pow(10.0f, static_cast<float>(power(random)));
+        for (const auto& field : fields) {
+            const std::string text = picture_text(field.picture_template, value);
+            const size_t fitting_width = field.integer_positions + 1 + static_cast<size_t>(field.decimals);
+            if (text[0] != '%') {
+                ASSERT_EQ(text.size(), fitting_width) << text;
+            }
+            // Every form keeps its decimals, so its last digit is worth 10^(exponent - decimals).
+            const double unit = std::pow(10.0, static_cast<double>(exponent_of(text) - field.decimals));
+            const double tolerance = unit / 2 * (1 + 1e-9) + std::fabs(value) * 1e-15;
+            ASSERT_NEAR(read_back(text), value, tolerance) << field.picture_template << " " << text;
+        }
+    }
+}
+
+namespace {
+
+// A screen that received `text` by write_text, to compare frames with.
+struct ScreenPair {
+    ErrorStatus status;
+    Screen actual{status};
+    Screen expected{status};
+
+    bool same() const
+    {
+        return std::equal(actual.frame(), actual.frame() + screen_width * screen_height, expected.frame());
+    }
+};
+
+}  // namespace
+
+TEST(PictureWriter, writes_the_readout_at_the_cursor_with_a_line_end)
+{
+    ScreenPair screens;
+    for (Screen* screen : {&screens.actual, &screens.expected}) {
+        screen->set_text_colours(4, 15);
+        screen->move_cursor(5, 20);
+    }
+    PictureWriter writer;
+    writer.begin_picture("T1= ###.#");
+    writer.picture_single(screens.actual, 72.25f, true, true);
+    writer.end_picture(screens.actual);
+    screens.expected.write_text("T1=  72.3", true);
+    EXPECT_TRUE(screens.same());
+    EXPECT_EQ(screens.actual.cursor_position(), (CellPosition{6, 1}));
+}
+
+TEST(PictureWriter, a_used_template_starts_again_from_its_beginning)
+{
+    ScreenPair screens;
+    PictureWriter writer;
+    writer.begin_picture("V= #.# ok");
+    writer.picture_single(screens.actual, 1.0f, false, false);
+    writer.picture_single(screens.actual, 2.0f, true, false);
+    writer.end_picture(screens.actual);
+    screens.expected.write_text("V= 1.0 okV= 2.0 ok", true);
+    EXPECT_TRUE(screens.same());
+}
+
+TEST(PictureWriter, each_value_takes_the_next_field_and_end_writes_the_text_left)
+{
+    ScreenPair screens;
+    PictureWriter writer;
+    writer.begin_picture("a #.# b ## c");
+    writer.picture_single(screens.actual, 1.0f, false, false);
+    writer.picture_single(screens.actual, 2.0f, false, false);
+    writer.picture_single(screens.actual, 3.0f, false, false);
+    writer.end_picture(screens.actual);
+    screens.expected.write_text("a 1.0 b  2 ca 3.0 b ", false);
+    EXPECT_TRUE(screens.same());
+    EXPECT_EQ(screens.actual.cursor_position(), screens.expected.cursor_position());
+}
+
+TEST(PictureWriter, end_before_any_value_writes_the_leading_text)
+{
+    ScreenPair screens;
+    PictureWriter writer;
+    writer.begin_picture("lead #.#");
+    writer.end_picture(screens.actual);
+    screens.expected.write_text("lead ", false);
+    EXPECT_TRUE(screens.same());
+    EXPECT_EQ(screens.actual.cursor_position(), (CellPosition{1, 6}));
+}
+
+TEST(PictureWriter, last_value_drops_the_template)
+{
+    ScreenPair screens;
+    PictureWriter writer;
+    writer.begin_picture("V= #.#");
+    writer.picture_single(screens.actual, 1.0f, false, true);
+    writer.end_picture(screens.actual);
+    // Nothing held any more: the value stands alone in its general form.
+    writer.picture_single(screens.actual, 2.5f, false, false);
+    screens.expected.write_text("V= 1.02.5", false);
+    EXPECT_TRUE(screens.same());
+}
+
+TEST(PictureWriter, begin_replaces_the_template_held_before)
+{
+    ScreenPair screens;
+    PictureWriter writer;
+    writer.begin_picture("a #.# b #.#");
+    writer.picture_single(screens.actual, 1.0f, false, false);
+    writer.begin_picture("c ##");
+    writer.picture_single(screens.actual, 2.0f, false, true);
+    screens.expected.write_text("a 1.0 b c  2", false);
+    EXPECT_TRUE(screens.same());
+}

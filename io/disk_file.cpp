@@ -1,1 +1,229 @@
-// placeholder: to be written
+// The disk-file device: C streams opened with the stream mode the channel's mode
+// and access call for, then fully buffered. Reads and writes on one stream are
+// separated by a seek, as streams opened for update require.
+#include "io/disk_file.h"
+
+#include <cstdio>
+
+namespace {
+
+class DiskFile final : public ChannelDevice {
+public:
+    explicit DiskFile(std::FILE* stream) : stream_(stream) {}
+    ~DiskFile() override
+    {
+        if (stream_ != nullptr)
+            std::fclose(stream_);
+    }
+
+    bool at_end() override;
+    int32_t close() override;
+    bool can_seek() const override { return true; }
+    int32_t seek(int64_t position) override;
+    int64_t tell() override;
+    int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
+    int32_t write(const uint8_t* bytes, size_t count) override;
+    int32_t flush() override;
+
+private:
+    enum class LastUse { none, reading, writing };
+    // An update stream needs a seek between a read and a following write (and back).
+    void switch_to(LastUse use);
+
+    std::FILE* stream_;
+    LastUse last_use_ = LastUse::none;
+};
+
+void DiskFile::switch_to(LastUse use)
+{
+    if (last_use_ != LastUse::none && last_use_ != use)
+        std::fseek(stream_, 0, SEEK_CUR);
+    last_use_ = use;
+}
+
+bool DiskFile::at_end()
+{
+    switch_to(LastUse::reading);
+    const int c = std::fgetc(stream_);
+    if (c == EOF)
+        return true;
+    std::ungetc(c, stream_);
+    return false;
+}
+
+int32_t DiskFile::close()
+{
+    std::fclose(stream_);
+    stream_ = nullptr;
+    return status_ok;
+}
+
+int32_t DiskFile::seek(int64_t position)
+{
+    if (position < 0 || fseeko(stream_, static_cast<off_t>(position), SEEK_SET) != 0)
+        return status_io_failed;
+    last_use_ = LastUse::none;
+    return status_ok;
+}
+
+int64_t DiskFile::tell()
+{
+    const off_t position = ftello(stream_);
+    return position < 0 ? -1 : static_cast<int64_t>(position);
+}
+
+int32_t DiskFile::read(uint8_t* buffer, size_t count, size_t& bytes_read)
+{
+    switch_to(LastUse::reading);
+    bytes_read = std::fread(buffer, 1, count, stream_);
+    return std::ferror(stream_) ? status_io_failed : status_ok;
+}
+
+int32_t DiskFile::write(const uint8_t* bytes, size_t count)
+{
+    switch_to(LastUse::writing);
+    const size_t taken = std::fwrite(bytes, 1, count, stream_);
+    return taken == count ? status_ok : status_io_failed;
+}
+
+int32_t DiskFile::flush()
+{
+    return std::fflush(stream_) == 0 ? status_ok : status_io_failed;
+}
+
+// Every new stream gets its full buffer before anything else is done with it.
+std::FILE* open_stream(const std::string& name, const char* stream_mode)
+{
+    std::FILE* stream = std::fopen(name.c_str(), stream_mode);
+    if (stream != nullptr)
+        std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
+    return stream;
+}
+
+const char* binary_stream_mode(uint32_t access)
+{
+    if (access == access_read)
+        return "rb";
+    if (access == access_write)
+        return "wb";
+    return "r+b";
+}
+
+// Binary and random: update without creating; create if missing; as a last
+// resort open a readable file read-only when the caller left the access open.
+std::FILE* open_binary(const std::string& name, uint32_t& access, int32_t& status)
+{
+    std::FILE* stream = open_stream(name, binary_stream_mode(access));
+    if (stream != nullptr)
+        return stream;
+    if (access == access_default || access == access_read_write) {
+        stream = open_stream(name, "w+b");
+        if (stream != nullptr)
+            return stream;
+    }
+    if (access == access_default) {
+        stream = open_stream(name, "rb");
+        if (stream != nullptr) {
+            access = access_read;
+            return stream;
+        }
+    }
+    status = status_cannot_open;
+    return nullptr;
+}
+
+int64_t end_position(std::FILE* stream)
+{
+    if (fseeko(stream, 0, SEEK_END) != 0)
+        return -1;
+    const off_t end = ftello(stream);
+    return end < 0 ? -1 : static_cast<int64_t>(end);
+}
+
+// Input: measure the size through a binary stream, then read the file as text
+// from the start through the same stream.
+std::FILE* open_input(const std::string& name, int64_t& size, int32_t& status)
+{
+    std::FILE* stream = open_stream(name, "rb");
+    if (stream == nullptr) {
+        status = status_cannot_open;
+        return nullptr;
+    }
+    size = end_position(stream);
+    if (size < 0) {
+        std::fclose(stream);
+        status = status_not_allowed;
+        return nullptr;
+    }
+    stream = std::freopen(name.c_str(), "r", stream);
+    if (stream == nullptr) {
+        status = status_cannot_open;
+        return nullptr;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
+    return stream;
+}
+
+// Size at open for the modes that do not measure it on the way in.
+int64_t measure_size(std::FILE* stream, int32_t mode)
+{
+    if (mode == mode_output)
+        return 0;
+    const int64_t size = end_position(stream);
+    if (size < 0)
+        return -1;
+    if (mode == mode_append)
+        return size;  // an append stream stays at the end
+    return fseeko(stream, 0, SEEK_SET) == 0 ? size : -1;
+}
+
+}  // namespace
+
+std::string native_file_name(std::string_view name)
+{
+    std::string native(name);
+    for (char& c : native)
+        if (c == '\\')
+            c = '/';
+    return native;
+}
+
+std::unique_ptr<ChannelDevice> open_disk_file(std::string_view name, int32_t mode, uint32_t& access, int64_t& size,
+                                              int32_t& status)
+{
+    const std::string native = native_file_name(name);
+    if (mode < mode_binary || mode > mode_append) {
+        status = status_not_allowed;
+        return nullptr;
+    }
+    // A zero byte would cut the name short and open some other file.
+    if (native.find('\0') != std::string::npos) {
+        status = status_cannot_open;
+        return nullptr;
+    }
+    size = -1;
+    std::FILE* stream = nullptr;
+    if (mode == mode_binary || mode == mode_random)
+        stream = open_binary(native, access, status);
+    else if (mode == mode_input)
+        stream = open_input(native, size, status);
+    else {
+        stream = open_stream(native, mode == mode_output ? "wb" : "ab");
+        if (stream == nullptr)
+            status = status_cannot_open;
+    }
+    if (stream == nullptr)
+        return nullptr;
+    if (size < 0) {
+        size = measure_size(stream, mode);
+        if (size < 0) {
+            std::fclose(stream);
+            status = status_not_allowed;
+            return nullptr;
+        }
+    }
+    if (access == access_default)
+        access = access_read_write;
+    status = status_ok;
+    return std::make_unique<DiskFile>(stream);
+}

@@ -1,1 +1,289 @@
-// placeholder: to be written
+// The module simulator program: opens a pseudo-terminal (or a given device),
+// links it as COM<n>, and answers requests until SIGINT, SIGTERM or a planned hang-up.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/clock.h"
+#include "tools/modsim_link.h"
+#include "tools/modsim_options.h"
+#include "tools/modsim_responder.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) { stop_requested = 1; }
+
+constexpr int idle_poll_ms = 1000;
+constexpr int hangup_backoff_ms = 20;   // no reader on the line: look again this often
+constexpr int write_patience_ms = 1000; // a reader that takes nothing for this long loses the bytes
+
+// The line being served: the fd we read and write, and for a pty the slave we keep open.
+struct Line {
+    int fd = -1;
+    int slave_fd = -1;
+    std::string device_path;
+};
+
+void close_line(Line& line)
+{
+    if (line.fd >= 0)
+        close(line.fd);
+    if (line.slave_fd >= 0)
+        close(line.slave_fd);
+    line.fd = -1;
+    line.slave_fd = -1;
+}
+
+// Raw 8N1 at 38400 baud with the receiver on and modem lines ignored: bytes pass
+// unchanged both ways, with no echo and no line editing.
+void make_raw(int fd)
+{
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return;
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    cfsetispeed(&settings, B38400);
+    cfsetospeed(&settings, B38400);
+    tcsetattr(fd, TCSANOW, &settings);
+}
+
+bool set_nonblocking(int fd)
+{
+    int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// A new pseudo-terminal. We keep its slave side open ourselves: the master then
+// never sees a hang-up while the logger has the port closed, and the raw settings
+// stay in force between the logger's opens.
+bool open_pty(Line& line, std::string& error)
+{
+    line.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[256];
+    if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0 ||
+        ptsname_r(line.fd, name, sizeof name) != 0) {
+        error = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    line.device_path = name;
+    line.slave_fd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (line.slave_fd < 0) {
+        error = line.device_path + ": " + std::strerror(errno);
+        return false;
+    }
+    make_raw(line.slave_fd);
+    make_raw(line.fd);
+    return set_nonblocking(line.fd);
+}
+
+bool open_device(Line& line, const std::string& path, std::string& error)
+{
+    line.device_path = path;
+    line.fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (line.fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (isatty(line.fd))
+        make_raw(line.fd);
+    return true;
+}
+
+Moment moment_now()
+{
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    return Moment{program_clock().seconds(), int64_t{wall.tv_sec} * 1'000'000 + wall.tv_nsec / 1000};
+}
+
+// Writes every byte unless the reader stops taking them for write_patience_ms.
+void write_all(int fd, const std::string& bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t count = write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (count > 0) {
+            sent += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "modsim: write failed: %s\n", std::strerror(errno));
+            return;
+        }
+        pollfd writable{fd, POLLOUT, 0};
+        if (poll(&writable, 1, write_patience_ms) <= 0) {
+            std::fprintf(stderr, "modsim: nobody reads the line; %zu bytes dropped\n", bytes.size() - sent);
+            return;
+        }
+    }
+}
+
+void write_log(FILE* log, const ModsimAction& action)
+{
+    if (log == nullptr)
+        return;
+    std::string line = log_line(action) + "\n";
+    std::fwrite(line.data(), 1, line.size(), log);
+    std::fflush(log);
+}
+
+int milliseconds_until(double due_s, double now_s)
+{
+    if (!std::isfinite(due_s))
+        return idle_poll_ms;
+    double wait_ms = std::ceil((due_s - now_s) * 1000.0);
+    if (!(wait_ms > 0.0))
+        return 0;
+    return wait_ms > idle_poll_ms ? idle_poll_ms : static_cast<int>(wait_ms);
+}
+
+// Reads whatever is waiting; false when the line shows no reader or writer on the
+// other side (EIO or end of file), so the caller backs off instead of spinning.
+bool read_line_bytes(int fd, ModuleResponder& responder)
+{
+    char buffer[4096];
+    while (true) {
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            responder.receive(std::string_view(buffer, static_cast<size_t>(count)), moment_now());
+            continue;
+        }
+        if (count < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
+        return false;
+    }
+}
+
+// Serves the line until a stop signal or a hang-up. Signals are blocked except
+// inside ppoll, so a stop is never missed between the check and the wait.
+void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wait_mask)
+{
+    double quiet_until_s = 0.0;
+    while (!stop_requested) {
+        double now_s = program_clock().seconds();
+        bool watch_line = now_s >= quiet_until_s;
+        int timeout_ms = milliseconds_until(responder.next_due_s(), now_s);
+        if (!watch_line)
+            timeout_ms = std::min(timeout_ms, hangup_backoff_ms);
+
+        pollfd readable{line.fd, POLLIN, 0};
+        timespec timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1'000'000L};
+        int ready = ppoll(&readable, watch_line ? 1 : 0, &timeout, &wait_mask);
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "modsim: poll failed: %s\n", std::strerror(errno));
+            return;
+        }
+        if (ready > 0 && watch_line) {
+            bool other_side_there = true;
+            if (readable.revents & POLLIN)
+                other_side_there = read_line_bytes(line.fd, responder);
+            if ((readable.revents & (POLLHUP | POLLERR)) || !other_side_there)
+                quiet_until_s = program_clock().seconds() + hangup_backoff_ms / 1000.0;
+        }
+        for (const ModsimAction& action : responder.take_due(moment_now())) {
+            if (action.kind == ModsimAction::Kind::reply || action.kind == ModsimAction::Kind::unasked)
+                write_all(line.fd, action.bytes);
+            write_log(log, action);
+            if (action.kind == ModsimAction::Kind::hangup) {
+                close_line(line);
+                return;
+            }
+        }
+    }
+}
+
+void catch_stop_signals(sigset_t& wait_mask)
+{
+    struct sigaction stop {};
+    stop.sa_handler = request_stop;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGHUP);
+    sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
+    sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGTERM);
+    sigdelset(&wait_mask, SIGHUP);
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "modsim: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const char* env_ports_dir = std::getenv("LOGGER_PORTS");
+    ModsimParseResult parsed = parse_modsim_options(args, env_ports_dir ? env_ports_dir : "");
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "modsim: %s\n%s", parsed.error.c_str(), modsim_usage().c_str());
+        return 2;
+    }
+    const ModsimOptions& options = parsed.options;
+    if (options.show_help) {
+        std::fputs(modsim_usage().c_str(), stdout);
+        return 0;
+    }
+
+    sigset_t wait_mask;
+    catch_stop_signals(wait_mask);
+
+    FILE* log = nullptr;
+    if (!options.log_path.empty()) {
+        log = std::fopen(options.log_path.c_str(), "w");
+        if (log == nullptr)
+            return fail(options.log_path + ": " + std::strerror(errno));
+    }
+
+    Line line;
+    ComLink link;
+    std::string error;
+    if (options.port_number != 0) {
+        if (!open_pty(line, error))
+            return fail(error);
+        if (!claim_com_link(options.ports_dir, options.port_number, line.device_path, getpid(), link, error))
+            return fail(error);
+        std::printf("modsim: COM%u -> %s\n", options.port_number, line.device_path.c_str());
+    } else {
+        if (!open_device(line, options.device_path, error))
+            return fail(error);
+        std::printf("modsim: serving %s\n", line.device_path.c_str());
+    }
+    std::fflush(stdout);
+
+    ModuleResponder responder(options, program_clock().seconds());
+    serve(line, responder, log, wait_mask);
+
+    release_com_link(link);
+    close_line(line);
+    if (log != nullptr)
+        std::fclose(log);
+    return 0;
+}

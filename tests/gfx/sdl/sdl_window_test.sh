@@ -1,0 +1,232 @@
+#!/bin/bash
+# Runs the real SDL window under a private Xvfb and checks it from outside.
+# Usage: sdl_window_test.sh MODE CHECK_PROGRAM WM_CLOSE_PROGRAM
+#   keys   - typed keys, the close button, the pointer, and the picture pixel for pixel
+#   passes - the display keeps its 10 ms pace while the program relocks the screen
+#   tone   - the tone reaches an audio device (SDL's file-writing driver) intact
+# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
+set -u
+
+mode=${1:?mode}
+check=${2:?check program}
+wm_close=${3:-}
+
+skip() { echo "SKIP: $*"; exit 77; }
+fail() {
+    echo "FAIL: $*"
+    for f in out err xvfb.log; do
+        [ -s "$work/$f" ] && { echo "--- $f"; tail -n 40 "$work/$f"; }
+    done
+    exit 1
+}
+
+command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+command -v xdotool >/dev/null || skip "xdotool is not installed"
+if [ "$mode" = keys ]; then
+    command -v import >/dev/null || skip "ImageMagick's import is not installed"
+    [ -n "$wm_close" ] && [ -x "$wm_close" ] || skip "wm_close was not built (no Xlib headers)"
+fi
+
+work=$(mktemp -d)
+xvfb_pid=""
+check_pid=""
+
+stop_process() {  # pid: TERM, then KILL if it lingers
+    local pid=$1
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+}
+cleanup() {
+    stop_process "$check_pid"
+    stop_process "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Xvfb picks a free display itself and writes its number to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb gave no display number"
+export DISPLAY=":$(head -n 1 "$work/display")"
+unset SDL_VIDEODRIVER SDL_AUDIODRIVER
+
+title="sdl-window-check-$$-$mode"
+
+start_check() {  # extra arguments for the check program
+    "$check" --title "$title" --frame-out "$work/frame.rgb" --timeout-ms 60000 "$@" \
+        >"$work/out" 2>"$work/err" &
+    check_pid=$!
+    wait_for_line '^ready$' 100 || fail "the window did not open"
+}
+
+wait_for_line() {  # regex, tries of 0.1 s
+    for _ in $(seq "$2"); do
+        grep -q -- "$1" "$work/out" 2>/dev/null && return 0
+        [ -n "$check_pid" ] && ! kill -0 "$check_pid" 2>/dev/null && { grep -q -- "$1" "$work/out"; return; }
+        sleep 0.1
+    done
+    return 1
+}
+
+key_lines() {  # the numeric lines the check program printed
+    grep -E '^[0-9]+$' "$work/out"
+}
+
+wait_for_key_count() {  # count
+    for _ in $(seq 50); do
+        [ "$(key_lines | wc -l)" -ge "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+expect_keys() {  # expected codes...
+    local expected
+    expected=$(printf '%s\n' "$@")
+    wait_for_key_count "$#" || true
+    local got
+    got=$(key_lines)
+    [ "$got" = "$expected" ] || fail "keys: expected [$(echo $expected)] got [$(echo $got)]"
+}
+
+window_id() {
+    xdotool search --name "^${title}\$" 2>/dev/null | head -n 1
+}
+
+finish_with_f12() {
+    xdotool key F12
+    for _ in $(seq 50); do
+        kill -0 "$check_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$check_pid" 2>/dev/null && fail "the check program did not end after F12"
+    wait "$check_pid"
+    local status=$?
+    check_pid=""
+    [ "$status" -eq 0 ] || fail "the check program ended with status $status"
+}
+
+run_keys() {
+    start_check
+    local wid
+    wid=$(window_id)
+    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
+
+    # Geometry: 800x600 client area, centred on the 1024x768 screen.
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    [ "$WIDTH" = 800 ] && [ "$HEIGHT" = 600 ] || fail "window is ${WIDTH}x${HEIGHT}, not 800x600"
+    local wx=$X wy=$Y
+    [ "$wx" = 112 ] && [ "$wy" = 84 ] || fail "window at ($wx,$wy), not centred at (112,84)"
+
+    # The pointer was placed on window pixel (400, 300).
+    sleep 0.2
+    eval "$(xdotool getmouselocation --shell)"
+    [ "$X" = $((wx + 400)) ] && [ "$Y" = $((wy + 300)) ] || fail "pointer at ($X,$Y), not on window (400,300)"
+
+    xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
+    xdotool type --delay 30 'aZ9'
+    xdotool key --delay 30 Return BackSpace Tab Escape Up Delete Home F1 F11
+    xdotool type --delay 30 'é£'
+    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 34303 130 156
+
+    # The close button queues 255 + 256*107 and the window stays.
+    "$wm_close" "$wid" || fail "wm_close failed"
+    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 34303 130 156 27647
+    sleep 0.3
+    [ "$(window_id)" = "$wid" ] || fail "the window is gone after the close button"
+    kill -0 "$check_pid" 2>/dev/null || fail "the check program ended after the close button"
+
+    # Pointer moves are clamped to the client area: (5000, -3) lands on (799, 0).
+    xdotool type 'w'
+    wait_for_key_count 16
+    local moved=""
+    for _ in $(seq 20); do
+        eval "$(xdotool getmouselocation --shell)"
+        if [ "$X" = $((wx + 799)) ] && [ "$Y" = "$wy" ]; then moved=yes; break; fi
+        sleep 0.1
+    done
+    [ -n "$moved" ] || fail "pointer at ($X,$Y), not on window (799,0)"
+
+    # The picture on the screen equals the frame through the palette.
+    xdotool type 'd'
+    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    local same=""
+    for _ in $(seq 10); do
+        sleep 0.2
+        import -silent -window "$wid" -depth 8 "rgb:$work/shot.rgb" 2>>"$work/err" || continue
+        if cmp -s "$work/shot.rgb" "$work/frame.rgb"; then same=yes; break; fi
+    done
+    if [ -z "$same" ]; then
+        local differing
+        differing=$(cmp -l "$work/shot.rgb" "$work/frame.rgb" 2>/dev/null | wc -l)
+        fail "screenshot differs from the frame in $differing bytes"
+    fi
+
+    finish_with_f12
+    key_lines | tail -n 1 | grep -qx 34559 || fail "F12 was not reported as 34559"
+    echo "PASS: keys, close button, pointer and pixels"
+}
+
+run_passes() {
+    start_check --count-passes
+    wait_for_line '^passes ' 50 || fail "no pass count"
+    local passes
+    passes=$(sed -n 's/^passes \([0-9]*\) .*/\1/p' "$work/out")
+    echo "$(grep '^passes ' "$work/out")"
+    [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"
+    wait "$check_pid"
+    local status=$?
+    check_pid=""
+    [ "$status" -eq 0 ] || fail "the check program ended with status $status"
+    echo "PASS: the display kept pace ($passes passes per second)"
+}
+
+run_tone() {
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio.raw"
+    start_check
+    local wid
+    wid=$(window_id)
+    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
+    xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
+    xdotool type --delay 10 'tt'
+    wait_for_key_count 2
+    sleep 1.5  # two 250 ms tones play out in real time
+    finish_with_f12
+    [ -s "$work/audio.raw" ] || fail "no audio was written"
+    # Signed 16-bit mono at 48000 Hz: the non-zero samples must be two whole
+    # tones, 24000 samples, in half periods of exactly 24 samples of +-6000.
+    od -An -v -td2 -w2 "$work/audio.raw" | awk '
+        { v = $1 + 0 }
+        v != 0 {
+            tone++
+            if (v != 6000 && v != -6000) bad++
+            if (v == last) run++; else { if (run && run != 24) badrun++; run = 1 }
+        }
+        v == 0 { if (run && run != 24) badrun++; run = 0 }
+        { last = v }
+        END {
+            if (run && run != 24) badrun++
+            printf "tone samples %d, bad levels %d, bad half periods %d\n", tone, bad, badrun
+            exit !(tone == 24000 && bad == 0 && badrun == 0)
+        }' || fail "the tone samples are not two clean 250 ms tones of 1000 Hz"
+    echo "PASS: two tones played back to back, clean"
+}
+
+case "$mode" in
+    keys) run_keys ;;
+    passes) run_passes ;;
+    tone) run_tone ;;
+    *) fail "unknown mode $mode" ;;
+esac

@@ -3,6 +3,8 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 namespace {
@@ -91,12 +93,24 @@ int32_t DiskFile::flush()
     return std::fflush(stream_) == 0 ? status_ok : status_io_failed;
 }
 
+bool is_folder(std::FILE* stream)
+{
+    struct stat info {};
+    return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 // Every new stream gets its full buffer before anything else is done with it.
+// A folder opens for reading on Linux but is no file: it is refused.
 std::FILE* open_stream(const std::string& name, const char* stream_mode)
 {
     std::FILE* stream = std::fopen(name.c_str(), stream_mode);
-    if (stream != nullptr)
-        std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
+    if (stream == nullptr)
+        return nullptr;
+    if (is_folder(stream)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
     return stream;
 }
 

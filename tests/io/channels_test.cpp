@@ -1,1 +1,297 @@
-// placeholder: to be written
+// The channel table over a scripted device: number and state checks, the
+// put/get paths with the push-back store, the location rule, closing.
+#include "io/channels.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct DeviceLog {
+    std::vector<std::string> writes;
+    int reads = 0;
+    int closes = 0;
+    int flushes = 0;
+};
+
+class ScriptedDevice final : public ChannelDevice {
+public:
+    explicit ScriptedDevice(DeviceLog& log) : log_(log) {}
+    std::deque<uint8_t> incoming;
+    int64_t position = 0;
+    int32_t read_status = status_ok;
+    int32_t write_status = status_ok;
+    int32_t close_status = status_ok;
+
+    bool at_end() override { return incoming.empty(); }
+    int32_t close() override
+    {
+        ++log_.closes;
+        return close_status;
+    }
+    int64_t tell() override { return position; }
+    int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override
+    {
+        ++log_.reads;
+        bytes_read = 0;
+        while (bytes_read < count && !incoming.empty()) {
+            buffer[bytes_read++] = incoming.front();
+            incoming.pop_front();
+        }
+        return read_status;
+    }
+    int32_t write(const uint8_t* bytes, size_t count) override
+    {
+        log_.writes.emplace_back(reinterpret_cast<const char*>(bytes), count);
+        return write_status;
+    }
+    int32_t flush() override
+    {
+        ++log_.flushes;
+        return status_ok;
+    }
+
+private:
+    DeviceLog& log_;
+};
+
+class ChannelTableTest : public ::testing::Test {
+protected:
+    ErrorStatus status;
+    ChannelTable channels{status};
+    DeviceLog log;
+
+    ScriptedDevice& open_scripted(int32_t channel, int32_t mode = mode_binary)
+    {
+        auto device = std::make_unique<ScriptedDevice>(log);
+        ScriptedDevice& ref = *device;
+        channels.open_on_device(channel, std::move(device), mode, access_read_write);
+        return ref;
+    }
+
+    std::string get(int32_t channel, size_t count)
+    {
+        std::string bytes(count, '\0');
+        bytes.resize(channels.get_data(channel, reinterpret_cast<uint8_t*>(bytes.data()), count));
+        return bytes;
+    }
+
+    void push(int32_t channel, std::string_view bytes)
+    {
+        channels.push_back(channel, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+};
+
+TEST_F(ChannelTableTest, numbers_outside_1_to_255_are_refused_by_every_operation)
+{
+    for (int32_t number : {0, -1, 256, 100000}) {
+        auto try_op = [&](auto op) {
+            status.set(status_ok);
+            op();
+            EXPECT_EQ(status.code(), status_not_allowed) << "channel " << number;
+        };
+        try_op([&] { channels.put_data(number, "x"); });
+        try_op([&] { get(number, 1); });
+        try_op([&] { push(number, "x"); });
+        try_op([&] { channels.close(number); });
+        try_op([&] { channels.flush(number); });
+        try_op([&] { channels.open_on_device(number, std::make_unique<ScriptedDevice>(log), mode_binary, 0); });
+        status.set(status_cannot_open);
+        EXPECT_EQ(channels.location(number), 0);
+        EXPECT_EQ(status.code(), status_cannot_open);  // location leaves the status alone
+    }
+    EXPECT_TRUE(log.writes.empty());
+}
+
+TEST_F(ChannelTableTest, closed_channel_refuses_data_and_close_without_touching_a_device)
+{
+    channels.put_data(7, std::string(10, 'a'));
+    EXPECT_EQ(status.code(), status_not_allowed);
+    EXPECT_EQ(get(7, 3), "");
+    EXPECT_EQ(status.code(), status_not_allowed);
+    status.set(status_ok);
+    channels.close(7);
+    EXPECT_EQ(status.code(), status_not_allowed);
+    EXPECT_EQ(status.code(), status_not_allowed);  // reading it changes nothing
+}
+
+TEST_F(ChannelTableTest, closing_twice_gives_0_then_1)
+{
+    open_scripted(1);
+    channels.close(1);
+    EXPECT_EQ(status.code(), status_ok);
+    EXPECT_FALSE(channels.is_open(1));
+    channels.close(1);
+    EXPECT_EQ(status.code(), status_not_allowed);
+    EXPECT_EQ(log.closes, 1);
+}
+
+TEST_F(ChannelTableTest, open_of_an_open_channel_is_refused_and_leaves_it_untouched)
+{
+    ScriptedDevice& first = open_scripted(2);
+    push(2, "Q");
+    DeviceLog other_log;
+    channels.open_on_device(2, std::make_unique<ScriptedDevice>(other_log), mode_input, access_read);
+    EXPECT_EQ(status.code(), status_not_allowed);
+    EXPECT_EQ(channels.channel(2)->device.get(), &first);
+    EXPECT_EQ(channels.channel(2)->mode, mode_binary);
+    EXPECT_EQ(get(2, 1), "Q");
+}
+
+TEST_F(ChannelTableTest, device_refusing_to_close_keeps_the_channel_open_with_its_code)
+{
+    ScriptedDevice& device = open_scripted(3);
+    device.close_status = status_io_failed;
+    channels.close(3);
+    EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_TRUE(channels.is_open(3));
+}
+
+TEST_F(ChannelTableTest, printed_line_is_text_then_line_end_as_two_writes)
+{
+    open_scripted(2);
+    channels.print_line(2, "X");
+    channels.print_line(2, "");
+    EXPECT_EQ(log.writes, (std::vector<std::string>{"X", "\r\n", "\r\n"}));
+    EXPECT_EQ(status.code(), status_ok);
+}
+
+TEST_F(ChannelTableTest, write_status_comes_from_the_device)
+{
+    ScriptedDevice& device = open_scripted(1);
+    device.write_status = status_io_failed;
+    channels.put_data(1, "abc");
+    EXPECT_EQ(status.code(), status_io_failed);
+    device.write_status = status_ok;
+    channels.put_data(1, "abc");
+    EXPECT_EQ(status.code(), status_ok);
+}
+
+TEST_F(ChannelTableTest, pushed_back_byte_is_read_without_calling_the_device)
+{
+    ScriptedDevice& device = open_scripted(2);
+    device.incoming = {'b', 'c'};
+    push(2, "a");
+    EXPECT_EQ(get(2, 1), "a");
+    EXPECT_EQ(log.reads, 0);
+    EXPECT_EQ(get(2, 2), "bc");
+    EXPECT_EQ(log.reads, 1);
+}
+
+TEST_F(ChannelTableTest, read_takes_the_store_first_then_one_device_read)
+{
+    ScriptedDevice& device = open_scripted(2);
+    device.incoming = {'3', '4', '5'};
+    push(2, "2");
+    push(2, "1");  // pushed later, read first
+    EXPECT_EQ(get(2, 4), "1234");
+    EXPECT_EQ(log.reads, 1);
+    EXPECT_EQ(get(2, 9), "5");
+}
+
+TEST_F(ChannelTableTest, push_back_beyond_four_bytes_fails_and_keeps_the_store)
+{
+    open_scripted(2);
+    push(2, "abc");
+    push(2, "de");
+    EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_EQ(channels.channel(2)->push_back_count, 3u);
+    push(2, "z");
+    EXPECT_EQ(get(2, 4), "zabc");
+}
+
+TEST_F(ChannelTableTest, put_data_empties_the_push_back_store)
+{
+    ScriptedDevice& device = open_scripted(2);
+    device.incoming = {'n'};
+    push(2, "p");
+    channels.put_data(2, "X");
+    EXPECT_EQ(get(2, 1), "n");
+}
+
+TEST_F(ChannelTableTest, failed_device_read_leaves_its_status_until_the_next_operation)
+{
+    ScriptedDevice& device = open_scripted(2);
+    device.read_status = status_io_failed;
+    EXPECT_EQ(get(2, 1), "");
+    EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_EQ(status.code(), status_io_failed);
+    channels.location(2);
+    EXPECT_EQ(status.code(), status_io_failed);
+}
+
+struct LocationCase {
+    int32_t mode;
+    int64_t position;
+    const char* pushed;
+    int64_t expected;
+};
+
+TEST_F(ChannelTableTest, location_rule)
+{
+    const LocationCase cases[] = {
+        {mode_binary, 2, "x", 1},       // two queued, one pushed back
+        {mode_binary, 0, "x", 0},       // difference -1 gives 0
+        {mode_binary, -1, "", 0},       // tell failed
+        {mode_binary, 300, "", 300},
+        {mode_random, 300, "", 2},      // record length 128
+        {mode_random, 0, "x", 0},
+        {mode_input, 300, "", 2},       // byte count in 128-byte blocks
+        {mode_output, 127, "", 0},
+        {mode_append, 300, "", 300},
+    };
+    for (const LocationCase& c : cases) {
+        DeviceLog case_log;
+        ChannelTable table(status);
+        auto device = std::make_unique<ScriptedDevice>(case_log);
+        device->position = c.position;
+        table.open_on_device(5, std::move(device), c.mode, access_read_write);
+        const std::string pushed(c.pushed);
+        table.push_back(5, reinterpret_cast<const uint8_t*>(pushed.data()), pushed.size());
+        EXPECT_EQ(table.location(5), c.expected) << "mode " << c.mode << " position " << c.position;
+    }
+}
+
+TEST_F(ChannelTableTest, record_length_defaults_to_128_only_for_record_modes)
+{
+    open_scripted(1, mode_random);
+    EXPECT_EQ(channels.channel(1)->record_length, 128);
+    open_scripted(2, mode_binary);
+    EXPECT_EQ(channels.channel(2)->record_length, 0);
+}
+
+TEST_F(ChannelTableTest, close_all_closes_every_open_channel_through_its_device)
+{
+    open_scripted(1);
+    open_scripted(255);
+    channels.close_all();
+    EXPECT_EQ(log.closes, 2);
+    EXPECT_FALSE(channels.is_open(1));
+    EXPECT_FALSE(channels.is_open(255));
+    channels.close_all();
+    EXPECT_EQ(log.closes, 2);
+}
+
+TEST_F(ChannelTableTest, flush_reaches_the_device)
+{
+    open_scripted(1);
+    channels.flush(1);
+    EXPECT_EQ(log.flushes, 1);
+    EXPECT_EQ(status.code(), status_ok);
+}
+
+TEST_F(ChannelTableTest, refused_open_strings_leave_the_channel_closed_with_status_1)
+{
+    for (const char* open_string : {"COM1:9600,x,8,1", "COM1:9600,n,8,3", "COM1:9600,n,8,1,IR1", "COM1:9600,n,8,1,zz",
+                                    "LPT1:", "COMX:", "COM1"}) {
+        channels.open_port(2, open_string, mode_random, 0, 0, 0);
+        EXPECT_EQ(status.code(), status_not_allowed) << open_string;
+        EXPECT_FALSE(channels.is_open(2));
+        EXPECT_EQ(channels.channel(2)->mode, 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// build/modsim as a process: a client in the test opens the COM link with plain
+// termios and talks to it as the logger would.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+const std::string modsim_program = std::string(LOGGER_BUILD_DIR) + "/modsim";
+
+// A running simulator with its standard output on a pipe. Killed and reaped on
+// destruction, so a failing test leaves nothing behind.
+class Simulator {
+public:
+    explicit Simulator(const std::vector<std::string>& args)
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> all = {modsim_program};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, modsim_program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        stdout_fd_ = out[0];
+    }
+    ~Simulator()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (stdout_fd_ >= 0)
+            close(stdout_fd_);
+    }
+
+    // The first line it prints, or empty if none comes within timeout_ms.
+    std::string first_line(int timeout_ms = 5000)
+    {
+        std::string line;
+        char c;
+        while (line.find('\n') == std::string::npos) {
+            pollfd readable{stdout_fd_, POLLIN, 0};
+            if (poll(&readable, 1, timeout_ms) <= 0 || read(stdout_fd_, &c, 1) != 1)
+                return {};
+            line += c;
+        }
+        return line;
+    }
+
+    // The exit status, or -1 while still running after timeout_ms.
+    int wait_exit(int timeout_ms = 5000)
+    {
+        for (int waited_ms = 0; waited_ms <= timeout_ms; waited_ms += 10) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(10'000);
+        }
+        return -1;
+    }
+
+    void signal(int signal_number) { kill(pid_, signal_number); }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    int stdout_fd_ = -1;
+};
+
+// The logger's side of the line, reduced to what the test needs.
+class Client {
+public:
+    explicit Client(const std::string& path)
+    {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0)
+            return;
+        termios settings{};
+        tcgetattr(fd_, &settings);
+        cfmakeraw(&settings);
+        tcsetattr(fd_, TCSANOW, &settings);
+        tcflush(fd_, TCIFLUSH);
+    }
+    ~Client()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool is_open() const { return fd_ >= 0; }
+
+    // Sends a request and gathers bytes until a line end, a hang-up, or timeout_ms.
+    std::string exchange(int timeout_ms = 2000)
+    {
+        hung_up_ = false;
+        if (write(fd_, "X\r\n", 3) != 3)
+            hung_up_ = true;
+        std::string reply;
+        while (!hung_up_ && reply.find("\r\n") == std::string::npos) {
+            pollfd readable{fd_, POLLIN, 0};
+            int ready = poll(&readable, 1, timeout_ms);
+            if (ready <= 0)
+                break;
+            char buffer[256];
+            ssize_t count = read(fd_, buffer, sizeof buffer);
+            if (count > 0)
+                reply.append(buffer, static_cast<size_t>(count));
+            else if (count == 0 || errno == EIO || (readable.revents & POLLHUP))
+                hung_up_ = true;
+        }
+        return reply;
+    }
+    bool hung_up() const { return hung_up_; }
+
+private:
+    int fd_ = -1;
+    bool hung_up_ = false;
+};
+
+bool checksum_holds(const std::string& reply)
+{
+    std::vector<long> fields;
+    std::stringstream stream(reply.substr(2));  // after "X,"
+    std::string field;
+    while (std::getline(stream, field, ','))
+        fields.push_back(std::stol(field));
+    return reply.starts_with("X,") && fields.size() == 6 && fields[5] == fields[1] + fields[2] + fields[3] + fields[4];
+}
+
+class ModsimProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/modsim_process_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ports_ = dir_ + "/ports";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::vector<std::string> serve_com3(std::vector<std::string> extra) const
+    {
+        std::vector<std::string> args = {"--ports-dir", ports_, "--port", "3"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    std::string dir_;
+    std::string ports_;
+};
+
+}  // namespace
+
+TEST_F(ModsimProcess, fifty_sound_exchanges_logged_and_served_again_after_reopen)
+{
+    std::string log_path = dir_ + "/modsim.log";
+    Simulator simulator(serve_com3({"--log", log_path}));
+    ASSERT_TRUE(simulator.started());
+    std::string where = simulator.first_line();
+    ASSERT_TRUE(where.starts_with("modsim: COM3 -> /dev/pts/")) << where;
+    EXPECT_EQ(fs::read_symlink(ports_ + "/COM3").string() + "\n", where.substr(where.find("/dev/")));
+
+    std::vector<std::string> replies;
+    {
+        Client client(ports_ + "/COM3");
+        ASSERT_TRUE(client.is_open());
+        for (int i = 1; i <= 50; ++i) {
+            std::string reply = client.exchange();
+            ASSERT_GE(reply.size(), 21u) << "exchange " << i << ": " << reply;
+            EXPECT_TRUE(checksum_holds(reply.substr(0, reply.size() - 2))) << reply;
+            replies.push_back(reply);
+        }
+    }
+    // The logger closes the port and opens it again: the simulator is still there.
+    Client again(ports_ + "/COM3");
+    ASSERT_TRUE(again.is_open());
+    std::string reply = again.exchange();
+    EXPECT_TRUE(checksum_holds(reply.substr(0, reply.size() - 2))) << reply;
+
+    std::ifstream log(log_path);
+    std::string line;
+    int request_lines = 0;
+    while (std::getline(log, line)) {
+        if (line.find(" request ") == std::string::npos)
+            continue;
+        ++request_lines;
+        if (request_lines > 50)
+            continue;
+        std::string expected_tail = " request " + std::to_string(request_lines) + " ok \"" +
+                                    replies[request_lines - 1].substr(0, replies[request_lines - 1].size() - 2) +
+                                    "\\r\\n\"";
+        EXPECT_TRUE(line.ends_with(expected_tail)) << line << " / " << expected_tail;
+    }
+    EXPECT_EQ(request_lines, 51);
+}
+
+TEST_F(ModsimProcess, silent_after_49_gives_no_50th_reply)
+{
+    Simulator simulator(serve_com3({"--silent-after", "49"}));
+    ASSERT_FALSE(simulator.first_line().empty());
+    Client client(ports_ + "/COM3");
+    ASSERT_TRUE(client.is_open());
+    for (int i = 1; i <= 49; ++i)
+        ASSERT_FALSE(client.exchange().empty()) << "exchange " << i;
+    EXPECT_EQ(client.exchange(300), "");
+    EXPECT_FALSE(client.hung_up());
+}
+
+TEST_F(ModsimProcess, hangup_is_seen_by_the_client_and_the_link_goes)
+{
+    Simulator simulator(serve_com3({"--hangup-at", "3"}));
+    ASSERT_FALSE(simulator.first_line().empty());
+    Client client(ports_ + "/COM3");
+    ASSERT_TRUE(client.is_open());
+    EXPECT_FALSE(client.exchange().empty());
+    EXPECT_FALSE(client.exchange().empty());
+    EXPECT_EQ(client.exchange(), "");
+    EXPECT_TRUE(client.hung_up());
+    EXPECT_EQ(simulator.wait_exit(), 0);
+    EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3"));
+}
+
+TEST_F(ModsimProcess, stop_signals_end_it_cleanly_and_remove_the_link)
+{
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        Simulator simulator(serve_com3({}));
+        ASSERT_FALSE(simulator.first_line().empty());
+        ASSERT_TRUE(fs::is_symlink(ports_ + "/COM3"));
+        simulator.signal(signal_number);
+        EXPECT_EQ(simulator.wait_exit(), 0) << signal_number;
+        EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3")) << signal_number;
+        EXPECT_FALSE(fs::exists(ports_ + "/.COM3.modsim")) << signal_number;
+    }
+}
+
+TEST_F(ModsimProcess, second_simulator_on_a_live_port_is_refused)
+{
+    Simulator first(serve_com3({}));
+    std::string where = first.first_line();
+    ASSERT_FALSE(where.empty());
+    Simulator second(serve_com3({}));
+    EXPECT_EQ(second.wait_exit(), 1);
+    // The first one's link and service are untouched.
+    Client client(ports_ + "/COM3");
+    ASSERT_TRUE(client.is_open());
+    EXPECT_FALSE(client.exchange().empty());
+}
+
+TEST_F(ModsimProcess, serves_a_given_device)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string slave = ptsname(master);
+    termios settings{};
+    tcgetattr(master, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(master, TCSANOW, &settings);
+
+    Simulator simulator({"--device", slave, "--values", "512,600,700", "--switch", "0"});
+    EXPECT_EQ(simulator.first_line(), "modsim: serving " + slave + "\n");
+    ASSERT_EQ(write(master, "X\r\n", 3), 3);
+    std::string reply;
+    while (reply.find('\n') == std::string::npos) {
+        pollfd readable{master, POLLIN, 0};
+        char buffer[64];
+        if (poll(&readable, 1, 2000) <= 0)
+            break;
+        ssize_t count = read(master, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        reply.append(buffer, static_cast<size_t>(count));
+    }
+    EXPECT_EQ(reply, "X,0,0,512,600,700,1812\r\n");
+    close(master);
+}
+
+TEST_F(ModsimProcess, bad_arguments_exit_2_without_making_a_link)
+{
+    Simulator simulator(serve_com3({"--values", "1,2"}));
+    EXPECT_EQ(simulator.wait_exit(), 2);
+    EXPECT_FALSE(fs::exists(ports_));
+}

@@ -32,7 +32,7 @@ TEST(GlyphTable, leftmost_pixel_is_the_low_bit)
     EXPECT_EQ(vga_font_8x16[221][8], 0x0F);
     // 'L': the serif at the top left, the foot running to column 6.
     EXPECT_EQ(vga_font_8x16['L'][2], 0x0F);
-    EXPECT_EQ(vga_font_8x16['L'][12], 0x7F);
+    EXPECT_EQ(vga_font_8x16['L'][11], 0x7F);
 }
 
 struct GeneratorRun {

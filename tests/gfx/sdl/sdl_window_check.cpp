@@ -4,11 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "core/clock.h"
-#include "core/error_status.h"
+#include "gfx/graphics.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
 
@@ -173,26 +172,25 @@ int main(int argc, char** argv) {
     Options options;
     if (!parse_options(argc, argv, options)) return 2;
 
-    ErrorStatus status;
-    Screen screen(status);
-    std::unique_ptr<Window> window = make_sdl_window();
-    std::string error;
-    if (!window->open(screen, options.title, error)) {
-        std::fprintf(stderr, "open failed: %s\n", error.c_str());
+    // The program's own path: its screen, its window factory and its exit-time close.
+    set_window_factory(make_sdl_window);
+    set_window_title(options.title);
+    if (!open_graphics_window()) {
+        std::fprintf(stderr, "open failed: %s\n", window_open_error().c_str());
         return 2;
     }
-    screen.set_tone_player([&window] { window->play_tone(); });
+    Screen& screen = the_screen();
+    Window& window = *the_window();
     draw_test_picture(screen);
-    window->move_mouse(400, 300, 0);  // as the logger does: centre, hidden
+    move_mouse(400, 300, 0);  // as the logger does: centre, hidden
 
     say("ready");
-    int exit_code = 0;
     if (options.count_passes) {
         count_display_passes(screen);
-    } else {
-        exit_code = run_key_loop(screen, *window, options);
+        close_graphics_window();
+        close_graphics_window();  // a second close does nothing
+        return 0;
     }
-    window->close();
-    window->close();  // a second close does nothing
-    return exit_code;
+    // Left open on purpose: the close registered at exit must end the display cleanly.
+    return run_key_loop(screen, window, options);
 }

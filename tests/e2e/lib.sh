@@ -1,0 +1,146 @@
+# Shared helpers for the process tests: a private Xvfb, the module simulator,
+# the logger in a temporary folder, typing into its window, and clean-up.
+# Sourced by the test scripts; BUILD_DIR must be set.
+
+set -euo pipefail
+
+E2E_PIDS=()
+E2E_TMP=$(mktemp -d /tmp/logger_e2e.XXXXXX)
+
+e2e_cleanup() {
+  local pid
+  for pid in "${E2E_PIDS[@]:-}"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  done
+  sleep 0.2
+  for pid in "${E2E_PIDS[@]:-}"; do
+    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true
+  done
+  if [ "${E2E_KEEP:-0}" = 1 ]; then
+    echo "kept $E2E_TMP"
+  else
+    rm -rf "$E2E_TMP"
+  fi
+}
+trap e2e_cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
+  done
+}
+
+# Waits until a command succeeds, at most the given seconds.
+wait_for() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+start_xvfb() {
+  need Xvfb xdotool import convert
+  local display
+  for display in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$display" ] && [ ! -e "/tmp/.X$display-lock" ]; then
+      Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$E2E_TMP/xvfb.log" 2>&1 &
+      E2E_PIDS+=($!)
+      export DISPLAY=":$display"
+      if wait_for 10 xdpyinfo; then
+        return 0
+      fi
+      fail "Xvfb did not start on :$display"
+    fi
+  done
+  fail "no free display number"
+}
+
+# start_modsim PORT [options...]: serves COM<PORT> in $E2E_TMP/ports.
+start_modsim() {
+  local port=$1
+  shift
+  mkdir -p "$E2E_TMP/ports"
+  "$BUILD_DIR/modsim" --ports-dir "$E2E_TMP/ports" --port "$port" "$@" >"$E2E_TMP/modsim$port.out" 2>&1 &
+  E2E_PIDS+=($!)
+  MODSIM_PID=$!
+  wait_for 10 test -e "$E2E_TMP/ports/COM$port" || fail "modsim did not create COM$port"
+}
+
+# Starts build/logger in $E2E_TMP/run with the ports folder, and waits for its window.
+start_logger() {
+  mkdir -p "$E2E_TMP/run" "$E2E_TMP/ports"
+  (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
+    >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+  LOGGER_PID=$!
+  E2E_PIDS+=($LOGGER_PID)
+  wait_for 10 xdotool search --name '^logger$' || fail "the logger window did not appear"
+  LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+  xdotool windowfocus --sync "$LOGGER_WINDOW"
+}
+
+# Types a line and Enter into the logger window.
+type_line() {
+  xdotool windowfocus --sync "$LOGGER_WINDOW"
+  xdotool type --delay 30 "$1"
+  xdotool key Return
+}
+
+press_key() {
+  xdotool windowfocus --sync "$LOGGER_WINDOW"
+  xdotool key "$1"
+}
+
+# Waits for the logger to exit (at most the given seconds) and returns its status.
+wait_logger_exit() {
+  local seconds=$1
+  local deadline=$((SECONDS + seconds))
+  while kill -0 "$LOGGER_PID" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "the logger did not exit within $seconds s"
+    sleep 0.05
+  done
+  local status=0
+  wait "$LOGGER_PID" || status=$?
+  return $status
+}
+
+# Writes the window's 800x600 client area as raw RGB to a file.
+screenshot_rgb() {
+  local out=$1
+  local geometry x y
+  geometry=$(xdotool getwindowgeometry --shell "$LOGGER_WINDOW")
+  x=$(echo "$geometry" | sed -n 's/^X=//p')
+  y=$(echo "$geometry" | sed -n 's/^Y=//p')
+  import -window root -crop "800x600+$x+$y" -depth 8 "rgb:$out"
+}
+
+# The BMP's pixels as raw RGB, for comparison with a screenshot.
+bmp_rgb() {
+  convert "$1" -depth 8 "rgb:$2"
+}
+
+# Counts the pixels that differ between two raw RGB files of 800x600.
+differing_pixels() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+a = open(sys.argv[1], 'rb').read()
+b = open(sys.argv[2], 'rb').read()
+if len(a) != len(b):
+    print(800 * 600)
+else:
+    print(sum(1 for i in range(0, len(a), 3) if a[i:i + 3] != b[i:i + 3]))
+PY
+}

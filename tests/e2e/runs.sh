@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Runs of the logger against the module simulator, typed in as a user would:
+#   escape   - a one-minute run ended with ESC after a few seconds
+#   silent   - the module stops answering mid-run
+#   kill     - the logger is killed with SIGKILL mid-run
+#   minute   - a whole one-minute run to its last column
+BUILD_DIR=$1
+MODE=$2
+source "$(dirname "$0")/lib.sh"
+
+start_xvfb
+
+begin_run() {
+  start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
+  start_logger
+  type_line 3
+  # The link test takes fifty exchanges of at least 50 ms each.
+  sleep 3.5
+  type_line 1
+  type_line V
+}
+
+# Every line of the data file is complete: ends in CRLF, header then rows of 14 fields.
+check_rows_complete() {
+  python3 - "$E2E_TMP/run/DATA001.CSV" "$@" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+assert data.endswith(b'\r\n'), 'the last row is not complete'
+rows = data[:-2].split(b'\r\n')
+assert rows[0] == b'"Time","Seconds","Marker","Switch","AD1","AD2","AD3","Checksum","V1","V2","V3","T1","T2","T3"', rows[0]
+samples = [r for r in rows[1:] if r.count(b',') == 13]
+notes = [r for r in rows[1:] if r.count(b',') != 13]
+for r in notes:
+    assert r.startswith(b'"') and r.endswith(b'"'), r
+assert float(samples[0].split(b',')[1]) == 0.0, samples[0]
+print(len(samples))
+PY
+}
+
+# The data rows carry the switch, readings and checksum the simulator sent,
+# in order, starting with the first request after the link test.
+check_rows_against_log() {
+  python3 "$(dirname "$0")/compare_log.py" "$E2E_TMP/run/DATA001.CSV" "$E2E_TMP/modsim.log"
+}
+
+case "$MODE" in
+  escape)
+    begin_run
+    sleep 9
+    press_key Escape
+    wait_logger_exit 3 || fail "the logger ended with status $?"
+    samples=$(check_rows_complete) || fail "incomplete rows"
+    [ "$samples" -ge 40 ] || fail "only $samples rows in 9 seconds"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes"
+    echo "escape after 9 s: $samples rows"
+    ;;
+  silent)
+    begin_run --silent-after 80
+    wait_for 30 grep -q "no data was received" "$E2E_TMP/run/DATA001.CSV" || fail "no no-reply note"
+    sleep 0.5
+    screenshot_rgb "$E2E_TMP/silent.rgb"
+    wait_logger_exit 15 || fail "the logger ended with status $?"
+    samples=$(check_rows_complete) || fail "incomplete rows"
+    [ "$samples" = 30 ] || fail "$samples rows, expected 30"
+    tail -c 74 "$E2E_TMP/run/DATA001.CSV" | grep -q 'no data was received from datalogger. "' ||
+      fail "the no-reply note is not the last row"
+    bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/silent_bmp.rgb"
+    [ "$(differing_pixels "$E2E_TMP/silent.rgb" "$E2E_TMP/silent_bmp.rgb")" = 0 ] ||
+      fail "BMP001.BMP differs from the screen"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    echo "silent module: ok"
+    ;;
+  kill)
+    begin_run
+    sleep 8
+    kill -9 "$LOGGER_PID"
+    wait "$LOGGER_PID" 2>/dev/null || true
+    samples=$(check_rows_complete) || fail "incomplete rows after kill -9"
+    [ "$samples" -ge 30 ] || fail "only $samples rows survived"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    echo "kill -9: $samples complete rows"
+    ;;
+  minute)
+    begin_run
+    sleep 55
+    wait_logger_exit 20 || fail "the logger ended with status $?"
+    samples=$(check_rows_complete) || fail "incomplete rows"
+    [ "$samples" = 721 ] || fail "$samples rows, expected 721"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    echo "one-minute run: 721 rows"
+    ;;
+  *)
+    fail "unknown mode $MODE"
+    ;;
+esac

@@ -66,18 +66,6 @@ void expect_rounded_digits_match(double value, int digits)
 
 }  // namespace
 
-TEST(ExactDecimal, gives_every_digit_of_the_binary_value)
-{
-    EXPECT_EQ(exact_decimal(2.56f), (DecimalNumber{"2559999942779541015625", 0}));
-    EXPECT_EQ(exact_decimal(72.35f), (DecimalNumber{"7234999847412109375", 1}));
-    EXPECT_EQ(exact_decimal(0.0625), (DecimalNumber{"625", -2}));
-    EXPECT_EQ(exact_decimal(-86400.0), (DecimalNumber{"864", 4}));
-    EXPECT_EQ(exact_decimal(0.0), DecimalNumber{});
-    EXPECT_EQ(exact_decimal(-0.0), DecimalNumber{});
-    EXPECT_EQ(exact_decimal(std::numeric_limits<double>::infinity()), DecimalNumber{});
-    EXPECT_EQ(exact_decimal(std::nan("")), DecimalNumber{});
-}
-
 TEST(ExactDecimal, extremes_match_an_exact_reference)
 {
     for (double value : {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
@@ -86,6 +74,9 @@ TEST(ExactDecimal, extremes_match_an_exact_reference)
                          static_cast<double>(std::numeric_limits<float>::denorm_min())}) {
         EXPECT_EQ(exact_decimal(value), decimal_from_scientific(value, 800)) << value;
     }
+    EXPECT_EQ(exact_decimal(-0.0625), (DecimalNumber{"625", -2}));
+    for (double value : {0.0, -0.0, std::numeric_limits<double>::infinity(), std::nan("")})
+        EXPECT_EQ(exact_decimal(value), DecimalNumber{}) << value;
 }
 
 TEST(DecimalRounding, carries_through_nines_and_raises_the_exponent)
@@ -94,6 +85,8 @@ TEST(DecimalRounding, carries_through_nines_and_raises_the_exponent)
     EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::away_from_zero), (DecimalNumber{"1", 2}));
     EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::to_even), (DecimalNumber{"1", 2}));
     EXPECT_EQ(round_at_power(nines, -3, HalfwayRule::to_even), nines);
+    // 1.2049 to two decimals is 1.20, stored without its trailing zero.
+    EXPECT_EQ(round_at_power(DecimalNumber{"12049", 0}, -2, HalfwayRule::away_from_zero), (DecimalNumber{"12", 0}));
 }
 
 TEST(DecimalRounding, halfway_rules_differ_only_on_exact_ties)
@@ -115,12 +108,6 @@ TEST(DecimalRounding, values_below_the_kept_digits_round_to_zero_or_one_unit)
     EXPECT_EQ(round_at_power(DecimalNumber{"49", -4}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
     EXPECT_EQ(round_at_power(DecimalNumber{"9", -6}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
     EXPECT_EQ(round_at_power(DecimalNumber{}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
-}
-
-TEST(DecimalRounding, drops_trailing_zeros_left_by_rounding)
-{
-    // 1.2049 to two decimals is 1.20, stored as 1.2.
-    EXPECT_EQ(round_at_power(DecimalNumber{"12049", 0}, -2, HalfwayRule::away_from_zero), (DecimalNumber{"12", 0}));
 }
 
 TEST(GeneralNumberText, single_examples)

@@ -65,8 +65,8 @@ void set_window_factory(std::function<std::unique_ptr<Window>()> factory)
 void set_window_title(std::string title)
 {
     GraphicsState& state = graphics_state();
+    state.title_chosen = !title.empty();  // an empty title means the program's name
     state.title = std::move(title);
-    state.title_chosen = true;
 }
 
 Window* the_window() { return graphics_state().window.get(); }

@@ -16,6 +16,7 @@ void use_screen(Screen* screen);  // nullptr restores the program's own
 
 // How open_graphics_window makes its window (the program picks SDL or headless).
 void set_window_factory(std::function<std::unique_ptr<Window>()> factory);
+// The window title; empty (the default) means the program file's name without folder or extension.
 void set_window_title(std::string title);
 Window* the_window();  // null until opened
 

@@ -1,1 +1,139 @@
-// placeholder
+// The program's screen operations: opening and closing the window through the
+// factory, the statuses they leave, and the thin functions over the screen.
+#include "gfx/graphics.h"
+
+#include <gtest/gtest.h>
+
+#include "core/clock.h"
+#include "core/error_status.h"
+#include "gfx/window_headless.h"
+
+namespace {
+
+class RefusingWindow final : public Window {
+public:
+    bool open(Screen&, const std::string&, std::string& error) override
+    {
+        error = "no display";
+        return false;
+    }
+    void close() override {}
+    void move_mouse(int32_t, int32_t, int32_t) override {}
+    void play_tone() override {}
+};
+
+struct GraphicsTest : ::testing::Test {
+    ErrorStatus status;
+    Screen screen{status};
+    VirtualClock clock;
+    HeadlessWindow* headless = nullptr;
+
+    void SetUp() override
+    {
+        use_error_status(&status);
+        use_screen(&screen);
+        use_program_clock(&clock);
+        set_window_factory([this] {
+            auto window = std::make_unique<HeadlessWindow>();
+            headless = window.get();
+            return window;
+        });
+    }
+    void TearDown() override
+    {
+        close_graphics_window();
+        set_window_factory(nullptr);
+        use_program_clock(nullptr);
+        use_screen(nullptr);
+        use_error_status(nullptr);
+    }
+};
+
+TEST_F(GraphicsTest, opening_resets_the_screen_and_plays_tones_through_the_window)
+{
+    screen.set_text_colours(3, 9);
+    screen.clear_window();
+    screen.move_cursor(5, 5);
+    screen.queue_key('a');
+    status.set(2);
+    set_window_title("logger");
+    ASSERT_TRUE(open_graphics_window());
+    EXPECT_EQ(status.code(), 0);
+    ASSERT_NE(headless, nullptr);
+    EXPECT_EQ(the_window(), headless);
+    EXPECT_EQ(headless->title(), "logger");
+    EXPECT_EQ(screen.pixel(400, 599), 0);
+    EXPECT_EQ(cursor_position(), (CellPosition{1, 1}));
+    EXPECT_EQ(screen.foreground(), 15);
+    EXPECT_FALSE(key_waiting());
+
+    write_text("\a", false);
+    sound_tone();
+    EXPECT_EQ(headless->tones_played(), 2);
+}
+
+TEST_F(GraphicsTest, default_title_is_the_program_file_name)
+{
+    set_window_title("");
+    ASSERT_TRUE(open_graphics_window());
+    EXPECT_EQ(headless->title(), "gfx_tests");
+}
+
+TEST_F(GraphicsTest, failed_open_sets_status_1_and_keeps_the_cause)
+{
+    set_window_factory([] { return std::make_unique<RefusingWindow>(); });
+    EXPECT_FALSE(open_graphics_window());
+    EXPECT_EQ(status.code(), 1);
+    EXPECT_EQ(window_open_error(), "no display");
+    EXPECT_EQ(the_window(), nullptr);
+}
+
+TEST_F(GraphicsTest, without_a_window_mouse_fails_and_no_key_is_seen)
+{
+    screen.queue_key('x');
+    move_mouse(400, 300, 0);
+    EXPECT_EQ(status.code(), 1);
+    EXPECT_EQ(poll_key(), "");
+    EXPECT_FALSE(key_waiting());
+
+    ASSERT_TRUE(open_graphics_window());
+    move_mouse(400, 300, 0);
+    EXPECT_EQ(status.code(), 0);
+    EXPECT_EQ(headless->mouse_x(), 400);
+    EXPECT_FALSE(headless->mouse_visible());
+    screen.queue_key(key_escape);
+    EXPECT_TRUE(key_waiting());
+    EXPECT_EQ(poll_key(), "\x1B");
+}
+
+TEST_F(GraphicsTest, close_is_idempotent_and_stops_the_tones)
+{
+    ASSERT_TRUE(open_graphics_window());
+    close_graphics_window();
+    close_graphics_window();
+    EXPECT_EQ(the_window(), nullptr);
+    sound_tone();  // no player any more: nothing happens
+    ASSERT_TRUE(open_graphics_window());
+}
+
+TEST_F(GraphicsTest, thin_functions_reach_the_installed_screen_and_clock)
+{
+    ASSERT_TRUE(open_graphics_window());
+    set_text_colours(0, 15);
+    clear_window();
+    move_cursor(2, 3);
+    write_text("hi", true);
+    EXPECT_EQ(cursor_position(), (CellPosition{3, 1}));
+    EXPECT_EQ(text_grid_size().columns, 100);
+    EXPECT_EQ(text_grid_size().rows, 37);
+    draw_line(0, 599, 799, 599, 260, LineKind::line, style_solid);
+    EXPECT_EQ(screen.pixel(799, 599), 4);
+
+    const double before = seconds_clock();
+    pause_ms(1000);
+    EXPECT_DOUBLE_EQ(seconds_clock() - before, 1.0);
+    EXPECT_EQ(save_snapshot("/nonexistent-folder/x.bmp"), 2);
+    EXPECT_EQ(status.code(), 2);
+}
+
+}  // namespace

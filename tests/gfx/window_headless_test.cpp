@@ -1,1 +1,63 @@
-// placeholder: to be written
+// The headless window: what it records of the title, pointer and tones, and
+// its frame dump.
+#include "gfx/window_headless.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "gfx/screen.h"
+#include "gfx/snapshot.h"
+
+namespace {
+
+TEST(HeadlessWindow, records_title_pointer_and_tones)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    HeadlessWindow window;
+    std::string error = "stale";
+    ASSERT_TRUE(window.open(screen, "logger", error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_EQ(window.title(), "logger");
+    EXPECT_TRUE(window.mouse_visible());
+
+    window.move_mouse(400, 300, 0);
+    EXPECT_EQ(window.mouse_x(), 400);
+    EXPECT_EQ(window.mouse_y(), 300);
+    EXPECT_FALSE(window.mouse_visible());
+    window.move_mouse(5000, -7, -1);  // placed at the window's edge; visibility kept
+    EXPECT_EQ(window.mouse_x(), 799);
+    EXPECT_EQ(window.mouse_y(), 0);
+    EXPECT_FALSE(window.mouse_visible());
+    window.move_mouse(-1, 50, 1);  // negative x: not moved, only shown
+    EXPECT_EQ(window.mouse_x(), 799);
+    EXPECT_TRUE(window.mouse_visible());
+
+    window.play_tone();
+    window.play_tone();
+    EXPECT_EQ(window.tones_played(), 2);
+    window.close();
+    window.close();
+}
+
+TEST(HeadlessWindow, dumps_the_frame_only_while_open)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    HeadlessWindow window;
+    const auto file = std::filesystem::temp_directory_path() / ("headless_dump_" + std::to_string(getpid()) + ".bmp");
+    EXPECT_EQ(window.dump_frame(file.string()), status_not_allowed);
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    std::string error;
+    window.open(screen, "t", error);
+    EXPECT_EQ(window.dump_frame(file.string()), 0);
+    EXPECT_EQ(std::filesystem::file_size(file), static_cast<uintmax_t>(snapshot_file_size));
+    std::filesystem::remove(file);
+    EXPECT_EQ(window.dump_frame("/nonexistent-folder/x.bmp"), status_cannot_open);
+    EXPECT_EQ(status.code(), status_cannot_open);
+}
+
+}  // namespace

@@ -61,6 +61,8 @@ done
 [ -s "$work/display" ] || fail "Xvfb gave no display number"
 export DISPLAY=":$(head -n 1 "$work/display")"
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
+# In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0"
 
 title="sdl-window-check-$$-$mode"
 

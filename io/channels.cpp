@@ -80,7 +80,16 @@ void ChannelTable::open_port(int32_t channel, std::string_view open_string, int3
         return;
     Channel& c = *entry(channel);
     int32_t open_status = status_ok;
-    c.device = open_serial_device(open_string, c.mode, c.access, c.lock, status_, program_clock(), open_status);
+    if (port_opener_) {
+        // A port opened this way is a plain byte stream, as the serial device makes it.
+        if (c.mode == mode_random) {
+            c.mode = mode_binary;
+            c.access = access_read_write;
+        }
+        c.device = port_opener_(open_string, open_status);
+    } else {
+        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, status_, program_clock(), open_status);
+    }
     if (!c.device)
         c = Channel{};
     status_.set(open_status);

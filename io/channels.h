@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -60,6 +61,11 @@ public:
     // Opens a channel on a device made elsewhere (a test's fake module).
     void open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode, uint32_t access);
 
+    // Replaces the serial device behind open_port (a test's fake module): the
+    // opener gets the open string and returns the device, or null with a status.
+    using PortOpener = std::function<std::unique_ptr<ChannelDevice>(std::string_view open_string, int32_t& status)>;
+    void set_port_opener(PortOpener opener) { port_opener_ = std::move(opener); }
+
     void put_data(int32_t channel, std::string_view bytes);
     // The text (skipped when empty), then "\r\n", as two put-data calls.
     void print_line(int32_t channel, std::string_view text);
@@ -77,6 +83,7 @@ public:
     const Channel* channel(int32_t channel) const;
 
 private:
+    PortOpener port_opener_;
     Channel* entry(int32_t channel);
     bool begin_open(int32_t channel, int32_t mode, uint32_t access, uint32_t lock, int32_t record_length);
 

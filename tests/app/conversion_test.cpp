@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "text/value_format.h"
+
 #include <gtest/gtest.h>
 
 TEST(ReadingConversion, volts_come_from_the_unclamped_reading)
@@ -27,8 +29,10 @@ TEST(ReadingConversion, readings_are_clamped_to_1_through_1023)
 
 TEST(ReadingConversion, temperatures_match_the_known_figures_to_the_bit)
 {
-    EXPECT_EQ(reading_temperature_f(1), 639.4339f);
-    EXPECT_EQ(reading_temperature_f(1023), -104.6639f);
+    // The figures as the data file writes them, seven significant digits.
+    EXPECT_EQ(single_field_text(reading_temperature_f(1)), "639.4339");
+    EXPECT_EQ(single_field_text(reading_temperature_f(1023)), "-104.6639");
+    EXPECT_EQ(single_field_text(reading_temperature_f(512)), "77.00001");
     EXPECT_EQ(reading_temperature_f(512), 77.00001f);
     for (int32_t reading = 1; reading <= 1023; ++reading)
         EXPECT_TRUE(std::isfinite(reading_temperature_f(reading))) << reading;

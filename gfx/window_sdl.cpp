@@ -161,6 +161,24 @@ std::optional<uint32_t> key_code_for(SDL_Keycode key) {
     }
 }
 
+// With Num Lock off the keypad is a second set of navigation keys; with it on
+// its digits arrive as text.
+std::optional<uint32_t> keypad_navigation_code_for(SDL_Keycode key) {
+    switch (key) {
+        case SDLK_KP_8: return key_up;
+        case SDLK_KP_2: return key_down;
+        case SDLK_KP_4: return key_left;
+        case SDLK_KP_6: return key_right;
+        case SDLK_KP_7: return key_home;
+        case SDLK_KP_1: return key_end;
+        case SDLK_KP_9: return key_page_up;
+        case SDLK_KP_3: return key_page_down;
+        case SDLK_KP_0: return key_insert;
+        case SDLK_KP_PERIOD: return key_delete;
+        default: return std::nullopt;
+    }
+}
+
 // The cause of a failed video start, in words an operator can act on.
 std::string describe_video_failure(const char* sdl_error) {
     const char* display = std::getenv("DISPLAY");
@@ -271,6 +289,12 @@ bool SdlWindow::open(Screen& screen, const std::string& title, std::string& erro
     }
     screen_ = &screen;
     stop_ = false;
+    open_reported_ = false;  // a result from an earlier opening must not answer this one
+    pending_tones_ = 0;
+    {
+        std::lock_guard request_lock(request_mutex_);
+        pointer_request_ = PointerRequest{};
+    }
     thread_ = std::thread([this, title] { run_display(title); });
 
     std::unique_lock lock(open_mutex_);
@@ -467,7 +491,9 @@ void SdlWindow::handle_window_event(const SDL_WindowEvent& event) {
 
 void SdlWindow::handle_key_down(const SDL_KeyboardEvent& event) {
     // Auto-repeat events count as presses: one key each.
-    if (auto code = key_code_for(event.keysym.sym)) screen_->queue_key(*code);
+    auto code = key_code_for(event.keysym.sym);
+    if (!code && (event.keysym.mod & KMOD_NUM) == 0) code = keypad_navigation_code_for(event.keysym.sym);
+    if (code) screen_->queue_key(*code);
 }
 
 void SdlWindow::handle_text_input(const char* text) {

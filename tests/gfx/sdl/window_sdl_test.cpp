@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/clock.h"
+
 #include "core/error_status.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
@@ -161,4 +163,97 @@ TEST(SdlWindow, close_before_open_does_nothing) {
     auto window = make_sdl_window();
     window->close();
     window->close();
+}
+
+namespace {
+
+// SDL's display-less video driver: a real window object and surface with
+// nothing shown, so the display thread runs without an X server.
+class SdlWindowWithoutScreen : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("SDL_VIDEODRIVER", "dummy", 1); }
+    void TearDown() override { ::unsetenv("SDL_VIDEODRIVER"); }
+
+    // Polls until the display thread has taken the change marks; a generous
+    // limit, since this waits for an effect rather than measuring a time.
+    static bool display_took_marks(Screen& screen) {
+        SystemClock clock;
+        const double start_s = clock.seconds();
+        while (clock.seconds() - start_s < 5.0) {
+            screen.lock().lock();
+            const bool taken = !screen.row_changed(123);
+            screen.lock().unlock();
+            if (taken) return true;
+            clock.sleep_ms(5);
+        }
+        return false;
+    }
+
+    static void draw_on_row_123(Screen& screen) {
+        screen.lock().lock();
+        screen.frame_for_drawing()[123 * screen_width + 7] = 9;
+        screen.mark_rows_changed(123, 123);
+        screen.lock().unlock();
+    }
+
+    ErrorStatus status;
+    Screen screen{status};
+};
+
+}  // namespace
+
+TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
+    auto window = make_sdl_window();
+    std::string error;
+    ASSERT_TRUE(window->open(screen, "marks", error)) << error;
+    draw_on_row_123(screen);
+    EXPECT_TRUE(display_took_marks(screen));
+    window->close();
+
+    // Closed, nobody takes them any more.
+    draw_on_row_123(screen);
+    EXPECT_TRUE(screen.row_changed(123));
+}
+
+TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening) {
+    auto window = make_sdl_window();
+    std::string error;
+    ::setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
+    EXPECT_FALSE(window->open(screen, "again", error));
+    ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    error.clear();
+    ASSERT_TRUE(window->open(screen, "again", error)) << error;
+    window->close();
+    ASSERT_TRUE(window->open(screen, "again", error)) << error;
+    draw_on_row_123(screen);
+    EXPECT_TRUE(display_took_marks(screen));
+    window->close();
+}
+
+TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused) {
+    auto window = make_sdl_window();
+    std::string error;
+    ASSERT_TRUE(window->open(screen, "once", error)) << error;
+    EXPECT_FALSE(window->open(screen, "twice", error));
+    EXPECT_FALSE(error.empty());
+    window->close();
+}
+
+// Pointer and tone requests from the program thread return at once, also
+// while the display thread is busy and with no audio device to play on.
+TEST_F(SdlWindowWithoutScreen, pointer_and_tone_requests_do_not_block) {
+    ::setenv("SDL_AUDIODRIVER", "no_such_audio", 1);
+    auto window = make_sdl_window();
+    std::string error;
+    ASSERT_TRUE(window->open(screen, "requests", error)) << error;
+    screen.lock().lock();  // the display thread cannot run a pass meanwhile
+    for (int i = 0; i < 100; ++i) {
+        window->move_mouse(i * 10, 700 - i, i % 2);
+        window->play_tone();
+    }
+    screen.lock().unlock();
+    draw_on_row_123(screen);
+    EXPECT_TRUE(display_took_marks(screen));  // and it still runs afterwards
+    window->close();
+    ::unsetenv("SDL_AUDIODRIVER");
 }

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/clock.h"
 #include "io/disk_file.h"
 #include "io/serial_device.h"
 
@@ -19,11 +18,18 @@ bool valid_number(int32_t channel) { return channel >= first_channel && channel 
 
 }  // namespace
 
-ChannelTable::ChannelTable(ErrorStatus& status) : status_(status) {}
+ChannelTable::ChannelTable() = default;
+
+ChannelTable::ChannelTable(ErrorStatus& status) : status_(&status) {}
 
 ChannelTable::~ChannelTable()
 {
     // Device records close their own handles when destroyed.
+}
+
+void ChannelTable::report(int32_t code)
+{
+    (status_ != nullptr ? *status_ : error_status()).set(code);
 }
 
 Channel* ChannelTable::entry(int32_t channel)
@@ -47,7 +53,7 @@ bool ChannelTable::begin_open(int32_t channel, int32_t mode, uint32_t access, ui
     open_attempted_ = true;
     Channel* c = entry(channel);
     if (c == nullptr || c->device != nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return false;
     }
     *c = Channel{};
@@ -70,7 +76,7 @@ void ChannelTable::open_file(int32_t channel, std::string_view name, int32_t mod
     c.device = open_disk_file(name, mode, c.access, c.size, open_status);
     if (!c.device)
         c = Channel{};
-    status_.set(open_status);
+    report(open_status);
 }
 
 void ChannelTable::open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access,
@@ -88,11 +94,11 @@ void ChannelTable::open_port(int32_t channel, std::string_view open_string, int3
         }
         c.device = port_opener_(open_string, open_status);
     } else {
-        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, status_, program_clock(), open_status);
+        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, open_status);
     }
     if (!c.device)
         c = Channel{};
-    status_.set(open_status);
+    report(open_status);
 }
 
 void ChannelTable::open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode,
@@ -100,25 +106,25 @@ void ChannelTable::open_on_device(int32_t channel, std::unique_ptr<ChannelDevice
 {
     if (!device) {
         open_attempted_ = true;
-        status_.set(status_cannot_open);
+        report(status_cannot_open);
         return;
     }
     if (!begin_open(channel, mode, access, lock_none, 0))
         return;
     entry(channel)->device = std::move(device);
-    status_.set(status_ok);
+    report(status_ok);
 }
 
 void ChannelTable::put_data(int32_t channel, std::string_view bytes)
 {
     Channel* c = entry(channel);
     if (c == nullptr || c->device == nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return;
     }
-    status_.set(status_ok);
+    report(status_ok);
     c->push_back_count = 0;
-    status_.set(c->device->write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    report(c->device->write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 void ChannelTable::print_line(int32_t channel, std::string_view text)
@@ -132,10 +138,10 @@ size_t ChannelTable::get_data(int32_t channel, uint8_t* buffer, size_t count)
 {
     Channel* c = entry(channel);
     if (c == nullptr || c->device == nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return 0;
     }
-    status_.set(status_ok);
+    report(status_ok);
     const size_t from_store = std::min<size_t>(count, c->push_back_count);
     std::copy_n(c->push_back.begin(), from_store, buffer);
     std::copy(c->push_back.begin() + from_store, c->push_back.begin() + c->push_back_count, c->push_back.begin());
@@ -143,7 +149,7 @@ size_t ChannelTable::get_data(int32_t channel, uint8_t* buffer, size_t count)
     if (from_store == count)
         return count;
     size_t from_device = 0;
-    status_.set(c->device->read(buffer + from_store, count - from_store, from_device));
+    report(c->device->read(buffer + from_store, count - from_store, from_device));
     return from_store + std::min(from_device, count - from_store);
 }
 
@@ -151,11 +157,11 @@ void ChannelTable::push_back(int32_t channel, const uint8_t* bytes, size_t count
 {
     Channel* c = entry(channel);
     if (c == nullptr || c->device == nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return;
     }
     if (count > push_back_capacity - c->push_back_count) {
-        status_.set(status_io_failed);
+        report(status_io_failed);
         return;
     }
     // The new bytes go in front: they are read before the older ones.
@@ -171,6 +177,8 @@ int64_t ChannelTable::location(int32_t channel)
     if (c == nullptr || c->device == nullptr || !c->device->can_tell())
         return 0;
     const int64_t position = c->device->tell();
+    if (c->device->tell_reports_status())
+        report(position < 0 ? status_not_allowed : status_ok);
     if (position < 0)
         return 0;
     const int64_t unread = position - static_cast<int64_t>(c->push_back_count);
@@ -190,16 +198,16 @@ void ChannelTable::close(int32_t channel)
 {
     Channel* c = entry(channel);
     if (c == nullptr || c->device == nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return;
     }
     const int32_t result = c->device->close();
     if (result != status_ok) {
-        status_.set(result);
+        report(result);
         return;
     }
     *c = Channel{};
-    status_.set(status_ok);
+    report(status_ok);
 }
 
 void ChannelTable::close_all()
@@ -218,10 +226,10 @@ void ChannelTable::flush(int32_t channel)
 {
     Channel* c = entry(channel);
     if (c == nullptr || c->device == nullptr) {
-        status_.set(status_not_allowed);
+        report(status_not_allowed);
         return;
     }
-    status_.set(c->device->flush());
+    report(c->device->flush());
 }
 
 namespace {
@@ -238,7 +246,7 @@ void close_program_channels() { program_channels().close_all(); }
 ChannelTable& program_channels()
 {
     static ChannelTable* const table = [] {
-        auto* created = new ChannelTable(error_status());
+        auto* created = new ChannelTable();
         std::atexit(close_program_channels);
         return created;
     }();

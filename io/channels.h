@@ -29,6 +29,8 @@ public:
     virtual int32_t seek(int64_t /*position*/) { return status_not_allowed; }
     virtual bool can_tell() const { return true; }
     virtual int64_t tell() = 0;  // -1 when it cannot be had
+    // True when a tell leaves the status: 0, or 1 when the position cannot be had.
+    virtual bool tell_reports_status() const { return false; }
     virtual int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) = 0;
     virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
     // Hands buffered bytes to the operating system.
@@ -49,6 +51,9 @@ struct Channel {
 
 class ChannelTable {
 public:
+    // Reports through the program's error status as installed at each operation.
+    ChannelTable();
+    // Reports through the given status.
     explicit ChannelTable(ErrorStatus& status);
     ~ChannelTable();
     ChannelTable(const ChannelTable&) = delete;
@@ -87,7 +92,9 @@ private:
     Channel* entry(int32_t channel);
     bool begin_open(int32_t channel, int32_t mode, uint32_t access, uint32_t lock, int32_t record_length);
 
-    ErrorStatus& status_;
+    void report(int32_t code);
+
+    ErrorStatus* status_ = nullptr;
     std::array<Channel, last_channel + 1> channels_;
     bool open_attempted_ = false;
 };

@@ -53,8 +53,15 @@ bool DiskFile::at_end()
     return false;
 }
 
+// Buffered bytes that cannot be written (a full disk) are reported rather than
+// lost in silence: the close fails with 3 and the stream stays open, so the
+// channel is still open and its close can be tried again.
 int32_t DiskFile::close()
 {
+    if (std::fflush(stream_) != 0) {
+        std::clearerr(stream_);
+        return status_io_failed;
+    }
     std::fclose(stream_);
     stream_ = nullptr;
     return status_ok;

@@ -41,10 +41,9 @@ bool check_lines(SerialPort& port, const SerialOptions& options, Clock& clock)
     return true;
 }
 
-SerialDevice::SerialDevice(std::unique_ptr<SerialPort> port, uint32_t port_number, const SerialOptions& options,
-                           ErrorStatus& status, Clock& clock)
+SerialDevice::SerialDevice(std::unique_ptr<SerialPort> port, uint32_t port_number, const SerialOptions& options)
     : port_(std::move(port)), port_number_(port_number), device_name_(serial_device_name(port_number)),
-      options_(options), status_(status), clock_(clock)
+      options_(options)
 {
 }
 
@@ -70,28 +69,26 @@ int32_t SerialDevice::close()
 int64_t SerialDevice::tell()
 {
     const int64_t queued = port_ ? port_->bytes_queued() : -1;
-    status_.set(queued < 0 ? status_not_allowed : status_ok);
     return queued < 0 ? -1 : queued;
 }
 
 int32_t SerialDevice::read(uint8_t* buffer, size_t count, size_t& bytes_read)
 {
     bytes_read = 0;
-    if (!port_ || !check_lines(*port_, options_, clock_))
+    if (!port_ || !check_lines(*port_, options_, program_clock()))
         return status_io_failed;
     return port_->read(buffer, count, bytes_read);
 }
 
 int32_t SerialDevice::write(const uint8_t* bytes, size_t count)
 {
-    if (!port_ || !check_lines(*port_, options_, clock_))
+    if (!port_ || !check_lines(*port_, options_, program_clock()))
         return status_io_failed;
     return port_->write(bytes, count);
 }
 
 std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, ErrorStatus& status, Clock& clock,
-                                                  int32_t& open_status)
+                                                  uint32_t lock, int32_t& open_status)
 {
     uint32_t port_number = 0;
     SerialOptions options;
@@ -111,11 +108,11 @@ std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, 
     std::unique_ptr<SerialPort> port = open_serial_port(port_number, options, access, lock, open_status);
     if (!port)
         return nullptr;
-    if (!check_lines(*port, options, clock)) {
+    if (!check_lines(*port, options, program_clock())) {
         port->close();
         open_status = status_not_allowed;
         return nullptr;
     }
     open_status = status_ok;
-    return std::make_unique<SerialDevice>(std::move(port), port_number, options, status, clock);
+    return std::make_unique<SerialDevice>(std::move(port), port_number, options);
 }

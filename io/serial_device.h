@@ -48,14 +48,14 @@ bool check_lines(SerialPort& port, const SerialOptions& options, Clock& clock);
 
 class SerialDevice final : public ChannelDevice {
 public:
-    SerialDevice(std::unique_ptr<SerialPort> port, uint32_t port_number, const SerialOptions& options,
-                 ErrorStatus& status, Clock& clock);
+    SerialDevice(std::unique_ptr<SerialPort> port, uint32_t port_number, const SerialOptions& options);
     ~SerialDevice() override;
 
     bool at_end() override;
     int32_t close() override;
-    // The receive-queue count; sets the status to 0, or 1 when it cannot be had.
+    // The receive-queue count; -1 when it cannot be had (the table sets status 1).
     int64_t tell() override;
+    bool tell_reports_status() const override { return true; }
     int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
     int32_t write(const uint8_t* bytes, size_t count) override;
 
@@ -68,13 +68,11 @@ private:
     uint32_t port_number_;
     std::string device_name_;
     SerialOptions options_;
-    ErrorStatus& status_;
-    Clock& clock_;
 };
 
 // The serial open after the channel checks: reads the open string, turns mode
 // random into binary with read/write access, opens the port and checks its
-// lines. Null with the status in open_status on failure.
+// lines. Null with the status in open_status on failure. Waits use the
+// program's clock.
 std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, ErrorStatus& status, Clock& clock,
-                                                  int32_t& open_status);
+                                                  uint32_t lock, int32_t& open_status);

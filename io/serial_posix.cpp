@@ -78,7 +78,7 @@ bool no_modem_lines(int result) { return result == -ENOTTY || result == -EINVAL;
 
 class PosixSerialPort final : public SerialPort {
 public:
-    PosixSerialPort(PosixSerialCalls& calls, int fd, Clock& clock) : calls_(calls), fd_(fd), clock_(clock) {}
+    PosixSerialPort(PosixSerialCalls& calls, int fd) : calls_(calls), fd_(fd) {}
     ~PosixSerialPort() override { close(); }
 
     int32_t write(const uint8_t* bytes, size_t count) override;
@@ -96,7 +96,6 @@ private:
 
     PosixSerialCalls& calls_;
     int fd_;
-    Clock& clock_;
     bool locked_ = false;
     bool exclusive_ = false;
 };
@@ -104,7 +103,7 @@ private:
 Readiness PosixSerialPort::wait_until_ready(short events, int64_t deadline_ms, int& idle_passes)
 {
     while (idle_passes++ < max_idle_passes) {
-        const int64_t remaining_ms = deadline_ms - clock_ms(clock_);
+        const int64_t remaining_ms = deadline_ms - clock_ms(program_clock());
         if (remaining_ms <= 0)
             return Readiness::timed_out;
         pollfd entry{fd_, events, 0};
@@ -127,7 +126,7 @@ int32_t PosixSerialPort::write(const uint8_t* bytes, size_t count)
 {
     if (fd_ < 0)
         return status_io_failed;
-    const int64_t deadline_ms = clock_ms(clock_) + write_timeout_ms;
+    const int64_t deadline_ms = clock_ms(program_clock()) + write_timeout_ms;
     int idle_passes = 0;
     size_t sent = 0;
     while (sent < count) {
@@ -159,7 +158,7 @@ int32_t PosixSerialPort::read(uint8_t* buffer, size_t count, size_t& bytes_read)
         return status_io_failed;
     if (count == 0)
         return status_ok;
-    const int64_t deadline_ms = clock_ms(clock_) + read_timeout_ms;
+    const int64_t deadline_ms = clock_ms(program_clock()) + read_timeout_ms;
     int idle_passes = 0;
     while (idle_passes < max_idle_passes) {
         const ssize_t n = calls_.read_bytes(fd_, buffer, count);
@@ -388,7 +387,7 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialO
         status = status_cannot_open;
         return nullptr;
     }
-    auto port = std::make_unique<PosixSerialPort>(calls, fd, program_clock());
+    auto port = std::make_unique<PosixSerialPort>(calls, fd);
     if (!calls.is_terminal(fd)) {
         report_open_failure(port_number, path, "not a serial port");
         status = status_cannot_open;

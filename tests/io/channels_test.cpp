@@ -295,3 +295,23 @@ TEST_F(ChannelTableTest, refused_open_strings_leave_the_channel_closed_with_stat
 }
 
 }  // namespace
+
+namespace {
+
+// The program's table reports through whichever status the program has installed.
+TEST(ProgramChannels, report_through_the_installed_error_status)
+{
+    ErrorStatus mine;
+    use_error_status(&mine);
+    open_channel_file(9, "/nonexistent-io-folder/none.csv", mode_input, 0, 0, 0);
+    close_channel(9);
+    use_error_status(nullptr);
+    EXPECT_EQ(mine.code(), status_not_allowed);
+    EXPECT_FALSE(the_channels().is_open(9));
+    close_channel(9);
+    EXPECT_EQ(error_code(), status_not_allowed);
+    EXPECT_EQ(mine.code(), status_not_allowed);
+    set_error_code(status_ok);
+}
+
+}  // namespace

@@ -120,6 +120,22 @@ TEST_F(DiskFileTest, writes_stay_buffered_until_flush_or_close)
     EXPECT_GE(fs::file_size(path("buf.csv")), disk_file_buffer_bytes);
 }
 
+TEST_F(DiskFileTest, full_disk_is_reported_by_write_flush_and_close)
+{
+    channels.open_file(1, "/dev/full", mode_binary, 0, 0, 0);
+    ASSERT_EQ(status.code(), status_ok);
+    channels.put_data(1, "row");
+    EXPECT_EQ(status.code(), status_ok);  // still in the buffer
+    channels.flush(1);
+    EXPECT_EQ(status.code(), status_io_failed);
+    channels.put_data(1, "row");
+    channels.close(1);
+    EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_TRUE(channels.is_open(1));
+    channels.put_data(1, std::string(disk_file_buffer_bytes * 2, 'x'));
+    EXPECT_EQ(status.code(), status_io_failed);
+}
+
 TEST_F(DiskFileTest, writing_to_a_closed_channel_creates_nothing)
 {
     channels.put_data(1, "0123456789");

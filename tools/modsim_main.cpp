@@ -29,6 +29,7 @@ void request_stop(int) { stop_requested = 1; }
 constexpr int idle_poll_ms = 1000;
 constexpr int hangup_backoff_ms = 20;   // no reader on the line: look again this often
 constexpr int write_patience_ms = 1000; // a reader that takes nothing for this long loses the bytes
+constexpr int max_chunks_per_wake = 16;
 
 // The line being served: the fd we read and write, and for a pty the slave we keep open.
 struct Line {
@@ -112,11 +113,13 @@ Moment moment_now()
     return Moment{program_clock().seconds(), int64_t{wall.tv_sec} * 1'000'000 + wall.tv_nsec / 1000};
 }
 
-// Writes every byte unless the reader stops taking them for write_patience_ms.
-void write_all(int fd, const std::string& bytes)
+// Writes every byte unless the reader stops taking them for write_patience_ms, or
+// at once when patience is 0 (the reader already stalled once). A stop signal ends
+// the wait too. False when bytes were dropped.
+bool write_all(int fd, const std::string& bytes, int patience_ms, const sigset_t& wait_mask)
 {
     size_t sent = 0;
-    while (sent < bytes.size()) {
+    while (sent < bytes.size() && !stop_requested) {
         ssize_t count = write(fd, bytes.data() + sent, bytes.size() - sent);
         if (count > 0) {
             sent += static_cast<size_t>(count);
@@ -124,14 +127,18 @@ void write_all(int fd, const std::string& bytes)
         }
         if (count < 0 && errno != EAGAIN && errno != EINTR) {
             std::fprintf(stderr, "modsim: write failed: %s\n", std::strerror(errno));
-            return;
+            return false;
         }
         pollfd writable{fd, POLLOUT, 0};
-        if (poll(&writable, 1, write_patience_ms) <= 0) {
-            std::fprintf(stderr, "modsim: nobody reads the line; %zu bytes dropped\n", bytes.size() - sent);
-            return;
-        }
+        timespec timeout{patience_ms / 1000, (patience_ms % 1000) * 1'000'000L};
+        if (ppoll(&writable, 1, &timeout, &wait_mask) <= 0)
+            break;
     }
+    if (sent < bytes.size()) {
+        std::fprintf(stderr, "modsim: nobody reads the line; %zu bytes dropped\n", bytes.size() - sent);
+        return false;
+    }
+    return true;
 }
 
 void write_log(FILE* log, const ModsimAction& action)
@@ -153,12 +160,13 @@ int milliseconds_until(double due_s, double now_s)
     return wait_ms > idle_poll_ms ? idle_poll_ms : static_cast<int>(wait_ms);
 }
 
-// Reads whatever is waiting; false when the line shows no reader or writer on the
-// other side (EIO or end of file), so the caller backs off instead of spinning.
+// Reads what is waiting, up to a bound so that a flood of bytes cannot starve the
+// replies; false when the line shows nobody on the other side (EIO or end of
+// file), so the caller backs off instead of spinning.
 bool read_line_bytes(int fd, ModuleResponder& responder)
 {
     char buffer[4096];
-    while (true) {
+    for (int chunk = 0; chunk < max_chunks_per_wake; ++chunk) {
         ssize_t count = read(fd, buffer, sizeof buffer);
         if (count > 0) {
             responder.receive(std::string_view(buffer, static_cast<size_t>(count)), moment_now());
@@ -168,6 +176,7 @@ bool read_line_bytes(int fd, ModuleResponder& responder)
             return true;
         return false;
     }
+    return true;
 }
 
 // Serves the line until a stop signal or a hang-up. Signals are blocked except
@@ -175,6 +184,7 @@ bool read_line_bytes(int fd, ModuleResponder& responder)
 void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wait_mask)
 {
     double quiet_until_s = 0.0;
+    bool reader_stalled = false;
     while (!stop_requested) {
         double now_s = program_clock().seconds();
         bool watch_line = now_s >= quiet_until_s;
@@ -197,8 +207,11 @@ void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wa
                 quiet_until_s = program_clock().seconds() + hangup_backoff_ms / 1000.0;
         }
         for (const ModsimAction& action : responder.take_due(moment_now())) {
-            if (action.kind == ModsimAction::Kind::reply || action.kind == ModsimAction::Kind::unasked)
-                write_all(line.fd, action.bytes);
+            if (stop_requested)
+                return;
+            bool sends = action.kind == ModsimAction::Kind::reply || action.kind == ModsimAction::Kind::unasked;
+            if (sends && !action.bytes.empty())
+                reader_stalled = !write_all(line.fd, action.bytes, reader_stalled ? 0 : write_patience_ms, wait_mask);
             write_log(log, action);
             if (action.kind == ModsimAction::Kind::hangup) {
                 close_line(line);

@@ -15,7 +15,7 @@ ModuleResponder::ModuleResponder(ModsimOptions options, double start_s)
 
 void ModuleResponder::schedule(double due_s, ModsimAction action)
 {
-    pending_.push_back(Pending{due_s, next_order_++, std::move(action)});
+    pending_.emplace(DueKey{due_s, next_order_++}, std::move(action));
 }
 
 void ModuleResponder::answer_request(const Moment& now)
@@ -53,39 +53,37 @@ void ModuleResponder::receive(std::string_view bytes, const Moment& now)
 
 double ModuleResponder::next_due_s() const
 {
-    double earliest = std::numeric_limits<double>::infinity();
-    for (const Pending& item : pending_)
-        earliest = std::min(earliest, item.due_s);
-    return earliest;
+    if (pending_.empty())
+        return std::numeric_limits<double>::infinity();
+    return pending_.begin()->first.first;
 }
 
 std::vector<ModsimAction> ModuleResponder::take_due(const Moment& now)
 {
     std::vector<ModsimAction> due;
     while (!hung_up_) {
-        auto next = std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
-            return a.due_s != b.due_s ? a.due_s < b.due_s : a.order < b.order;
-        });
-        if (next == pending_.end() || next->due_s > now.mono_s)
+        auto next = pending_.begin();
+        if (next == pending_.end() || next->first.first > now.mono_s)
             break;
-        Pending item = std::move(*next);
+        double due_s = next->first.first;
+        ModsimAction action = std::move(next->second);
         pending_.erase(next);
 
-        bool sends_reply = item.action.kind == ModsimAction::Kind::reply && !item.action.bytes.empty();
+        bool sends_reply = action.kind == ModsimAction::Kind::reply && !action.bytes.empty();
         if (sends_reply && !options_.unasked.empty()) {
             ModsimAction unasked;
             unasked.kind = ModsimAction::Kind::unasked;
-            unasked.request_number = item.action.request_number;
+            unasked.request_number = action.request_number;
             unasked.bytes = options_.unasked;
-            schedule(item.due_s + static_cast<double>(options_.unasked_delay_ms) / 1000.0, std::move(unasked));
+            schedule(due_s + static_cast<double>(options_.unasked_delay_ms) / 1000.0, std::move(unasked));
         }
-        if (item.action.kind == ModsimAction::Kind::unasked)
-            item.action.moment = now;
-        if (item.action.kind == ModsimAction::Kind::hangup) {
+        if (action.kind == ModsimAction::Kind::unasked)
+            action.moment = now;
+        if (action.kind == ModsimAction::Kind::hangup) {
             hung_up_ = true;
             pending_.clear();
         }
-        due.push_back(std::move(item.action));
+        due.push_back(std::move(action));
     }
     return due;
 }

@@ -2,8 +2,10 @@
 // bytes fall due later. No file descriptors here, so tests drive it with plain numbers.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/modsim_options.h"
@@ -48,18 +50,15 @@ public:
     uint64_t requests_seen() const { return requests_seen_; }
 
 private:
-    struct Pending {
-        double due_s;
-        uint64_t order;
-        ModsimAction action;
-    };
+    // Keyed by due time, then by arrival, so equal times keep their order.
+    using DueKey = std::pair<double, uint64_t>;
     void schedule(double due_s, ModsimAction action);
     void answer_request(const Moment& now);
 
     ModsimOptions options_;
     double start_s_;
     RequestScanner scanner_;
-    std::vector<Pending> pending_;
+    std::map<DueKey, ModsimAction> pending_;
     uint64_t next_order_ = 0;
     uint64_t requests_seen_ = 0;
     bool hung_up_ = false;

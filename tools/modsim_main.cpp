@@ -242,6 +242,19 @@ void catch_stop_signals(sigset_t& wait_mask)
     sigdelset(&wait_mask, SIGHUP);
 }
 
+// Small fixed readings make every sound reply shorter than the 21 bytes the
+// logger expects while sampling; that may be what the user wants, so only say so.
+void warn_if_fixed_replies_are_short(const ModsimOptions& options)
+{
+    if (!options.fixed_values)
+        return;
+    ModsimOptions switch_off = options;
+    switch_off.switch_mode = SwitchMode::always_0;
+    std::string reply = reply_line(reading_at(switch_off, 0.0));
+    if (reply.size() < 21)
+        std::fprintf(stderr, "modsim: note: with these readings a reply is %zu bytes, fewer than 21\n", reply.size());
+}
+
 int fail(const std::string& message)
 {
     std::fprintf(stderr, "modsim: %s\n", message.c_str());
@@ -265,6 +278,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    warn_if_fixed_replies_are_short(options);
     sigset_t wait_mask;
     catch_stop_signals(wait_mask);
 

@@ -29,9 +29,20 @@ GraphicsState& graphics_state()
     return state;
 }
 
+// The program's own status, even while a test has installed another: the
+// program's screen outlives any test's status object.
+ErrorStatus& program_error_status()
+{
+    ErrorStatus* installed = &error_status();
+    use_error_status(nullptr);
+    ErrorStatus& own = error_status();
+    use_error_status(installed);
+    return own;
+}
+
 Screen& program_screen()
 {
-    static Screen screen(error_status());
+    static Screen screen(program_error_status());
     return screen;
 }
 
@@ -127,13 +138,23 @@ void set_text_colours(int32_t foreground, int32_t background)
 
 void clear_window() { the_screen().clear_window(); }
 
-void move_cursor(int32_t row, int32_t column) { the_screen().move_cursor(row, column); }
+// The screen reports to the status it was built on; the runtime operations
+// report to the one installed now, which is the same unless a test swapped it.
+void move_cursor(int32_t row, int32_t column)
+{
+    the_screen().move_cursor(row, column);
+    set_error_code(status_ok);
+}
 
 CellPosition cursor_position() { return the_screen().cursor_position(); }
 
 GridSize text_grid_size() { return the_screen().text_grid_size(); }
 
-void write_text(std::string_view text, bool line_end) { the_screen().write_text(text, line_end); }
+void write_text(std::string_view text, bool line_end)
+{
+    the_screen().write_text(text, line_end);
+    set_error_code(status_ok);
+}
 
 void finish_pending_line_end() { the_screen().finish_pending_line_end(); }
 

@@ -79,6 +79,22 @@ TEST_F(GraphicsTest, default_title_is_the_program_file_name)
     EXPECT_EQ(headless->title(), "gfx_tests");
 }
 
+TEST_F(GraphicsTest, program_screen_reports_to_the_installed_status_but_never_keeps_it)
+{
+    use_screen(nullptr);
+    {
+        ErrorStatus short_lived;
+        use_error_status(&short_lived);
+        short_lived.set(3);
+        move_cursor(1, 1);  // may create the program's screen now
+        EXPECT_EQ(short_lived.code(), 0);
+        use_error_status(&status);
+    }
+    status.set(3);
+    write_text("x", false);  // must not touch the status object that is gone
+    EXPECT_EQ(status.code(), 0);
+}
+
 TEST_F(GraphicsTest, failed_open_sets_status_1_and_keeps_the_cause)
 {
     set_window_factory([] { return std::make_unique<RefusingWindow>(); });

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "core/clock.h"
@@ -295,7 +296,13 @@ bool SdlWindow::open(Screen& screen, const std::string& title, std::string& erro
         std::lock_guard request_lock(request_mutex_);
         pointer_request_ = PointerRequest{};
     }
-    thread_ = std::thread([this, title] { run_display(title); });
+    try {
+        thread_ = std::thread([this, title] { run_display(title); });
+    } catch (const std::system_error& failure) {
+        error = std::string("cannot start the display thread: ") + failure.what();
+        screen_ = nullptr;
+        return false;
+    }
 
     std::unique_lock lock(open_mutex_);
     open_done_.wait(lock, [this] { return open_reported_; });

@@ -98,7 +98,11 @@ struct Reference {
     {
         prepare(screen);
         screen.move_cursor(row, column);
-        screen.write_text(text, false);
+        std::string shown(text);
+        for (char& c : shown)
+            if (c == '\xff')
+                c = ' ';  // its glyph is empty; written alone it would be the edit mark
+        screen.write_text(shown, false);
     }
 };
 
@@ -180,7 +184,7 @@ TEST(LineEditor, prompt_mark_and_enter_follow_the_cursor)
     EXPECT_EQ(reader.read_int_field(), 3);
 }
 
-TEST(LineEditor, enter_line_adds_question_and_may_omit_line_end)
+TEST(LineEditor, enter_line_adds_question_omits_line_end_and_replaces_the_source)
 {
     ErrorStatus status;
     Screen screen(status);
@@ -188,6 +192,7 @@ TEST(LineEditor, enter_line_adds_question_and_may_omit_line_end)
     VirtualClock clock;
     FieldReader reader(status, screen, channels, clock);
     prepare(screen);
+    reader.use_line("1,2");
     clock.set_on_sleep([&](int64_t) {
         for (uint32_t key : typed("V ,W\r"))
             screen.queue_key(key);
@@ -198,153 +203,61 @@ TEST(LineEditor, enter_line_adds_question_and_may_omit_line_end)
     EXPECT_TRUE(same_pixels(screen, expected.screen));
     EXPECT_EQ(reader.read_text_field(), "V ");
     EXPECT_EQ(reader.read_text_field(), "W");
+    EXPECT_EQ(reader.read_text_field(), "");
 }
 
-TEST(LineEditor, typed_line_replaces_a_channel_source)
-{
-    ErrorStatus status;
-    Screen screen(status);
-    ChannelTable channels(status);
-    VirtualClock clock;
-    FieldReader reader(status, screen, channels, clock);
-    reader.use_line("1,2");
-    clock.set_on_sleep([&](int64_t) { screen.queue_key(key_enter); });
-    reader.enter_line("", false, true);
-    EXPECT_EQ(reader.read_int_field(), 0);  // the empty line, not the old source
-    EXPECT_EQ(reader.source_channel(), 0);
-}
+struct EditCase {
+    const char* name;
+    CellPosition start;
+    std::vector<uint32_t> keys;  // Enter follows
+    std::string line;
+    int tones = 0;
+};
 
-TEST(LineEditor, insertion_in_the_middle_redraws_the_tail)
+// After each script the screen must look as if the final line had been written
+// plainly at the start (a line ending in the last cell has scrolled for the mark),
+// with the cursor just after it.
+TEST(LineEditor, edits_leave_the_line_and_its_cells_as_written_plainly)
 {
-    Editing e;
-    e.screen.move_cursor(5, 1);
-    EXPECT_EQ(e.edit(typed("12") + key_left + typed("3") + key_enter), "132");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{5, 4}));
-    Reference expected(5, 1, "132");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, escape_empties_the_line_and_blanks_its_cells)
-{
-    Editing e;
-    e.screen.move_cursor(3, 20);
-    EXPECT_EQ(e.edit(typed("abcdef") + key_left + key_left + key_escape + key_enter), "");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{3, 20}));
-    Reference blank(3, 20, "");
-    EXPECT_TRUE(same_pixels(e.screen, blank.screen));
-
-    Editing again;
-    EXPECT_EQ(again.edit(typed("abc") + key_escape + typed("xy") + key_enter), "xy");
-    Reference expected(1, 1, "xy");
-    EXPECT_TRUE(same_pixels(again.screen, expected.screen));
-}
-
-TEST(LineEditor, tab_inserts_spaces_to_the_next_multiple_of_eight)
-{
-    Editing e;
-    EXPECT_EQ(e.edit(typed("abc") + key_tab + typed("x") + key_enter), "abc     x");
-    Editing full;
-    EXPECT_EQ(full.edit(typed("abcdefgh") + key_tab + typed("x") + key_enter), "abcdefgh        x");
-    Editing front;
-    EXPECT_EQ(front.edit(typed("ab") + key_home + key_tab + key_enter), "        ab");
-    Reference expected(1, 1, "        ab");
-    EXPECT_TRUE(same_pixels(front.screen, expected.screen));
-}
-
-TEST(LineEditor, delete_removes_under_the_mark_and_sounds_at_the_end)
-{
-    Editing e;
-    EXPECT_EQ(e.edit(typed("abc") + key_delete + key_home + key_delete + key_enter), "bc");
-    EXPECT_EQ(e.tones, 1);
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{1, 3}));
-    Reference expected(1, 1, "bc");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, backspace_removes_before_the_mark)
-{
-    Editing e;
-    EXPECT_EQ(e.edit(typed("abc") + key_left + key_backspace + key_enter), "ac");
-    Reference expected(1, 1, "ac");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, keys_at_the_ends_of_the_line_change_nothing)
-{
-    Editing e;
-    e.screen.move_cursor(2, 1);
-    const auto script = typed("ab") + key_home + key_backspace + key_left + key_up + typed("x") + key_end +
-                        key_right + key_down + typed("y") + key_enter;
-    EXPECT_EQ(e.edit(script), "xaby");
-    EXPECT_EQ(e.tones, 0);
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{2, 5}));
-    Reference expected(2, 1, "xaby");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, keys_outside_the_table_do_nothing)
-{
-    Editing e;
-    const auto script = typed("a") + key_f1 + key_insert + key_page_up + key_close_window + 1u + 7u + 31u +
-                        typed("b") + key_enter;
-    EXPECT_EQ(e.edit(script), "ab");
-    EXPECT_EQ(e.tones, 0);
-}
-
-TEST(LineEditor, line_feed_ends_the_entry_like_enter)
-{
-    Editing e;
-    EXPECT_EQ(e.edit(typed("ab") + key_home + key_line_feed), "ab");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{1, 3}));
-}
-
-TEST(LineEditor, up_and_down_move_by_one_grid_row)
-{
-    Editing e;
-    const std::string base(150, 'a');
-    const auto script = typed(base) + key_up + typed("X") + key_down + typed("Y") + key_home + key_up +
-                        typed("Z") + key_enter;
-    const std::string line = e.edit(script);
-    std::string expected_line = base;
-    expected_line.insert(50, "X");
-    expected_line += "Y";
-    expected_line.insert(0, "Z");
-    EXPECT_EQ(line, expected_line);
-    Reference expected(1, 1, expected_line);
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, line_that_wraps_past_the_last_row_scrolls)
-{
-    Editing e;
-    e.screen.move_cursor(37, 95);
-    EXPECT_EQ(e.edit(typed("abcdefghij") + key_enter), "abcdefghij");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{37, 5}));
-    Reference expected(37, 95, "abcdefghij");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, line_ending_in_the_last_cell_scrolls_for_the_mark)
-{
-    Editing e;
-    e.screen.move_cursor(37, 91);
-    EXPECT_EQ(e.edit(typed("abcdefghij") + key_enter), "abcdefghij");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{37, 1}));
-    Reference expected(37, 91, "abcdefghij");
-    expected.screen.finish_pending_line_end();
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
-}
-
-TEST(LineEditor, insertion_pushing_the_tail_past_the_bottom_keeps_the_cursor_after_it)
-{
-    Editing e;
-    e.screen.move_cursor(37, 90);
-    // The tab's seven spaces push the tail across the bottom edge; "Y" must land after them.
-    const auto script = typed("abcdefghi") + key_home + typed("X") + key_tab + typed("Y") + key_enter;
-    EXPECT_EQ(e.edit(script), "X       Yabcdefghi");
-    EXPECT_EQ(e.screen.cursor_position(), (CellPosition{37, 8}));
-    Reference expected(37, 90, "X       Yabcdefghi");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
+    const std::vector<EditCase> cases = {
+        {"insert in the middle", {5, 1}, typed("12") + key_left + typed("3"), "132"},
+        {"backspace before the mark", {1, 1}, typed("abc") + key_left + key_backspace, "ac"},
+        {"delete under the mark, tone at the end", {1, 1}, typed("abc") + key_delete + key_home + key_delete,
+         "bc", 1},
+        {"keys at the ends change nothing", {2, 1},
+         typed("ab") + key_home + key_backspace + key_left + key_up + typed("x") + key_end + key_right + key_down +
+             typed("y"),
+         "xaby"},
+        {"keys outside the table", {1, 1},
+         typed("a") + key_f1 + key_insert + key_page_up + key_close_window + 1u + 7u + 31u + typed("b"), "ab"},
+        {"tab from 3", {1, 1}, typed("abc") + key_tab + typed("x"), "abc     x"},
+        {"tab from 8", {1, 1}, typed("abcdefgh") + key_tab + typed("x"), "abcdefgh        x"},
+        {"tab at the front", {1, 1}, typed("ab") + key_home + key_tab, "        ab"},
+        {"escape blanks the cells", {3, 20}, typed("abcdef") + key_left + key_left + key_escape, ""},
+        {"escape then typing", {1, 1}, typed("abc") + key_escape + typed("xy"), "xy"},
+        {"up and down by a grid row", {1, 1},
+         typed(std::string(150, 'a')) + key_up + typed("X") + key_down + typed("Y") + key_home + key_up +
+             typed("Z"),
+         "Z" + std::string(50, 'a') + "X" + std::string(100, 'a') + "Y"},
+        {"line feed ends like enter", {1, 1}, typed("ab") + key_home + key_line_feed, "ab"},
+        {"character 255 shows as an empty cell", {1, 1}, typed("a\xff") + key_left + key_left + key_end, "a\xff"},
+        {"wrap past the last row scrolls", {37, 95}, typed("abcdefghij"), "abcdefghij"},
+        {"line ending in the last cell", {37, 91}, typed("abcdefghij"), "abcdefghij"},
+        // The tab's seven spaces push the tail across the bottom edge; "Y" must land after them.
+        {"insertion pushing the tail past the bottom", {37, 90},
+         typed("abcdefghi") + key_home + typed("X") + key_tab + typed("Y"), "X       Yabcdefghi"},
+    };
+    for (const EditCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Editing e;
+        e.screen.move_cursor(c.start.row, c.start.column);
+        EXPECT_EQ(e.edit(c.keys + key_enter), c.line);
+        EXPECT_EQ(e.tones, c.tones);
+        Reference expected(c.start.row, c.start.column, c.line);
+        expected.screen.finish_pending_line_end();
+        EXPECT_TRUE(same_pixels(e.screen, expected.screen));
+        EXPECT_EQ(e.screen.cursor_position(), expected.screen.cursor_position());
+    }
 }
 
 TEST(LineEditor, prompt_ending_in_the_last_cell_starts_the_line_on_a_new_row)
@@ -366,14 +279,6 @@ TEST(LineEditor, prompt_ending_in_the_last_cell_starts_the_line_on_a_new_row)
     expected.screen.write_text("5", true);
     EXPECT_TRUE(same_pixels(screen, expected.screen));
     EXPECT_EQ(screen.cursor_position(), (CellPosition{37, 1}));
-}
-
-TEST(LineEditor, typed_character_255_shows_as_an_empty_cell)
-{
-    Editing e;
-    EXPECT_EQ(e.edit(typed("a\xff") + key_left + key_left + key_end + key_enter), "a\xff");
-    Reference expected(1, 1, "a ");
-    EXPECT_TRUE(same_pixels(e.screen, expected.screen));
 }
 
 TEST(LineEditor, line_stops_growing_at_its_limit_with_the_tone)
@@ -466,9 +371,10 @@ std::vector<uint32_t> random_keys(uint32_t seed, size_t count, int printable_per
     return keys;
 }
 
-TEST(LineEditor, random_keys_leave_the_line_and_its_cells_consistent)
+TEST(LineEditor, random_keys_keep_line_and_cells_consistent)
 {
     for (uint32_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
         const std::vector<uint32_t> keys = random_keys(seed, 2000, 45);
         LineModel model;
         for (uint32_t key : keys)
@@ -477,20 +383,13 @@ TEST(LineEditor, random_keys_leave_the_line_and_its_cells_consistent)
 
         Editing e;
         e.keys_per_wait = 1 + seed * 4;
-        const std::string line = e.edit(keys + key_enter);
-        EXPECT_EQ(line, model.line) << "seed " << seed;
-        std::string shown = line;
-        for (char& c : shown)
-            if (c == '\xff')
-                c = ' ';
-        Reference expected(1, 1, shown);
-        EXPECT_TRUE(same_pixels(e.screen, expected.screen)) << "seed " << seed;
-        EXPECT_EQ(e.screen.cursor_position(), expected.screen.cursor_position()) << "seed " << seed;
+        EXPECT_EQ(e.edit(keys + key_enter), model.line);
+        Reference expected(1, 1, model.line);
+        EXPECT_TRUE(same_pixels(e.screen, expected.screen));
+        EXPECT_EQ(e.screen.cursor_position(), expected.screen.cursor_position());
     }
-}
 
-TEST(LineEditor, random_keys_on_lines_longer_than_the_grid_keep_the_text)
-{
+    // Lines longer than the grid: the text stays right and the cursor on the grid.
     const std::vector<uint32_t> keys = typed(std::string(4000, 'k')) + random_keys(7, 4000, 60);
     LineModel model;
     for (uint32_t key : keys)

@@ -6,6 +6,10 @@
 int32_t ChannelSource::get_char()
 {
     uint8_t byte = 0;
+    // Cleared first so that only this read's outcome counts (the field read
+    // that called us leaves the status 0 in the end anyway).
+    if (status_)
+        status_->set(status_ok);
     const size_t delivered = channels_->get_data(channel_, &byte, 1);
     if (delivered == 0)
         return end_of_source;

@@ -108,10 +108,7 @@ bool clip_line(Point& first, Point& second)
 
 class PixelWriter {
 public:
-    PixelWriter(Screen& screen, uint8_t colour, uint16_t style)
-        : frame_(screen.frame_for_drawing()), colour_(colour), style_(style)
-    {
-    }
+    PixelWriter(Screen& screen, uint8_t colour) : frame_(screen.frame_for_drawing()), colour_(colour) {}
 
     // Starts a walk with the mask on the given bit of the (possibly reversed) style.
     void start_pattern(uint16_t style, int start_bit)
@@ -147,7 +144,7 @@ private:
 
     uint8_t* frame_;
     uint8_t colour_;
-    uint16_t style_;
+    uint16_t style_ = style_solid;
     uint16_t mask_ = 0x8000;
 };
 
@@ -280,7 +277,7 @@ void draw_line(Screen& screen, float x1, float y1, float x2, float y2, int32_t c
     const auto palette_index = static_cast<uint8_t>(colour & 0xFF);
 
     std::lock_guard<ScreenLock> guard(screen.lock());
-    PixelWriter writer(screen, palette_index, style);
+    PixelWriter writer(screen, palette_index);
     if (kind == LineKind::box_outline)
         draw_box_outline(screen, writer, first, second, style);
     else

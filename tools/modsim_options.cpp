@@ -133,8 +133,6 @@ struct Parser {
         std::string why;
         if (!unescape_text(text, options.unasked, why))
             fail(why);
-        else if (options.unasked.empty())
-            fail("the text is empty");
     }
 
     // Applies one option with its value; false when the name is unknown.
@@ -304,7 +302,9 @@ ModsimParseResult parse_modsim_options(const std::vector<std::string>& args,
             }
             value = args[++i];
         }
-        if (!parser.apply(value))
+        if (value.empty())
+            parser.fail("needs a value");
+        else if (!parser.apply(value))
             parser.fail("unknown option");
     }
     parser.check_where_to_serve(env_ports_dir);

@@ -203,7 +203,7 @@ void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wa
             bool other_side_there = true;
             if (readable.revents & POLLIN)
                 other_side_there = read_line_bytes(line.fd, responder);
-            if ((readable.revents & (POLLHUP | POLLERR)) || !other_side_there)
+            if ((readable.revents & (POLLHUP | POLLERR | POLLNVAL)) || !other_side_there)
                 quiet_until_s = program_clock().seconds() + hangup_backoff_ms / 1000.0;
         }
         for (const ModsimAction& action : responder.take_due(moment_now())) {

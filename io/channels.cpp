@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "io/disk_file.h"
 #include "io/serial_device.h"

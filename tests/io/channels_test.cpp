@@ -14,7 +14,6 @@ struct DeviceLog {
     std::vector<std::string> writes;
     int reads = 0;
     int closes = 0;
-    int flushes = 0;
 };
 
 class ScriptedDevice final : public ChannelDevice {
@@ -23,7 +22,6 @@ public:
     std::deque<uint8_t> incoming;
     int64_t position = 0;
     int32_t read_status = status_ok;
-    int32_t write_status = status_ok;
     int32_t close_status = status_ok;
 
     bool at_end() override { return incoming.empty(); }
@@ -46,11 +44,6 @@ public:
     int32_t write(const uint8_t* bytes, size_t count) override
     {
         log_.writes.emplace_back(reinterpret_cast<const char*>(bytes), count);
-        return write_status;
-    }
-    int32_t flush() override
-    {
-        ++log_.flushes;
         return status_ok;
     }
 
@@ -159,17 +152,6 @@ TEST_F(ChannelTableTest, printed_line_is_text_then_line_end_as_two_writes)
     EXPECT_EQ(status.code(), status_ok);
 }
 
-TEST_F(ChannelTableTest, write_status_comes_from_the_device)
-{
-    ScriptedDevice& device = open_scripted(1);
-    device.write_status = status_io_failed;
-    channels.put_data(1, "abc");
-    EXPECT_EQ(status.code(), status_io_failed);
-    device.write_status = status_ok;
-    channels.put_data(1, "abc");
-    EXPECT_EQ(status.code(), status_ok);
-}
-
 TEST_F(ChannelTableTest, pushed_back_byte_is_read_without_calling_the_device)
 {
     ScriptedDevice& device = open_scripted(2);
@@ -255,14 +237,6 @@ TEST_F(ChannelTableTest, location_rule)
     }
 }
 
-TEST_F(ChannelTableTest, record_length_defaults_to_128_only_for_record_modes)
-{
-    open_scripted(1, mode_random);
-    EXPECT_EQ(channels.channel(1)->record_length, 128);
-    open_scripted(2, mode_binary);
-    EXPECT_EQ(channels.channel(2)->record_length, 0);
-}
-
 TEST_F(ChannelTableTest, close_all_closes_every_open_channel_through_its_device)
 {
     open_scripted(1);
@@ -273,14 +247,6 @@ TEST_F(ChannelTableTest, close_all_closes_every_open_channel_through_its_device)
     EXPECT_FALSE(channels.is_open(255));
     channels.close_all();
     EXPECT_EQ(log.closes, 2);
-}
-
-TEST_F(ChannelTableTest, flush_reaches_the_device)
-{
-    open_scripted(1);
-    channels.flush(1);
-    EXPECT_EQ(log.flushes, 1);
-    EXPECT_EQ(status.code(), status_ok);
 }
 
 TEST_F(ChannelTableTest, refused_open_strings_leave_the_channel_closed_with_status_1)

@@ -1,6 +1,7 @@
 // The logger program: picks the window backend, runs the logger, and closes
 // every channel and the window on the way out.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
@@ -58,6 +59,9 @@ private:
             unsigned char byte = 0;
             if (read(STDIN_FILENO, &byte, 1) != 1)
                 return;
+            // One key at a time, so piped input never overflows the 15-key queue.
+            while (!stop_ && the_screen().key_waiting())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             the_screen().queue_key(byte == '\n' ? 13u : byte);
         }
     }

@@ -53,20 +53,15 @@ wait_for() {
 }
 
 start_xvfb() {
-  need Xvfb xdotool import convert
-  local display
-  for display in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$display" ] && [ ! -e "/tmp/.X$display-lock" ]; then
-      Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$E2E_TMP/xvfb.log" 2>&1 &
-      E2E_PIDS+=($!)
-      export DISPLAY=":$display"
-      if wait_for 10 xdpyinfo; then
-        return 0
-      fi
-      fail "Xvfb did not start on :$display"
-    fi
-  done
-  fail "no free display number"
+  need Xvfb xdotool import convert xdpyinfo
+  # Xvfb picks a free display itself and writes its number to fd 3, so that
+  # tests running side by side never race for the same display.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.log" &
+  E2E_PIDS+=($!)
+  wait_for 15 test -s "$E2E_TMP/display" || fail "Xvfb gave no display number: $(cat "$E2E_TMP/xvfb.log")"
+  export DISPLAY=":$(head -n 1 "$E2E_TMP/display")"
+  unset SDL_VIDEODRIVER
+  wait_for 10 xdpyinfo || fail "Xvfb on $DISPLAY does not answer"
 }
 
 # start_modsim PORT [options...]: serves COM<PORT> in $E2E_TMP/ports.
@@ -87,7 +82,9 @@ start_logger() {
     >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
-  wait_for 10 xdotool search --name '^logger$' || fail "the logger window did not appear"
+  if ! wait_for 30 xdotool search --name '^logger$'; then
+    fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
+  fi
   LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }

@@ -40,7 +40,7 @@ void run_closing_stage(int32_t file_number)
 int run_logger()
 {
     if (!open_graphics_window()) {
-        std::fprintf(stderr, "logger: cannot open the 800x600 window: %s\n", window_open_error().c_str());
+        std::fprintf(stderr, "logger: %s\n", window_open_error().c_str());
         return 1;
     }
     RunSettings settings;

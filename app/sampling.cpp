@@ -18,7 +18,6 @@ namespace {
 
 constexpr int32_t ending_wait_ms = 5000;
 constexpr int32_t last_column_wait_ms = 1000;
-constexpr int32_t starting_previous_row = 512;
 
 struct Readout {
     int32_t column;
@@ -34,12 +33,6 @@ constexpr std::array<Readout, 3> readouts{{
 }};
 
 constexpr std::array<int32_t, 3> trace_colours{colour_red, colour_blue, colour_green};
-
-struct LoopState {
-    int32_t x = first_column_x;
-    std::array<int32_t, 3> previous_rows{starting_previous_row, starting_previous_row, starting_previous_row};
-    double start_s = 0.0;
-};
 
 void write_picture_at(int32_t row, int32_t column, int32_t colour, std::string_view picture_template, float value)
 {
@@ -76,7 +69,7 @@ void show_readouts(const RunSettings& settings, const ConvertedReadings& convert
     }
 }
 
-void draw_traces(LoopState& state, const ConvertedReadings& converted)
+void draw_traces(SamplingState& state, const ConvertedReadings& converted)
 {
     const auto x = static_cast<float>(state.x);
     if (state.x != first_column_x)
@@ -115,22 +108,6 @@ RunEnding end_without_reply(std::string_view first_line, std::string_view second
     return ending;
 }
 
-enum class ClockResult { next_column, escape };
-
-// Polls the keyboard and the clock, rewriting the elapsed time, until ESC or
-// until the column's threshold has passed.
-ClockResult run_sample_clock(const RunSettings& settings, const LoopState& state, double interval_s)
-{
-    const double threshold_s = static_cast<double>(state.x - 39) * interval_s;
-    for (;;) {
-        if (poll_key() == "\x1b")
-            return ClockResult::escape;
-        show_elapsed_time(settings, seconds_clock() - state.start_s);
-        if (seconds_clock() - state.start_s > threshold_s)
-            return ClockResult::next_column;
-    }
-}
-
 }  // namespace
 
 double sample_interval_s(double run_length_min) { return (60.0 * run_length_min) / 720.0; }
@@ -144,46 +121,70 @@ float elapsed_in_unit(double elapsed_s, double run_length_min)
     return static_cast<float>(elapsed_s);
 }
 
+ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
+{
+    drain_serial_channel();
+    if (state.x == first_column_x)
+        state.start_s = seconds_clock();
+    send_request();
+    double elapsed_s = seconds_clock() - state.start_s;
+    if (state.x == first_column_x)
+        elapsed_s = 0.0;
+
+    const int64_t waiting = serial_bytes_waiting();
+    if (waiting == 0)
+        return ColumnOutcome::no_reply;
+    if (waiting < minimum_reply_bytes)
+        return ColumnOutcome::short_reply;
+
+    ReadingRecord record = read_reading_record();
+    const bool checksum_failed = !checksum_holds(record);
+    if (checksum_failed)
+        mark_checksum_failure(state.x);
+    if (!marker_holds(record))
+        write_at(28, 10, colour_red, "DATA ERROR: First Character received is not X");
+
+    const ConvertedReadings converted = convert_reply(record, settings.mode_letter);
+    show_readouts(settings, converted);
+    write_data_row(elapsed_s, record, converted);
+    if (checksum_failed)
+        write_note_row(checksum_note);
+    draw_traces(state, converted);
+    draw_switch_tick(state.x, record.switch_state);
+    return ColumnOutcome::sampled;
+}
+
+ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& state)
+{
+    const double threshold_s =
+        static_cast<double>(state.x - 39) * sample_interval_s(settings.run_length_min);
+    for (;;) {
+        if (poll_key() == "\x1b")
+            return ClockResult::escape;
+        show_elapsed_time(settings, seconds_clock() - state.start_s);
+        if (seconds_clock() - state.start_s > threshold_s)
+            return ClockResult::next_column;
+    }
+}
+
 RunEnding run_sampling_loop(const RunSettings& settings)
 {
-    const double interval_s = sample_interval_s(settings.run_length_min);
-    LoopState state;
+    SamplingState state;
     drain_serial_channel();
     for (;;) {
-        drain_serial_channel();
-        if (state.x == first_column_x)
-            state.start_s = seconds_clock();
-        send_request();
-        double elapsed_s = seconds_clock() - state.start_s;
-        if (state.x == first_column_x)
-            elapsed_s = 0.0;
-
-        const int64_t waiting = serial_bytes_waiting();
-        if (waiting == 0)
+        switch (sample_column(settings, state)) {
+        case ColumnOutcome::no_reply:
             return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
                                      "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note,
                                      RunEnding::no_reply);
-        if (waiting < minimum_reply_bytes)
+        case ColumnOutcome::short_reply:
             return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
                                      "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,
                                      RunEnding::short_reply);
-
-        ReadingRecord record = read_reading_record();
-        const bool checksum_failed = !checksum_holds(record);
-        if (checksum_failed)
-            mark_checksum_failure(state.x);
-        if (!marker_holds(record))
-            write_at(28, 10, colour_red, "DATA ERROR: First Character received is not X");
-
-        const ConvertedReadings converted = convert_reply(record, settings.mode_letter);
-        show_readouts(settings, converted);
-        write_data_row(elapsed_s, record, converted);
-        if (checksum_failed)
-            write_note_row(checksum_note);
-        draw_traces(state, converted);
-        draw_switch_tick(state.x, record.switch_state);
-
-        if (run_sample_clock(settings, state, interval_s) == ClockResult::escape)
+        case ColumnOutcome::sampled:
+            break;
+        }
+        if (run_sample_clock(settings, state) == ClockResult::escape)
             return RunEnding::escape;
         ++state.x;
         if (state.x > last_column_x) {

@@ -2,6 +2,7 @@
 // that report through the program's error status.
 #include "gfx/graphics.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -81,6 +82,14 @@ void set_window_title(std::string title)
 }
 
 Window* the_window() { return graphics_state().window.get(); }
+
+namespace {
+std::atomic<DisplayPassObserver> pass_observer{nullptr};
+}  // namespace
+
+void set_display_pass_observer(DisplayPassObserver observer) { pass_observer.store(observer); }
+
+DisplayPassObserver display_pass_observer() { return pass_observer.load(std::memory_order_relaxed); }
 
 bool open_graphics_window()
 {

@@ -1,5 +1,6 @@
 // The screen's default 256-colour palette: sixteen text colours, a grey ramp,
 // nine rings of 24 hues and eight blacks, built from 6-bit levels.
+#include <algorithm>
 #include <array>
 
 #include "gfx/screen.h"
@@ -62,4 +63,27 @@ Palette default_palette()
         for (const auto& hue : ring_hues)
             palette[index++] = from_levels(ring[hue[0]], ring[hue[1]], ring[hue[2]]);
     return palette;
+}
+
+ArgbColours argb_colours(const Palette& palette)
+{
+    ArgbColours colours{};
+    for (size_t i = 0; i < palette.size(); ++i) {
+        const PaletteEntry& entry = palette[i];
+        colours[i] = 0xFF000000u | (uint32_t{entry.red} << 16) | (uint32_t{entry.green} << 8) | entry.blue;
+    }
+    return colours;
+}
+
+void frame_rows_to_argb(const uint8_t* frame, const ArgbColours& colours, int32_t first_y, int32_t last_y,
+                        uint32_t* argb_frame)
+{
+    first_y = std::max(first_y, 0);
+    last_y = std::min(last_y, screen_height - 1);
+    if (first_y > last_y)
+        return;
+    const size_t begin = static_cast<size_t>(first_y) * screen_width;
+    const size_t end = static_cast<size_t>(last_y + 1) * screen_width;
+    for (size_t i = begin; i < end; ++i)
+        argb_frame[i] = colours[frame[i]];
 }

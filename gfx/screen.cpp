@@ -41,16 +41,17 @@ void ScreenLock::acquire(std::unique_lock<std::mutex>& guard, bool with_priority
 {
     const std::thread::id me = std::this_thread::get_id();
     if (depth_ > 0 && owner_ == me) {
+        if (with_priority)
+            priority_waiters_.fetch_sub(1);  // already ours: the announcement is over
         ++depth_;
         return;
     }
     if (with_priority) {
-        ++priority_waiters_;
         released_.wait(guard, [this] { return depth_ == 0; });
-        --priority_waiters_;
+        priority_waiters_.fetch_sub(1);
     } else {
         // A plain locker stands back while the display thread waits for its turn.
-        released_.wait(guard, [this] { return depth_ == 0 && priority_waiters_ == 0; });
+        released_.wait(guard, [this] { return depth_ == 0 && priority_waiters_.load() == 0; });
     }
     owner_ = me;
     depth_ = 1;
@@ -64,6 +65,7 @@ void ScreenLock::lock()
 
 void ScreenLock::lock_with_priority()
 {
+    priority_waiters_.fetch_add(1);
     std::unique_lock<std::mutex> guard(state_mutex_);
     acquire(guard, true);
 }
@@ -81,11 +83,7 @@ void ScreenLock::unlock()
     released_.notify_all();
 }
 
-int ScreenLock::priority_waiters()
-{
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    return priority_waiters_;
-}
+int ScreenLock::priority_waiters() { return priority_waiters_.load(); }
 
 // ---------------------------------------------------------------------------
 // Screen state.
@@ -445,6 +443,14 @@ bool Screen::take_changed_rows(int32_t& first_y, int32_t& last_y)
     last_y = static_cast<int32_t>(changed_.rend() - last) - 1;
     changed_.fill(false);
     return true;
+}
+
+bool Screen::take_changed_row_marks(RowMarks& marks)
+{
+    std::lock_guard<ScreenLock> guard(lock_);
+    marks = changed_;
+    changed_.fill(false);
+    return std::find(marks.begin(), marks.end(), true) != marks.end();
 }
 
 bool Screen::take_palette_changed()

@@ -3,6 +3,7 @@
 // display thread. A test creates its own Screen; the program uses one (graphics.h).
 #pragma once
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,14 @@ using Palette = std::array<PaletteEntry, 256>;
 
 // The standard VGA 256-colour palette, 6-bit levels widened as floor(v * 255 / 63).
 Palette default_palette();
+
+// The palette as 32-bit ARGB pixels (alpha 255), one per index.
+using ArgbColours = std::array<uint32_t, 256>;
+ArgbColours argb_colours(const Palette& palette);
+// Pixel rows first_y..last_y of an 800-wide index frame through the colours
+// into the same rows of an 800-wide ARGB frame.
+void frame_rows_to_argb(const uint8_t* frame, const ArgbColours& colours, int32_t first_y, int32_t last_y,
+                        uint32_t* argb_frame);
 
 struct CellPosition {
     int32_t row = 1;
@@ -73,7 +82,8 @@ public:
     // Display thread: announces that it wants the lock; the program thread
     // yields on its next outermost lock until the display has had its turn.
     void lock_with_priority();
-    // How many threads wait in lock_with_priority right now.
+    // How many threads are in lock_with_priority right now, counted from the
+    // moment they ask, before they hold anything.
     int priority_waiters();
 
 private:
@@ -83,7 +93,10 @@ private:
     std::condition_variable released_;
     std::thread::id owner_;
     int depth_ = 0;
-    int priority_waiters_ = 0;
+    // Raised before the state mutex is taken: a thread relocking in a tight loop
+    // holds that mutex much of the time and would otherwise keep the display
+    // thread from even announcing itself for milliseconds.
+    std::atomic<int> priority_waiters_{0};
 };
 
 class Screen {
@@ -121,6 +134,9 @@ public:
     bool row_changed(int32_t y) const;
     // Display thread: the span of changed rows, clearing every mark; false if none.
     bool take_changed_rows(int32_t& first_y, int32_t& last_y);
+    // Display thread: every row's mark, clearing them; false if none was set.
+    using RowMarks = std::array<bool, screen_height>;
+    bool take_changed_row_marks(RowMarks& marks);
     const Palette& palette() const { return palette_; }
     bool take_palette_changed();
 

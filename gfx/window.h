@@ -24,6 +24,19 @@ public:
     virtual void play_tone() = 0;
 };
 
+// A measuring aid: a window with a display thread calls the observer after each
+// pass, with the monotonic seconds at which the pass began to wait for the screen
+// lock, took it, and had its frame on show. No observer (the default) costs one
+// load per pass.
+struct DisplayPassTimes {
+    double began_s;
+    double locked_s;
+    double shown_s;
+};
+using DisplayPassObserver = void (*)(const DisplayPassTimes& times);
+void set_display_pass_observer(DisplayPassObserver observer);
+DisplayPassObserver display_pass_observer();
+
 std::unique_ptr<Window> make_headless_window();
 // Defined only in window_sdl.cpp (library gfx_sdl).
 std::unique_ptr<Window> make_sdl_window();

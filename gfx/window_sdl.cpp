@@ -227,9 +227,10 @@ private:
     void destroy_window();
     void report_open_result(bool opened, const std::string& error);
     void display_pass();
+    void take_frame();
     void refresh_surface();
-    void rebuild_colours();
     void copy_rows(int32_t first_y, int32_t last_y);
+    void copy_taken_rows();
     void handle_events();
     void handle_window_event(const SDL_WindowEvent& event);
     void handle_key_down(const SDL_KeyboardEvent& event);
@@ -259,12 +260,15 @@ private:
     // Owned by the display thread.
     SDL_Window* window_ = nullptr;
     SDL_Surface* surface_ = nullptr;
-    std::array<uint32_t, 256> colours_{};  // palette as ARGB8888
+    ArgbColours colours_{};
+    // The display's own copy of the frame, taken under the screen lock so that
+    // the palette conversion and the hand-over to the window run without it.
+    std::vector<uint8_t> shown_frame_;
+    Screen::RowMarks taken_rows_{};
     std::vector<uint32_t> staging_;
     bool full_redraw_ = true;
     bool alt_held_ = false;
-    int32_t dirty_first_y_ = screen_height;
-    int32_t dirty_last_y_ = -1;
+    std::vector<SDL_Rect> dirty_rects_;
     AudioState audio_state_ = AudioState::untried;
     SDL_AudioDeviceID audio_device_ = 0;
     std::vector<int16_t> tone_;
@@ -387,6 +391,9 @@ bool SdlWindow::create_window(const std::string& title, std::string& error) {
         return false;
     }
     staging_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
+    shown_frame_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
+    taken_rows_.fill(false);
+    dirty_rects_.clear();
     SDL_StartTextInput();
     SDL_RaiseWindow(window_);
     full_redraw_ = true;
@@ -403,33 +410,54 @@ void SdlWindow::destroy_window() {
     SDL_Quit();
 }
 
+// Only the frame copy runs under the screen lock; converting it through the
+// palette, handing it to the window and reading events run without, so the
+// program thread is held up for a memory copy rather than a whole pass.
 void SdlWindow::display_pass() {
+    const DisplayPassObserver observer = display_pass_observer();
+    SystemClock observer_clock;
+    DisplayPassTimes times{};
+    if (observer != nullptr) times.began_s = observer_clock.seconds();
     {
         DisplayLock lock(screen_->lock());
-        if (screen_->take_palette_changed()) {
-            rebuild_colours();
-            full_redraw_ = true;
-        }
-        int32_t first_y = 0;
-        int32_t last_y = 0;
-        const bool changed = screen_->take_changed_rows(first_y, last_y);
-        if (full_redraw_) {
-            copy_rows(0, screen_height - 1);
-        } else if (changed) {
-            copy_rows(first_y, last_y);
-        }
-        handle_events();
+        if (observer != nullptr) times.locked_s = observer_clock.seconds();
+        take_frame();
+    }
+    // queue_key takes the screen lock itself; repaints show the display's copy.
+    handle_events();
+    if (full_redraw_) {
+        copy_rows(0, screen_height - 1);
+    } else {
+        copy_taken_rows();
     }
     apply_pointer_request();
     play_pending_tones();
     present();
+    if (observer != nullptr) {
+        times.shown_s = observer_clock.seconds();
+        observer(times);
+    }
 }
 
-void SdlWindow::rebuild_colours() {
-    const Palette& palette = screen_->palette();
-    for (size_t i = 0; i < palette.size(); ++i) {
-        const PaletteEntry& entry = palette[i];
-        colours_[i] = 0xFF000000u | (uint32_t{entry.red} << 16) | (uint32_t{entry.green} << 8) | entry.blue;
+// Under the screen lock: the palette when it changed, and the rows drawn on
+// since the last pass (the whole frame for a full redraw).
+void SdlWindow::take_frame() {
+    if (screen_->take_palette_changed()) {
+        colours_ = argb_colours(screen_->palette());
+        full_redraw_ = true;
+    }
+    Screen::RowMarks marks{};
+    screen_->take_changed_row_marks(marks);
+    const uint8_t* frame = screen_->frame();
+    if (full_redraw_) {
+        std::copy(frame, frame + shown_frame_.size(), shown_frame_.begin());
+        return;
+    }
+    for (int32_t y = 0; y < screen_height; ++y) {
+        if (!marks[y]) continue;
+        const size_t row = static_cast<size_t>(y) * screen_width;
+        std::copy(frame + row, frame + row + screen_width, shown_frame_.begin() + static_cast<ptrdiff_t>(row));
+        taken_rows_[y] = true;
     }
 }
 
@@ -438,11 +466,30 @@ void SdlWindow::refresh_surface() {
     full_redraw_ = true;
 }
 
-// Copies frame rows first_y..last_y through the palette into the window surface.
+// Shows each run of rows taken since the last pass.
+void SdlWindow::copy_taken_rows() {
+    int32_t y = 0;
+    while (y < screen_height) {
+        if (!taken_rows_[y]) {
+            ++y;
+            continue;
+        }
+        const int32_t first_y = y;
+        while (y < screen_height && taken_rows_[y]) taken_rows_[y++] = false;
+        copy_rows(first_y, y - 1);
+    }
+}
+
+// Copies rows first_y..last_y of the display's frame copy through the palette
+// into the window surface and notes them for the next present. The whole frame
+// settles every row still owed.
 void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
     if (surface_ == nullptr) refresh_surface();
     if (surface_ == nullptr) return;
-    full_redraw_ = false;
+    if (first_y <= 0 && last_y >= screen_height - 1) {
+        full_redraw_ = false;
+        taken_rows_.fill(false);
+    }
     first_y = std::clamp(first_y, 0, screen_height - 1);
     last_y = std::clamp(last_y, first_y, screen_height - 1);
     // The surface matches the window, which is 800x600; stay inside whatever it is.
@@ -450,19 +497,14 @@ void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
     last_y = std::min(last_y, surface_->h - 1);
     if (width <= 0 || last_y < first_y) return;
 
-    const uint8_t* frame = screen_->frame();
-    for (int32_t y = first_y; y <= last_y; ++y) {
-        const size_t row = static_cast<size_t>(y) * screen_width;
-        for (int32_t x = 0; x < width; ++x) staging_[row + x] = colours_[frame[row + x]];
-    }
+    frame_rows_to_argb(shown_frame_.data(), colours_, first_y, last_y, staging_.data());
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
     auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(first_y) * surface_->pitch;
     SDL_ConvertPixels(width, last_y - first_y + 1, SDL_PIXELFORMAT_ARGB8888,
                       &staging_[static_cast<size_t>(first_y) * screen_width], screen_width * 4,
                       surface_->format->format, target, surface_->pitch);
     if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
-    dirty_first_y_ = std::min(dirty_first_y_, first_y);
-    dirty_last_y_ = std::max(dirty_last_y_, last_y);
+    dirty_rects_.push_back(SDL_Rect{0, first_y, width, last_y - first_y + 1});
 }
 
 void SdlWindow::handle_events() {
@@ -559,11 +601,9 @@ void SdlWindow::play_pending_tones() {
 }
 
 void SdlWindow::present() {
-    if (dirty_last_y_ < dirty_first_y_ || window_ == nullptr) return;
-    SDL_Rect rect{0, dirty_first_y_, screen_width, dirty_last_y_ - dirty_first_y_ + 1};
-    SDL_UpdateWindowSurfaceRects(window_, &rect, 1);
-    dirty_first_y_ = screen_height;
-    dirty_last_y_ = -1;
+    if (dirty_rects_.empty() || window_ == nullptr) return;
+    SDL_UpdateWindowSurfaceRects(window_, dirty_rects_.data(), static_cast<int>(dirty_rects_.size()));
+    dirty_rects_.clear();
 }
 
 }  // namespace

@@ -10,74 +10,30 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "gfx/screen.h"
-#include "io/channels.h"
+#include "text_test_support.h"
 
 namespace {
 
-struct LineReader {
-    ErrorStatus status;
-    Screen screen{status};
-    ChannelTable channels{status};
-    VirtualClock clock;
-    FieldReader reader{status, screen, channels, clock};
-
+struct LineReader : ReaderRig {
     explicit LineReader(std::string line) { reader.use_line(std::move(line)); }
-    bool exhausted() const
-    {
-        return reader.line_source().position() == reader.line_source().line().size();
-    }
+    bool exhausted() const { return reader.line_source().position() == reader.line_source().line().size(); }
 };
 
 int32_t int_of(const std::string& line) { return LineReader(line).reader.read_int_field(); }
 double double_of(const std::string& line) { return LineReader(line).reader.read_double_field(); }
-std::string text_of(const std::string& line) { return LineReader(line).reader.read_text_field(); }
-
-void expect_module_reply(FieldReader& reader)
-{
-    EXPECT_EQ(reader.read_text_field(), "X");
-    EXPECT_EQ(reader.read_int_field(), 12);
-    EXPECT_EQ(reader.read_int_field(), 0);
-    EXPECT_EQ(reader.read_int_field(), 512);
-    EXPECT_EQ(reader.read_int_field(), 600);
-    EXPECT_EQ(reader.read_int_field(), 700);
-    EXPECT_EQ(reader.read_int_field(), 1812);
-}
 
 }  // namespace
 
-TEST(FieldReader, module_reply_with_cr_lf_is_consumed_exactly)
+TEST(FieldReader, module_reply_and_its_line_end_are_consumed_exactly)
 {
-    LineReader r("X,12,0,512,600,700,1812\r\n");
-    expect_module_reply(r.reader);
-    EXPECT_TRUE(r.exhausted());
-}
-
-TEST(FieldReader, module_reply_with_line_feed_alone_is_consumed_exactly)
-{
-    LineReader r("X,12,0,512,600,700,1812\n");
-    expect_module_reply(r.reader);
-    EXPECT_TRUE(r.exhausted());
-}
-
-TEST(FieldReader, byte_after_lone_carriage_return_begins_next_field)
-{
-    LineReader r("X,12,0,512,600,700,1812\rY,5");
-    expect_module_reply(r.reader);
-    EXPECT_EQ(r.reader.line_source().position(), 24u);
-    EXPECT_EQ(r.reader.read_text_field(), "Y");
-    EXPECT_EQ(r.reader.read_int_field(), 5);
-}
-
-TEST(FieldReader, line_end_ends_only_the_field_it_follows)
-{
-    LineReader r("1\n\n2\r\n\r\n3");
-    EXPECT_EQ(r.reader.read_int_field(), 1);
-    EXPECT_EQ(r.reader.read_int_field(), 0);  // the empty line is a field of its own
-    EXPECT_EQ(r.reader.read_int_field(), 2);
-    EXPECT_EQ(r.reader.read_int_field(), 0);
-    EXPECT_EQ(r.reader.read_int_field(), 3);
+    for (const std::string line_end : {"\r\n", "\n", "\r"}) {
+        LineReader r("X,12,0,512,600,700,1812" + line_end + "Y,5");
+        expect_module_reply(r.reader);
+        EXPECT_EQ(r.reader.line_source().position(), 23 + line_end.size());
+        EXPECT_EQ(r.reader.read_text_field(), "Y");
+        EXPECT_EQ(r.reader.read_int_field(), 5);
+        EXPECT_TRUE(r.exhausted());
+    }
 }
 
 TEST(FieldReader, exhausted_source_gives_zero_and_empty_text_with_status_zero)
@@ -94,84 +50,55 @@ TEST(FieldReader, exhausted_source_gives_zero_and_empty_text_with_status_zero)
     EXPECT_EQ(r.status.code(), 0);
 }
 
-TEST(FieldReader, quoted_text_ends_at_closing_quote)
+// Quotes, blanks and line ends: the fields a line gives when read as integers (i) or text (t).
+TEST(FieldReader, separators_quotes_and_blanks_cut_fields_as_tabled)
 {
-    LineReader r("\"X\",5");
-    EXPECT_EQ(r.reader.read_text_field(), "X");
-    EXPECT_EQ(r.reader.read_int_field(), 5);
-
-    LineReader spaced("\" a,b \"  ,c");
-    EXPECT_EQ(spaced.reader.read_text_field(), " a,b ");
-    EXPECT_EQ(spaced.reader.read_text_field(), "c");
-
-    LineReader trailing("\"ab\"cd,e");  // what follows the closing quote begins the next field
-    EXPECT_EQ(trailing.reader.read_text_field(), "ab");
-    EXPECT_EQ(trailing.reader.read_text_field(), "cd");
-    EXPECT_EQ(trailing.reader.read_text_field(), "e");
+    struct FieldsCase {
+        const char* line;
+        const char* reads;
+        std::vector<std::string> values;
+    };
+    const FieldsCase cases[] = {
+        {"1\n\n2\r\n\r\n3", "iiiii", {"1", "0", "2", "0", "3"}},  // an empty line is a field of its own
+        {"\"X\",5", "ti", {"X", "5"}},
+        {"\" a,b \"  ,c", "tt", {" a,b ", "c"}},
+        {"\"ab\"cd,e", "ttt", {"ab", "cd", "e"}},  // what follows the closing quote begins the next field
+        {"AB\"C,D\"", "tt", {"AB\"C", "D\""}},  // a quote inside a field is an ordinary character
+        {"\"12\"", "i", {"12"}},
+        {"\"1,2\",7", "ii", {"1", "7"}},  // the quoted token is "1,2"
+        {"\"  42\"", "i", {"42"}},
+        {"1\"2\"", "i", {"1"}},
+        {"1 2", "iii", {"1", "2", "0"}},  // a blank separates numbers but not text
+        {"1 2", "t", {"1 2"}},
+        {"1   ,2", "ii", {"1", "2"}},
+        {"\t V,V ,v", "ttt", {"V", "V ", "v"}},  // leading blanks go, trailing blanks of text stay
+        {" 3 ,4", "ii", {"3", "4"}},
+    };
+    for (const FieldsCase& c : cases) {
+        LineReader r(c.line);
+        std::vector<std::string> values;
+        for (const char* kind = c.reads; *kind != '\0'; ++kind)
+            values.push_back(*kind == 'i' ? std::to_string(r.reader.read_int_field()) : r.reader.read_text_field());
+        EXPECT_EQ(values, c.values) << '"' << c.line << '"';
+    }
 }
 
-TEST(FieldReader, quote_inside_a_field_is_an_ordinary_character)
-{
-    EXPECT_EQ(text_of("AB\"C"), "AB\"C");
-    EXPECT_EQ(text_of("AB\"C,D\""), "AB\"C");
-}
-
-TEST(FieldReader, quoted_numeric_field_keeps_its_comma_and_blanks)
-{
-    EXPECT_EQ(int_of("\"12\""), 12);
-    LineReader r("\"1,2\",7");
-    EXPECT_EQ(r.reader.read_int_field(), 1);  // the token is "1,2"
-    EXPECT_EQ(r.reader.read_int_field(), 7);
-    EXPECT_EQ(int_of("\"  42\""), 42);
-    EXPECT_EQ(int_of("1\"2\""), 1);  // a quote after the first character is stored
-}
-
-TEST(FieldReader, blank_separates_numeric_fields_but_not_text)
-{
-    LineReader numbers("1 2");
-    EXPECT_EQ(numbers.reader.read_int_field(), 1);
-    EXPECT_EQ(numbers.reader.read_int_field(), 2);
-    EXPECT_TRUE(numbers.exhausted());
-    EXPECT_EQ(text_of("1 2"), "1 2");
-
-    LineReader blanks_then_comma("1   ,2");
-    EXPECT_EQ(blanks_then_comma.reader.read_int_field(), 1);
-    EXPECT_EQ(blanks_then_comma.reader.read_int_field(), 2);
-}
-
-TEST(FieldReader, leading_blanks_go_trailing_blanks_of_text_stay)
-{
-    EXPECT_EQ(text_of(" V"), "V");
-    EXPECT_EQ(text_of("\t V"), "V");
-    EXPECT_EQ(text_of("V "), "V ");
-    EXPECT_EQ(text_of("V ,W"), "V ");
-    EXPECT_EQ(text_of("v"), "v");
-    EXPECT_EQ(int_of(" 3 "), 3);
-    EXPECT_EQ(int_of("3,4"), 3);
-}
-
-TEST(FieldReader, numeric_token_is_cut_at_67_characters)
+TEST(FieldReader, tokens_are_cut_at_their_limit_and_the_rest_begins_the_next_field)
 {
     LineSource source(std::string(67, '1') + "234");
     EXPECT_EQ(next_token(source, numeric_token_limit, false).text, std::string(67, '1'));
     EXPECT_EQ(next_token(source, numeric_token_limit, false).text, "234");
     EXPECT_EQ(source.position(), 70u);
-}
 
-TEST(FieldReader, text_token_is_cut_at_4096_characters)
-{
-    LineReader r(std::string(5000, 'a') + ",b");
-    EXPECT_EQ(r.reader.read_text_field(), std::string(4096, 'a'));
-    EXPECT_EQ(r.reader.read_text_field(), std::string(904, 'a'));
-    EXPECT_EQ(r.reader.read_text_field(), "b");
-}
+    LineReader text(std::string(5000, 'a') + ",b");
+    EXPECT_EQ(text.reader.read_text_field(), std::string(4096, 'a'));
+    EXPECT_EQ(text.reader.read_text_field(), std::string(904, 'a'));
+    EXPECT_EQ(text.reader.read_text_field(), "b");
 
-TEST(FieldReader, cut_token_stops_before_a_separator_that_follows)
-{
-    // The token reaches its limit just before the comma: the comma still ends the field.
-    LineReader r(std::string(67, '7') + ",5");
-    r.reader.read_int_field();
-    EXPECT_EQ(r.reader.read_int_field(), 5);
+    // The limit reached just before the comma: the comma still ends that field.
+    LineReader at_comma(std::string(67, '7') + ",5");
+    at_comma.reader.read_int_field();
+    EXPECT_EQ(at_comma.reader.read_int_field(), 5);
 }
 
 TEST(FieldReader, point_and_exponents_mark_fractional_tokens_unless_after_a_radix_mark)
@@ -205,47 +132,17 @@ TEST(FieldReader, integer_fields_convert_as_tabled)
 {
     const int32_t int_min = std::numeric_limits<int32_t>::min();
     const std::vector<IntCase> cases = {
-        {"3", 3},
-        {"", 0},
-        {"1812", 1812},
-        {"-5", -5},
-        {"+7", 7},
-        {"2.5", 2},
-        {"3.5", 4},
-        {"-2.5", -2},
-        {"0.5", 0},
-        {"9.6", 10},
-        {"-9.6", -10},
-        {"&HA", 10},
-        {"&H0A", 10},
-        {"&O17", 15},
-        {"&17", 15},
+        {"3", 3}, {"", 0}, {"1812", 1812}, {"-5", -5}, {"+7", 7}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"0.5", 0},
+        {"9.6", 10}, {"-9.6", -10}, {"&HA", 10}, {"&H0A", 10}, {"&O17", 15}, {"&17", 15},
         {"&18", 1},  // octal digits stop at 8
-        {"&B101", 5},
-        {"&HFFFFFFFF", -1},
+        {"&B101", 5}, {"&HFFFFFFFF", -1},
         {"&H1FFFFFFFF", -1},  // wraps in 32 bits
-        {"&H80000000", int_min},
-        {"&", 0},
-        {"&H", 0},
-        {"1e3", 1000},
-        {"1d3", 1000},
-        {"4294967295", -1},
-        {"99999999999", -1},
-        {"2147483648", int_min},
-        {"2147483647", 2147483647},
-        {"-2147483648", int_min},
-        {"-4294967295", 1},
-        {"12abc", 12},
-        {"abc", 0},
-        {"2147483647.4", 2147483647},
-        {"2147483647.5", int_min},
+        {"&H80000000", int_min}, {"&", 0}, {"&H", 0}, {"1e3", 1000}, {"1d3", 1000}, {"4294967295", -1},
+        {"99999999999", -1}, {"2147483648", int_min}, {"2147483647", 2147483647}, {"-2147483648", int_min},
+        {"-4294967295", 1}, {"12abc", 12}, {"abc", 0}, {"2147483647.4", 2147483647}, {"2147483647.5", int_min},
         {"-2147483648.5", int_min},  // halves to even: -2147483648 is in range
         {"-2147483649", 2147483647},  // the integer reading wraps modulo 2^32
-        {"1e10", int_min},
-        {"1e999", int_min},
-        {"1e-999", 0},
-        {"5.", 5},
-        {".5", 0},
+        {"1e10", int_min}, {"1e999", int_min}, {"1e-999", 0}, {"5.", 5}, {".5", 0},
     };
     for (const IntCase& c : cases)
         EXPECT_EQ(int_of(c.line), c.value) << "\"" << c.line << "\"";
@@ -260,32 +157,15 @@ TEST(FieldReader, double_fields_convert_as_tabled)
 {
     const double infinity = std::numeric_limits<double>::infinity();
     const std::vector<DoubleCase> cases = {
-        {"60", 60.0},
-        {"60.0", 60.0},
-        {"6e1", 60.0},
-        {"1.5", 1.5},
-        {"", 0.0},
-        {"abc", 0.0},
-        {"1e3", 1000.0},
-        {"0.1", 0.1},
-        {"-2.5e-3", -0.0025},
-        {"1440", 1440.0},
-        {"999999999", 999999999.0},
+        {"60", 60.0}, {"60.0", 60.0}, {"6e1", 60.0}, {"1.5", 1.5}, {"", 0.0}, {"abc", 0.0}, {"1e3", 1000.0},
+        {"0.1", 0.1}, {"-2.5e-3", -0.0025}, {"1440", 1440.0}, {"999999999", 999999999.0},
         {"4294967295", 4294967295.0},  // ten characters: read in 64 bits
         {"123456789012345678", 123456789012345678.0},
         {"12345678901234567890", 12345678901234567890.0},  // longer: read as a decimal
-        {"&HFFFFFFFF", 4294967295.0},
-        {"&HFFFFFFF", 268435455.0},
+        {"&HFFFFFFFF", 4294967295.0}, {"&HFFFFFFF", 268435455.0},
         {"&HFFFFFFFFFFFFFFFFFF", -1.0},  // long radix tokens wrap in 64 bits
-        {"12abc", 12.0},
-        {"1e400", infinity},
-        {"-1e400", -infinity},
-        {"1e-400", 0.0},
-        {"0.000e999999999999999", 0.0},
-        {"4.9e-324", 4.9e-324},
-        {"1.7976931348623157e308", 1.7976931348623157e308},
-        {"12.5x", 12.5},
-        {"1e", 1.0},
+        {"12abc", 12.0}, {"1e400", infinity}, {"-1e400", -infinity}, {"1e-400", 0.0}, {"0.000e999999999999999", 0.0},
+        {"4.9e-324", 4.9e-324}, {"1.7976931348623157e308", 1.7976931348623157e308}, {"12.5x", 12.5}, {"1e", 1.0},
     };
     for (const DoubleCase& c : cases)
         EXPECT_EQ(double_of(c.line), c.value) << "\"" << c.line << "\"";

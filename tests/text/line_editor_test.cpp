@@ -5,17 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "gfx/screen.h"
-#include "io/channels.h"
-#include "text/field_reader.h"
+#include "text_test_support.h"
 
 namespace {
 
@@ -106,22 +102,10 @@ struct Reference {
     }
 };
 
-::testing::AssertionResult same_pixels(Screen& actual, Screen& expected)
-{
-    const size_t bytes = static_cast<size_t>(screen_width) * screen_height;
-    if (std::memcmp(actual.frame(), expected.frame(), bytes) == 0)
-        return ::testing::AssertionSuccess();
-    for (size_t i = 0; i < bytes; ++i) {
-        if (actual.frame()[i] != expected.frame()[i]) {
-            const size_t x = i % screen_width;
-            const size_t y = i / screen_width;
-            return ::testing::AssertionFailure()
-                   << "first difference in the cell at row " << y / cell_height + 1 << ", column "
-                   << x / cell_width + 1 << " (pixel " << x << ", " << y << ")";
-        }
-    }
-    return ::testing::AssertionFailure();
-}
+// A field reader on a screen in the logger's colours, for enter_line.
+struct LineEditorPrompt : ::testing::Test, ReaderRig {
+    LineEditorPrompt() { prepare(screen); }
+};
 
 bool cell_is_blank(Screen& screen, int32_t row, int32_t column)
 {
@@ -146,14 +130,8 @@ bool cell_shows_mark(Screen& screen, int32_t row, int32_t column)
 
 }  // namespace
 
-TEST(LineEditor, prompt_mark_and_enter_follow_the_cursor)
+TEST_F(LineEditorPrompt, prompt_mark_and_enter_follow_the_cursor)
 {
-    ErrorStatus status;
-    Screen screen(status);
-    ChannelTable channels(status);
-    VirtualClock clock;
-    FieldReader reader(status, screen, channels, clock);
-    prepare(screen);
     screen.move_cursor(10, 10);
 
     std::vector<std::function<void()>> looks = {
@@ -184,14 +162,8 @@ TEST(LineEditor, prompt_mark_and_enter_follow_the_cursor)
     EXPECT_EQ(reader.read_int_field(), 3);
 }
 
-TEST(LineEditor, enter_line_adds_question_omits_line_end_and_replaces_the_source)
+TEST_F(LineEditorPrompt, enter_line_adds_question_omits_line_end_and_replaces_the_source)
 {
-    ErrorStatus status;
-    Screen screen(status);
-    ChannelTable channels(status);
-    VirtualClock clock;
-    FieldReader reader(status, screen, channels, clock);
-    prepare(screen);
     reader.use_line("1,2");
     clock.set_on_sleep([&](int64_t) {
         for (uint32_t key : typed("V ,W\r"))
@@ -260,14 +232,8 @@ TEST(LineEditor, edits_leave_the_line_and_its_cells_as_written_plainly)
     }
 }
 
-TEST(LineEditor, prompt_ending_in_the_last_cell_starts_the_line_on_a_new_row)
+TEST_F(LineEditorPrompt, prompt_ending_in_the_last_cell_starts_the_line_on_a_new_row)
 {
-    ErrorStatus status;
-    Screen screen(status);
-    ChannelTable channels(status);
-    VirtualClock clock;
-    FieldReader reader(status, screen, channels, clock);
-    prepare(screen);
     screen.move_cursor(37, 91);
     clock.set_on_sleep([&](int64_t) {
         screen.queue_key('5');

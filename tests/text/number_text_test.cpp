@@ -35,21 +35,13 @@ bool is_tie(const DecimalNumber& exact, int digits)
     return exact.digits.size() == static_cast<size_t>(digits) + 1 && exact.digits.back() == '5';
 }
 
-double random_finite_double(std::mt19937_64& random)
+// A finite value of random bits: Bits is the unsigned type of Float's size.
+template <typename Float, typename Bits>
+Float random_finite(std::mt19937_64& random)
 {
     for (;;) {
-        double value;
-        const uint64_t bits = random();
-        std::memcpy(&value, &bits, sizeof value);
-        if (std::isfinite(value)) return value;
-    }
-}
-
-float random_finite_float(std::mt19937_64& random)
-{
-    for (;;) {
-        float value;
-        const uint32_t bits = static_cast<uint32_t>(random());
+        Float value;
+        const auto bits = static_cast<Bits>(random());
         std::memcpy(&value, &bits, sizeof value);
         if (std::isfinite(value)) return value;
     }
@@ -186,7 +178,7 @@ TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)
 {
     std::mt19937_64 random(20240611);
     for (int i = 0; i < 20000; ++i) {
-        const double value = random_finite_double(random);
+        const double value = random_finite<double, uint64_t>(random);
         expect_rounded_digits_match(value, 16);
         expect_rounded_digits_match(value, 7);
     }
@@ -195,7 +187,7 @@ TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)
 TEST(GeneralNumberText, random_singles_match_a_correctly_rounded_reference)
 {
     std::mt19937_64 random(7);
-    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(random_finite_float(random), 7);
+    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(random_finite<float, uint32_t>(random), 7);
     // Readings of the logger's range: small decimals with few digits.
     std::uniform_real_distribution<float> readings(-200.0f, 200.0f);
     for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(readings(random), 7);

@@ -9,8 +9,8 @@
 #include <limits>
 #include <random>
 
-#include "gfx/screen.h"
 #include "text/value_format.h"
+#include "text_test_support.h"
 
 TEST(PictureText, readout_templates_give_exactly_their_texts)
 {
@@ -19,37 +19,19 @@ TEST(PictureText, readout_templates_give_exactly_their_texts)
         float value;
         const char* text;
     } rows[] = {
-        {"V1= #.###", 2.56f, "V1= 2.560"},
-        {"V1= #.###", 0.0f, "V1= 0.000"},
-        {"V1= #.###", 0.5f, "V1= 0.500"},
-        {"V1= #.###", 5.115f, "V1= 5.115"},
-        {"V1= #.###", 0.0005f, "V1= 0.001"},
-        {"V1= #.###", 9.9994f, "V1= 9.999"},
-        {"V1= #.###", 9.9995f, "V1= %10.000"},
-        {"V1= #.###", 12.3456f, "V1= %12.346"},
-        {"V1= #.###", 1234.0f, "V1= %1234.000"},
-        {"V1= #.###", 12345.0f, "V1= %0.123E+5"},
-        {"V1= #.###", 99999.0f, "V1= %0.100E+6"},
-        {"V1= #.###", 1e10f, "V1= %0.100E+%11"},
-        {"V1= #.###", -0.5f, "V1= -.500"},
-        {"V1= #.###", -0.0001f, "V1= -.000"},
-        {"V1= #.###", -1.5f, "V1= %-1.500"},
-        {"V1= #.###", -123.0f, "V1= %-123.000"},
-        {"V1= #.###", -1234.0f, "V1= %-.123E+4"},
-        {"T1= ###.#", 72.25f, "T1=  72.3"},
-        {"T1= ###.#", 72.35f, "T1=  72.3"},
-        {"T1= ###.#", 5.0f, "T1=   5.0"},
-        {"T1= ###.#", 0.04f, "T1=   0.0"},
-        {"T1= ###.#", -0.04f, "T1=  -0.0"},
-        {"T1= ###.#", -5.0f, "T1=  -5.0"},
-        {"T1= ###.#", -99.94f, "T1= -99.9"},
-        {"T1= ###.#", -100.0f, "T1= %-100.0"},
-        {"T1= ###.#", 999.94f, "T1= 999.9"},
-        {"T1= ###.#", 999.96f, "T1= %1000.0"},
-        {"T1= ###.#", 123456.0f, "T1= %123456.0"},
-        {"T1= ###.#", 1234567.0f, "T1= % 12.3E+5"},
-        {"T1= ###.#", -123456.0f, "T1= %-12.3E+4"},
-        {"T1= ###.#", 1e12f, "T1= % 10.0E+%11"},
+        {"V1= #.###", 2.56f, "V1= 2.560"}, {"V1= #.###", 0.0f, "V1= 0.000"}, {"V1= #.###", 0.5f, "V1= 0.500"},
+        {"V1= #.###", 5.115f, "V1= 5.115"}, {"V1= #.###", 0.0005f, "V1= 0.001"}, {"V1= #.###", 9.9994f, "V1= 9.999"},
+        {"V1= #.###", 9.9995f, "V1= %10.000"}, {"V1= #.###", 12.3456f, "V1= %12.346"},
+        {"V1= #.###", 1234.0f, "V1= %1234.000"}, {"V1= #.###", 12345.0f, "V1= %0.123E+5"},
+        {"V1= #.###", 99999.0f, "V1= %0.100E+6"}, {"V1= #.###", 1e10f, "V1= %0.100E+%11"},
+        {"V1= #.###", -0.5f, "V1= -.500"}, {"V1= #.###", -0.0001f, "V1= -.000"}, {"V1= #.###", -1.5f, "V1= %-1.500"},
+        {"V1= #.###", -123.0f, "V1= %-123.000"}, {"V1= #.###", -1234.0f, "V1= %-.123E+4"},
+        {"T1= ###.#", 72.25f, "T1=  72.3"}, {"T1= ###.#", 72.35f, "T1=  72.3"}, {"T1= ###.#", 5.0f, "T1=   5.0"},
+        {"T1= ###.#", 0.04f, "T1=   0.0"}, {"T1= ###.#", -0.04f, "T1=  -0.0"}, {"T1= ###.#", -5.0f, "T1=  -5.0"},
+        {"T1= ###.#", -99.94f, "T1= -99.9"}, {"T1= ###.#", -100.0f, "T1= %-100.0"},
+        {"T1= ###.#", 999.94f, "T1= 999.9"}, {"T1= ###.#", 999.96f, "T1= %1000.0"},
+        {"T1= ###.#", 123456.0f, "T1= %123456.0"}, {"T1= ###.#", 1234567.0f, "T1= % 12.3E+5"},
+        {"T1= ###.#", -123456.0f, "T1= %-12.3E+4"}, {"T1= ###.#", 1e12f, "T1= % 10.0E+%11"},
         {"Elapsed Time: #####.###", 0.0f, "Elapsed Time:     0.000"},
         {"Elapsed Time: #####.###", 12.5f, "Elapsed Time:    12.500"},
         {"Elapsed Time: #####.###", 59.9996f, "Elapsed Time:    60.000"},
@@ -183,94 +165,78 @@ TEST(PictureText, random_templates_and_values_give_bounded_text)
 
 namespace {
 
-// A screen that received `text` by write_text, to compare frames with.
-struct ScreenPair {
+// The writer draws on one screen; the text it should have drawn is written plainly on the other.
+struct PictureWriterTest : ::testing::Test {
     ErrorStatus status;
     Screen actual{status};
     Screen expected{status};
+    PictureWriter writer;
 
-    bool same() const
-    {
-        return std::equal(actual.frame(), actual.frame() + screen_width * screen_height, expected.frame());
-    }
+    void value(float v, bool line_end = false, bool last = false) { writer.picture_single(actual, v, line_end, last); }
 };
 
 }  // namespace
 
-TEST(PictureWriter, writes_the_readout_at_the_cursor_with_a_line_end)
+TEST_F(PictureWriterTest, writes_the_readout_at_the_cursor_with_a_line_end)
 {
-    ScreenPair screens;
-    for (Screen* screen : {&screens.actual, &screens.expected}) {
+    for (Screen* screen : {&actual, &expected}) {
         screen->set_text_colours(4, 15);
         screen->move_cursor(5, 20);
     }
-    PictureWriter writer;
     writer.begin_picture("T1= ###.#");
-    writer.picture_single(screens.actual, 72.25f, true, true);
-    writer.end_picture(screens.actual);
-    screens.expected.write_text("T1=  72.3", true);
-    EXPECT_TRUE(screens.same());
-    EXPECT_EQ(screens.actual.cursor_position(), (CellPosition{6, 1}));
+    value(72.25f, true, true);
+    writer.end_picture(actual);
+    expected.write_text("T1=  72.3", true);
+    EXPECT_TRUE(same_pixels(actual, expected));
+    EXPECT_EQ(actual.cursor_position(), (CellPosition{6, 1}));
 }
 
-TEST(PictureWriter, a_used_template_starts_again_from_its_beginning)
+TEST_F(PictureWriterTest, a_used_template_starts_again_from_its_beginning)
 {
-    ScreenPair screens;
-    PictureWriter writer;
     writer.begin_picture("V= #.# ok");
-    writer.picture_single(screens.actual, 1.0f, false, false);
-    writer.picture_single(screens.actual, 2.0f, true, false);
-    writer.end_picture(screens.actual);
-    screens.expected.write_text("V= 1.0 okV= 2.0 ok", true);
-    EXPECT_TRUE(screens.same());
+    value(1.0f);
+    value(2.0f, true);
+    writer.end_picture(actual);
+    expected.write_text("V= 1.0 okV= 2.0 ok", true);
+    EXPECT_TRUE(same_pixels(actual, expected));
 }
 
-TEST(PictureWriter, each_value_takes_the_next_field_and_end_writes_the_text_left)
+TEST_F(PictureWriterTest, each_value_takes_the_next_field_and_end_writes_the_text_left)
 {
-    ScreenPair screens;
-    PictureWriter writer;
     writer.begin_picture("a #.# b ## c");
-    writer.picture_single(screens.actual, 1.0f, false, false);
-    writer.picture_single(screens.actual, 2.0f, false, false);
-    writer.picture_single(screens.actual, 3.0f, false, false);
-    writer.end_picture(screens.actual);
-    screens.expected.write_text("a 1.0 b  2 ca 3.0 b ", false);
-    EXPECT_TRUE(screens.same());
-    EXPECT_EQ(screens.actual.cursor_position(), screens.expected.cursor_position());
+    for (float v : {1.0f, 2.0f, 3.0f})
+        value(v);
+    writer.end_picture(actual);
+    expected.write_text("a 1.0 b  2 ca 3.0 b ", false);
+    EXPECT_TRUE(same_pixels(actual, expected));
+    EXPECT_EQ(actual.cursor_position(), expected.cursor_position());
 }
 
-TEST(PictureWriter, end_before_any_value_writes_the_leading_text)
+TEST_F(PictureWriterTest, end_before_any_value_writes_the_leading_text)
 {
-    ScreenPair screens;
-    PictureWriter writer;
     writer.begin_picture("lead #.#");
-    writer.end_picture(screens.actual);
-    screens.expected.write_text("lead ", false);
-    EXPECT_TRUE(screens.same());
-    EXPECT_EQ(screens.actual.cursor_position(), (CellPosition{1, 6}));
+    writer.end_picture(actual);
+    expected.write_text("lead ", false);
+    EXPECT_TRUE(same_pixels(actual, expected));
+    EXPECT_EQ(actual.cursor_position(), (CellPosition{1, 6}));
 }
 
-TEST(PictureWriter, last_value_drops_the_template)
+TEST_F(PictureWriterTest, last_value_drops_the_template)
 {
-    ScreenPair screens;
-    PictureWriter writer;
     writer.begin_picture("V= #.#");
-    writer.picture_single(screens.actual, 1.0f, false, true);
-    writer.end_picture(screens.actual);
-    // Nothing held any more: the value stands alone in its general form.
-    writer.picture_single(screens.actual, 2.5f, false, false);
-    screens.expected.write_text("V= 1.02.5", false);
-    EXPECT_TRUE(screens.same());
+    value(1.0f, false, true);
+    writer.end_picture(actual);
+    value(2.5f);  // nothing held any more: the value stands alone in its general form
+    expected.write_text("V= 1.02.5", false);
+    EXPECT_TRUE(same_pixels(actual, expected));
 }
 
-TEST(PictureWriter, begin_replaces_the_template_held_before)
+TEST_F(PictureWriterTest, begin_replaces_the_template_held_before)
 {
-    ScreenPair screens;
-    PictureWriter writer;
     writer.begin_picture("a #.# b #.#");
-    writer.picture_single(screens.actual, 1.0f, false, false);
+    value(1.0f);
     writer.begin_picture("c ##");
-    writer.picture_single(screens.actual, 2.0f, false, true);
-    screens.expected.write_text("a 1.0 b c  2", false);
-    EXPECT_TRUE(screens.same());
+    value(2.0f, false, true);
+    expected.write_text("a 1.0 b c  2", false);
+    EXPECT_TRUE(same_pixels(actual, expected));
 }

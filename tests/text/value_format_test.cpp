@@ -6,51 +6,31 @@
 #include <string>
 #include <vector>
 
-#include "io/channels.h"
 #include "text/value_format.h"
+#include "text_test_support.h"
 
 namespace {
 
-// Records every write the channel hands down, one entry per write.
-class RecordingDevice final : public ChannelDevice {
-public:
-    explicit RecordingDevice(std::vector<std::string>& writes) : writes_(writes) {}
-    bool at_end() override { return true; }
-    int32_t close() override { return status_ok; }
-    int64_t tell() override { return 0; }
-    int32_t read(uint8_t*, size_t, size_t& bytes_read) override
-    {
-        bytes_read = 0;
-        return status_ok;
-    }
-    int32_t write(const uint8_t* bytes, size_t count) override
-    {
-        writes_.emplace_back(reinterpret_cast<const char*>(bytes), count);
-        return status_ok;
-    }
-
-private:
-    std::vector<std::string>& writes_;
-};
-
+// Channel 1 open on a device that records every write.
 struct DataFile {
     ErrorStatus status;
     ChannelTable channels{status};
-    std::vector<std::string> writes;
+    FakeLine line;
 
-    DataFile() { channels.open_on_device(1, std::make_unique<RecordingDevice>(writes), mode_binary, access_default); }
+    DataFile() { channels.open_on_device(1, std::make_unique<FakeDevice>(line), mode_binary, access_default); }
 
     std::string bytes() const
     {
         std::string all;
-        for (const auto& write : writes) all += write;
+        for (const auto& write : line.writes)
+            all += write;
         return all;
     }
 };
 
 }  // namespace
 
-TEST(DataFields, a_row_of_text_int_and_single_fields)
+TEST(DataFields, text_is_quoted_as_given_and_every_field_ends_in_its_separator)
 {
     DataFile file;
     write_text_field(file.channels, 1, "Time", false);
@@ -58,15 +38,11 @@ TEST(DataFields, a_row_of_text_int_and_single_fields)
     write_single_field(file.channels, 1, 2.56f, true);
     EXPECT_EQ(file.bytes(), "\"Time\",512,2.56\r\n");
     // Quote, text, closing quote with separator; each number with its separator.
-    EXPECT_EQ(file.writes, (std::vector<std::string>{"\"", "Time", "\",", "512,", "2.56\r\n"}));
-}
-
-TEST(DataFields, text_field_keeps_quotes_and_may_be_empty)
-{
-    DataFile file;
+    EXPECT_EQ(file.line.writes, (std::vector<std::string>{"\"", "Time", "\",", "512,", "2.56\r\n"}));
+    // Quotes inside the text are kept as they are; an empty text is two quotes.
     write_text_field(file.channels, 1, "say \"hi\"", false);
     write_text_field(file.channels, 1, "", true);
-    EXPECT_EQ(file.bytes(), "\"say \"hi\"\",\"\"\r\n");
+    EXPECT_EQ(file.bytes(), "\"Time\",512,2.56\r\n\"say \"hi\"\",\"\"\r\n");
 }
 
 TEST(DataFields, number_fields)
@@ -79,7 +55,7 @@ TEST(DataFields, number_fields)
     write_single_field(file.channels, 1, 12345678.0f, false);
     write_double_field(file.channels, 1, 86400.0, true);
     EXPECT_EQ(file.bytes(), "-5,0,-2147483648,1.049999999999272,1.234568e+007,86400\r\n");
-    EXPECT_EQ(file.writes.size(), 6u);
+    EXPECT_EQ(file.line.writes.size(), 6u);
 }
 
 TEST(DataFields, writes_to_a_closed_channel_write_nothing_and_report_not_allowed)
@@ -90,35 +66,25 @@ TEST(DataFields, writes_to_a_closed_channel_write_nothing_and_report_not_allowed
     file.status.set(status_ok);
     write_text_field(file.channels, 2, "Time", false);
     EXPECT_EQ(file.status.code(), status_not_allowed);
-    EXPECT_TRUE(file.writes.empty());
+    EXPECT_TRUE(file.line.writes.empty());
 }
 
-TEST(TimeOfDay, two_digits_each_joined_by_colons)
-{
-    std::tm local_time{};
-    local_time.tm_hour = 9;
-    local_time.tm_min = 5;
-    local_time.tm_sec = 3;
-    EXPECT_EQ(time_of_day_text(local_time), "09:05:03");
-    local_time.tm_hour = 23;
-    local_time.tm_min = 59;
-    local_time.tm_sec = 59;
-    EXPECT_EQ(time_of_day_text(local_time), "23:59:59");
-    local_time.tm_sec = 60;  // a leap second
-    EXPECT_EQ(time_of_day_text(local_time), "23:59:60");
-}
-
-TEST(TimeOfDay, fields_out_of_range_give_the_empty_text)
+TEST(TimeOfDay, two_digits_each_joined_by_colons_and_empty_when_out_of_range)
 {
     const struct {
         int hour, minute, second;
-    } rows[] = {{24, 0, 0}, {-1, 0, 0}, {0, 60, 0}, {0, -1, 0}, {0, 0, 61}, {0, 0, -1}, {INT_MIN, 0, 0}};
+        const char* text;
+    } rows[] = {
+        {9, 5, 3, "09:05:03"}, {23, 59, 59, "23:59:59"}, {23, 59, 60, "23:59:60"},  // a leap second
+        {24, 0, 0, ""}, {-1, 0, 0, ""}, {0, 60, 0, ""}, {0, -1, 0, ""}, {0, 0, 61, ""}, {0, 0, -1, ""},
+        {INT_MIN, 0, 0, ""},
+    };
     for (const auto& row : rows) {
         std::tm local_time{};
         local_time.tm_hour = row.hour;
         local_time.tm_min = row.minute;
         local_time.tm_sec = row.second;
-        EXPECT_EQ(time_of_day_text(local_time), "") << row.hour << ":" << row.minute << ":" << row.second;
+        EXPECT_EQ(time_of_day_text(local_time), row.text) << row.hour << ":" << row.minute << ":" << row.second;
     }
 }
 
@@ -140,12 +106,12 @@ TEST(TimeOfDay, comes_from_the_installed_local_time_source)
 
 TEST(TextHelpers, int_to_text)
 {
-    EXPECT_EQ(int_to_text(7), "7");
-    EXPECT_EQ(int_to_text(100), "100");
-    EXPECT_EQ(int_to_text(-12), "-12");
-    EXPECT_EQ(int_to_text(0), "0");
-    EXPECT_EQ(int_to_text(INT32_MAX), "2147483647");
-    EXPECT_EQ(int_to_text(INT32_MIN), "-2147483648");
+    const struct {
+        int32_t value;
+        const char* text;
+    } rows[] = {{7, "7"}, {100, "100"}, {-12, "-12"}, {0, "0"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(int_to_text(row.value), row.text);
 }
 
 TEST(TextHelpers, repeat_char_takes_the_first_character)

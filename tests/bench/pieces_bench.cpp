@@ -1,0 +1,186 @@
+// Costs of the pieces a sample is made of: drawing a glyph, a text row, a
+// trace segment, converting the whole frame through the palette, saving the
+// picture, writing a data row, formatting a readout, and one pass of the
+// sample clock.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/conversion.h"
+#include "app/data_file.h"
+#include "app/link.h"
+#include "app/run_settings.h"
+#include "app/sampling.h"
+#include "core/error_status.h"
+#include "gfx/draw_line.h"
+#include "gfx/graphics.h"
+#include "gfx/screen.h"
+#include "gfx/snapshot.h"
+#include "io/channels.h"
+#include "text/value_format.h"
+
+namespace {
+
+// A temporary folder for the files the benchmarks write, removed at the end.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/pieces_bench_XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made != nullptr ? made : "/tmp";
+    }
+    ~ScratchFolder()
+    {
+        if (path_ != "/tmp") {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void BM_glyph(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    screen.set_text_colours(colour_black, colour_white);
+    for (auto _ : state) {
+        screen.move_cursor(10, 40);
+        screen.write_text("A", false);
+    }
+    benchmark::DoNotOptimize(screen.pixel(320, 150));
+}
+BENCHMARK(BM_glyph);
+
+void BM_text_row(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    screen.set_text_colours(colour_black, colour_white);
+    const std::string row(100, 'W');
+    for (auto _ : state) {
+        screen.move_cursor(10, 1);
+        screen.write_text(row, false);
+    }
+    benchmark::DoNotOptimize(screen.pixel(320, 150));
+}
+BENCHMARK(BM_text_row);
+
+// One column's red trace: a steep segment from the previous sample's row.
+void BM_trace_segment(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    float x = 41.0f;
+    for (auto _ : state) {
+        draw_line(screen, x, 300.0f, x - 1.0f, 260.0f, colour_red, LineKind::line, style_solid);
+        x = x >= 760.0f ? 41.0f : x + 1.0f;
+    }
+    benchmark::DoNotOptimize(screen.pixel(100, 280));
+}
+BENCHMARK(BM_trace_segment);
+
+// What a display pass does for a full redraw before the window gets it.
+void BM_full_frame_palette_conversion(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    const ArgbColours colours = argb_colours(screen.palette());
+    std::vector<uint32_t> argb(static_cast<size_t>(screen_width) * screen_height);
+    for (auto _ : state) {
+        frame_rows_to_argb(screen.frame(), colours, 0, screen_height - 1, argb.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * screen_width * screen_height);
+}
+BENCHMARK(BM_full_frame_palette_conversion);
+
+void BM_save_snapshot(benchmark::State& state)
+{
+    ScratchFolder folder;
+    ErrorStatus status;
+    Screen screen(status);
+    const std::string name = folder.file("BMP001.BMP");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(save_snapshot(screen, name, status));
+}
+BENCHMARK(BM_save_snapshot)->Unit(benchmark::kMicrosecond);
+
+// One data row through the data channel to a disk file, handed to the system
+// as the logger does after every row.
+void BM_data_row_written(benchmark::State& state)
+{
+    ScratchFolder folder;
+    ErrorStatus status;
+    ChannelTable channels(status);
+    use_error_status(&status);
+    use_channels(&channels);
+    channels.open_file(data_channel, folder.file("DATA001.CSV"), mode_binary, access_default, lock_none, 0);
+    ReadingRecord record{"X", 0, 1, 1000, 700, 800, 2501};
+    const ConvertedReadings converted = convert_reply(record, "V");
+    double elapsed_s = 0.0;
+    for (auto _ : state) {
+        write_data_row(elapsed_s, record, converted);
+        elapsed_s += 1.0 / 12.0;
+    }
+    channels.close(data_channel);
+    use_channels(nullptr);
+    use_error_status(nullptr);
+}
+BENCHMARK(BM_data_row_written)->Unit(benchmark::kMicrosecond);
+
+void BM_picture_readout_formatted(benchmark::State& state)
+{
+    float volts = 3.1415f;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(picture_text("V1= #.###", volts));
+        volts = volts > 5.0f ? 0.001f : volts + 0.0137f;
+    }
+}
+BENCHMARK(BM_picture_readout_formatted);
+
+void BM_elapsed_time_formatted(benchmark::State& state)
+{
+    float elapsed_s = 12.3456f;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(picture_text("Elapsed Time: #####.###", elapsed_s));
+        elapsed_s += 0.00001f;
+    }
+}
+BENCHMARK(BM_elapsed_time_formatted);
+
+// One pass of the busy-polling sample clock (key poll, elapsed-time readout,
+// clock), through the program's own operations with a window open.
+void BM_sample_clock_pass(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    use_error_status(&status);
+    use_screen(&screen);
+    set_window_factory(make_headless_window);
+    open_graphics_window();
+    const RunSettings settings{1, 1.0, "Seconds", std::string(1, 'V')};
+    SamplingState sampling;
+    for (auto _ : state) {
+        // A start far enough back that the column's threshold has always passed:
+        // the sample clock makes exactly one pass.
+        sampling.start_s = seconds_clock() - 1000.0;
+        benchmark::DoNotOptimize(run_sample_clock(settings, sampling));
+    }
+    close_graphics_window();
+    use_screen(nullptr);
+    use_error_status(nullptr);
+}
+BENCHMARK(BM_sample_clock_pass);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -64,22 +64,20 @@ TEST(OpenString, prefix_gives_the_port_number_and_device_name)
     }
 }
 
-TEST(OpenString, stop_bits_default_follows_speed_and_data_bits)
+TEST(OpenString, stop_bits_in_any_equal_form_or_by_default_from_speed_and_data_bits)
 {
-    EXPECT_EQ(parsed("COM1:110,n,5").stop_bits, StopBits::one_and_half);
-    EXPECT_EQ(parsed("COM1:110,n,8").stop_bits, StopBits::two);
-    EXPECT_EQ(parsed("COM1:75,n,7,").stop_bits, StopBits::two);
-    EXPECT_EQ(parsed("COM1:300,n,5").stop_bits, StopBits::one);
-    EXPECT_EQ(parsed("COM1:111,n,5").stop_bits, StopBits::one);
-    EXPECT_EQ(parsed("COM1:110,n,5,1").stop_bits, StopBits::one);  // given, not defaulted
-}
-
-TEST(OpenString, stop_bits_accept_equal_decimal_forms)
-{
-    EXPECT_EQ(parsed("COM1:,,,1.5").stop_bits, StopBits::one_and_half);
-    EXPECT_EQ(parsed("COM1:,,,1.50").stop_bits, StopBits::one_and_half);
-    EXPECT_EQ(parsed("COM1:,,,02").stop_bits, StopBits::two);
-    EXPECT_EQ(parsed("COM1:,,,2.0").stop_bits, StopBits::two);
+    const struct {
+        const char* text;
+        StopBits stop_bits;
+    } rows[] = {
+        {"COM1:110,n,5", StopBits::one_and_half}, {"COM1:110,n,8", StopBits::two}, {"COM1:75,n,7,", StopBits::two},
+        {"COM1:300,n,5", StopBits::one}, {"COM1:111,n,5", StopBits::one},
+        {"COM1:110,n,5,1", StopBits::one},  // given, not defaulted
+        {"COM1:,,,1.5", StopBits::one_and_half}, {"COM1:,,,1.50", StopBits::one_and_half},
+        {"COM1:,,,02", StopBits::two}, {"COM1:,,,2.0", StopBits::two},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(parsed(row.text).stop_bits, row.stop_bits) << row.text;
 }
 
 TEST(OpenString, letter_case_never_matters)

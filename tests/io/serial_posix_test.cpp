@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "io_test_support.h"
 
 namespace {
 
@@ -184,12 +185,7 @@ protected:
         open_errors = testing::internal::GetCapturedStderr();
     }
 
-    std::string get(size_t count)
-    {
-        std::string bytes(count, '\0');
-        bytes.resize(channels.get_data(2, reinterpret_cast<uint8_t*>(bytes.data()), count));
-        return bytes;
-    }
+    std::string get(size_t count) { return read_channel(channels, 2, count); }
 
     std::string open_errors;
 };
@@ -273,6 +269,7 @@ struct OpenFailure {
     void (*arrange)(FakeCalls&);
     int32_t expected_status;
     std::vector<std::string> trace;
+    const char* explanation = "";
 };
 
 TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what_it_took)
@@ -280,6 +277,8 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
     const std::vector<std::string> released = {"open", "lock", "exclusive", "clear_exclusive", "unlock", "close"};
     const OpenFailure failures[] = {
         {"missing", [](FakeCalls& c) { c.open_result = -ENOENT; }, status_cannot_open, {"open"}},
+        {"no permission", [](FakeCalls& c) { c.open_result = -EACCES; }, status_cannot_open, {"open"},
+         "Permission denied - add your user to the group that owns the device, usually dialout"},
         {"not a tty", [](FakeCalls& c) { c.terminal = false; }, status_cannot_open, {"open", "close"}},
         {"held", [](FakeCalls& c) { c.lock_result = -EWOULDBLOCK; }, status_cannot_open, {"open", "lock", "close"}},
         {"exclusive refused", [](FakeCalls& c) { c.exclusive_result = -EIO; }, status_cannot_open,
@@ -297,17 +296,8 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
         EXPECT_EQ(calls.trace, f.trace) << f.what;
         EXPECT_NE(open_errors.find("logger: cannot open COM3 (/nonexistent-io-test-ports/COM3): "), std::string::npos)
             << open_errors;
+        EXPECT_NE(open_errors.find(f.explanation), std::string::npos) << open_errors;
     }
-}
-
-TEST_F(SerialSeamTest, open_failure_explains_permissions)
-{
-    calls.open_result = -EACCES;
-    open();
-    EXPECT_EQ(status.code(), status_cannot_open);
-    EXPECT_NE(open_errors.find("Permission denied - add your user to the group that owns the device, usually dialout"),
-              std::string::npos)
-        << open_errors;
 }
 
 TEST_F(SerialSeamTest, ports_without_modem_lines_still_open)
@@ -330,14 +320,6 @@ TEST_F(SerialSeamTest, close_clears_exclusive_mode_and_the_lock_before_closing)
     EXPECT_EQ(calls.trace, (std::vector<std::string>{"clear_exclusive", "unlock", "close"}));
 }
 
-TEST_F(SerialSeamTest, interrupted_read_is_retried)
-{
-    open();
-    calls.reads = {{-EINTR, ""}, {1, "7"}};
-    EXPECT_EQ(get(1), "7");
-    EXPECT_EQ(status.code(), status_ok);
-}
-
 TEST_F(SerialSeamTest, read_of_an_empty_queue_times_out_with_no_byte)
 {
     open();
@@ -349,33 +331,28 @@ TEST_F(SerialSeamTest, read_of_an_empty_queue_times_out_with_no_byte)
     EXPECT_EQ(clock.total_slept_ms(), 0);
 }
 
-TEST_F(SerialSeamTest, byte_arriving_during_the_wait_is_read)
-{
-    open();
-    calls.reads = {{-EAGAIN, ""}, {1, "Q"}};
-    calls.polls = {{1, POLLIN}};
-    EXPECT_EQ(get(1), "Q");
-    EXPECT_EQ(status.code(), status_ok);
-}
-
-TEST_F(SerialSeamTest, hang_up_fails_the_read_with_3)
+TEST_F(SerialSeamTest, read_retries_interruptions_waits_for_its_byte_and_fails_with_3_on_hang_up)
 {
     struct Case {
         const char* what;
         std::deque<ReadStep> reads;
         std::deque<PollStep> polls;
+        std::string byte;
+        int32_t status;
     } cases[] = {
-        {"read gives 0", {{0, ""}}, {}},
-        {"read gives EIO", {{-EIO, ""}}, {}},
-        {"poll reports hang-up", {{-EAGAIN, ""}}, {{1, POLLHUP}}},
-        {"poll fails", {{-EAGAIN, ""}}, {{-EBADF, 0}}},
+        {"interrupted read", {{-EINTR, ""}, {1, "7"}}, {}, "7", status_ok},
+        {"byte arrives during the wait", {{-EAGAIN, ""}, {1, "Q"}}, {{1, POLLIN}}, "Q", status_ok},
+        {"read gives 0", {{0, ""}}, {}, "", status_io_failed},
+        {"read gives EIO", {{-EIO, ""}}, {}, "", status_io_failed},
+        {"poll reports hang-up", {{-EAGAIN, ""}}, {{1, POLLHUP}}, "", status_io_failed},
+        {"poll fails", {{-EAGAIN, ""}}, {{-EBADF, 0}}, "", status_io_failed},
     };
     for (const Case& c : cases) {
         open();
         calls.reads = c.reads;
         calls.polls = c.polls;
-        EXPECT_EQ(get(1), "") << c.what;
-        EXPECT_EQ(status.code(), status_io_failed) << c.what;
+        EXPECT_EQ(get(1), c.byte) << c.what;
+        EXPECT_EQ(status.code(), c.status) << c.what;
         channels.close(2);
     }
 }
@@ -390,33 +367,28 @@ TEST_F(SerialSeamTest, endless_interruptions_with_a_stopped_clock_end_the_read)
     EXPECT_LT(calls.poll_timeouts_ms.size(), 5000u);
 }
 
-TEST_F(SerialSeamTest, short_and_interrupted_writes_still_move_every_byte_in_order)
-{
-    open();
-    calls.writes = {1, -EINTR, 2, -EAGAIN, 1};
-    calls.polls = {{1, POLLOUT}};
-    channels.put_data(2, "ABCDEFGH");
-    EXPECT_EQ(status.code(), status_ok);
-    EXPECT_EQ(calls.wire, "ABCDEFGH");
-}
-
-TEST_F(SerialSeamTest, write_that_cannot_finish_fails_with_3)
+TEST_F(SerialSeamTest, write_moves_every_byte_in_order_or_fails_with_3)
 {
     struct Case {
         const char* what;
         std::deque<ssize_t> writes;
         std::deque<PollStep> polls;
+        std::string wire;
+        int32_t status;
     } cases[] = {
-        {"output never drains", {2, -EAGAIN}, {}},
-        {"hung up", {-EIO}, {}},
-        {"hang-up while waiting", {-EAGAIN}, {{1, POLLHUP | POLLERR}}},
+        {"short and interrupted writes", {1, -EINTR, 2, -EAGAIN, 1}, {{1, POLLOUT}}, "ABCDEFGH", status_ok},
+        {"output never drains", {2, -EAGAIN}, {}, "AB", status_io_failed},
+        {"hung up", {-EIO}, {}, "", status_io_failed},
+        {"hang-up while waiting", {-EAGAIN}, {{1, POLLHUP | POLLERR}}, "", status_io_failed},
     };
     for (const Case& c : cases) {
         open();
+        calls.wire.clear();
         calls.writes = c.writes;
         calls.polls = c.polls;
-        channels.put_data(2, "XYZ");
-        EXPECT_EQ(status.code(), status_io_failed) << c.what;
+        channels.put_data(2, "ABCDEFGH");
+        EXPECT_EQ(calls.wire, c.wire) << c.what;
+        EXPECT_EQ(status.code(), c.status) << c.what;
         channels.close(2);
     }
 }
@@ -476,14 +448,12 @@ class PtyPortTest : public ::testing::Test {
 protected:
     ErrorStatus status;
     ChannelTable channels{status};
-    fs::path ports;
+    TempFolder folder;
+    const fs::path& ports = folder.path;
     int master = -1;
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/io_ports_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        ports = pattern;
         setenv("LOGGER_PORTS", ports.c_str(), 1);
         master = make_pty("COM3");
         ASSERT_GE(master, 0);
@@ -494,7 +464,6 @@ protected:
         if (master >= 0)
             ::close(master);
         unsetenv("LOGGER_PORTS");
-        fs::remove_all(ports);
     }
 
     int make_pty(const std::string& link_name)
@@ -542,12 +511,7 @@ protected:
         return waiting;
     }
 
-    std::string get(int32_t channel, size_t count)
-    {
-        std::string bytes(count, '\0');
-        bytes.resize(channels.get_data(channel, reinterpret_cast<uint8_t*>(bytes.data()), count));
-        return bytes;
-    }
+    std::string get(int32_t channel, size_t count) { return read_channel(channels, channel, count); }
 
     std::string open_errors;
 };

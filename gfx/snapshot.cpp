@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/error_status.h"
+#include "core/file_stream.h"
 #include "gfx/screen.h"
 
 namespace {
@@ -98,7 +99,7 @@ int32_t finish(std::FILE* file, int32_t code, ErrorStatus& status)
 int32_t save_snapshot(const Screen& screen, std::string_view file_name, ErrorStatus& status)
 {
     const std::string name = working_name(file_name);
-    std::FILE* file = name.empty() ? nullptr : std::fopen(name.c_str(), "wb");
+    std::FILE* file = name.empty() ? nullptr : open_file_stream(name, "wb");
     if (file == nullptr) {
         status.set(status_cannot_open);
         return status_cannot_open;

@@ -3,9 +3,9 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+
+#include "core/file_stream.h"
 
 namespace {
 
@@ -100,23 +100,13 @@ int32_t DiskFile::flush()
     return std::fflush(stream_) == 0 ? status_ok : status_io_failed;
 }
 
-bool is_folder(std::FILE* stream)
-{
-    struct stat info {};
-    return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Every new stream gets its full buffer before anything else is done with it.
-// A folder opens for reading on Linux but is no file: it is refused.
+// Folders, fifos and sockets are no files: they are refused, without waiting.
 std::FILE* open_stream(const std::string& name, const char* stream_mode)
 {
-    std::FILE* stream = std::fopen(name.c_str(), stream_mode);
+    std::FILE* stream = open_file_stream(name, stream_mode);
     if (stream == nullptr)
         return nullptr;
-    if (is_folder(stream)) {
-        std::fclose(stream);
-        return nullptr;
-    }
     std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
     return stream;
 }
@@ -161,8 +151,9 @@ int64_t end_position(std::FILE* stream)
     return end < 0 ? -1 : static_cast<int64_t>(end);
 }
 
-// Input: measure the size through a binary stream, then read the file as text
-// from the start through the same stream.
+// Input: measure the size, then read the file from the start through the same
+// stream (text and binary reads are the same bytes here, and a second open by
+// name could meet another file).
 std::FILE* open_input(const std::string& name, int64_t& size, int32_t& status)
 {
     std::FILE* stream = open_stream(name, "rb");
@@ -171,17 +162,11 @@ std::FILE* open_input(const std::string& name, int64_t& size, int32_t& status)
         return nullptr;
     }
     size = end_position(stream);
-    if (size < 0) {
+    if (size < 0 || fseeko(stream, 0, SEEK_SET) != 0) {
         std::fclose(stream);
         status = status_not_allowed;
         return nullptr;
     }
-    stream = std::freopen(name.c_str(), "r", stream);
-    if (stream == nullptr) {
-        status = status_cannot_open;
-        return nullptr;
-    }
-    std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
     return stream;
 }
 

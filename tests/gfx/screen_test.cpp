@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -363,6 +364,22 @@ TEST_F(ScreenTest, changed_rows_are_reported_as_one_span_and_cleared)
     EXPECT_EQ(first, 0);
     EXPECT_EQ(last, 599);
     EXPECT_FALSE(screen.row_changed(300));
+}
+
+TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
+{
+    clear_marks();
+    Screen::RowMarks marks{};
+    marks.fill(true);
+    EXPECT_FALSE(screen.take_changed_row_marks(marks));
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), true), 0);
+    screen.mark_rows_changed(10, 11);
+    screen.mark_rows_changed(599, 599);
+    ASSERT_TRUE(screen.take_changed_row_marks(marks));
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), true), 3);
+    EXPECT_TRUE(marks[10] && marks[11] && marks[599]);
+    EXPECT_FALSE(screen.row_changed(10) || screen.row_changed(599));
+    EXPECT_FALSE(screen.take_changed_row_marks(marks));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,190 @@
+#!/usr/bin/python3
+"""Turns the outputs of one scripts/bench run into the figures section of
+BENCHMARKS.md: reads the result files in a folder, prints the section, and
+with --update puts it between the figures markers of the given file."""
+import argparse
+import json
+import os
+import re
+import sys
+
+BEGIN_MARK = '<!-- figures:begin -->'
+END_MARK = '<!-- figures:end -->'
+
+SUMMARY = re.compile(r'^(\w+) median (\S+) p99 (\S+) max (\S+)')
+
+
+def read_lines(folder, name):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding='utf-8', errors='replace') as result:
+        return result.read().splitlines()
+
+
+def summaries(lines):
+    """name -> (median, p99, max) from lines like 'name median 1 p99 2 max 3 (n 4)'."""
+    found = {}
+    for line in lines:
+        match = SUMMARY.match(line)
+        if match:
+            found[match.group(1)] = tuple(float(match.group(i)) for i in (2, 3, 4))
+    return found
+
+
+def fields(lines, key):
+    """The words after `key` at the start of a line, as a dict of name -> value."""
+    for line in lines:
+        words = line.split()
+        if words and words[0] == key:
+            return dict(zip(words[1::2], words[2::2]))
+    return {}
+
+
+def verdict(ok):
+    if ok is None:
+        return 'not measured'
+    return 'met' if ok else '**missed**'
+
+
+def ms(value):
+    return f'{value:.2f} ms'
+
+
+def figures_table(folder):
+    minute = read_lines(folder, 'minute.txt')
+    escape = read_lines(folder, 'escape.txt')
+    exchange = read_lines(folder, 'exchange.txt') + read_lines(folder, 'exchange_python.txt')
+    soak = read_lines(folder, 'soak.txt')
+    minute_s = summaries(minute)
+    escape_s = summaries(escape)
+    exchange_s = summaries(exchange)
+    rows = []
+
+    late = minute_s.get('lateness_ms')
+    end = fields(minute, 'run_end_ms')
+    if late:
+        ok = late[0] < 0.5 and late[2] < 5.0
+        rows.append(('1. Sampling lateness against start + (x - 40) x interval, 1-minute run',
+                     f'median {ms(late[0])}, p99 {ms(late[1])}, max {ms(late[2])}',
+                     'median < 0.5 ms, max < 5 ms', verdict(ok)))
+    if end:
+        beyond = float(end['beyond_ideal'])
+        rows.append(('1. Run end (process exit) after start + 721/12 s + 1000 ms wait',
+                     f'{beyond:+.1f} ms', 'within 5 ms', verdict(abs(beyond) <= 5.0)))
+    row2 = fields(minute, 'row2_seconds')
+    for line in minute:
+        if line.startswith('row2_seconds '):
+            rows.append(('1. Second data row "Seconds" (ideal 1/12 + 0.05 = 0.1333)', line.split()[1], '-', '-'))
+    ours = exchange_s.get('exchange_beyond_wait_ms')
+    python = exchange_s.get('python_exchange_beyond_wait_ms')
+    if ours:
+        rows.append(('2. Exchange beyond the 50 ms wait (drain ... drawing), logger code',
+                     f'median {ms(ours[0])}, p99 {ms(ours[1])}', 'median < 1 ms', verdict(ours[0] < 1.0)))
+    overshoot = exchange_s.get('wait_overshoot_ms')
+    if overshoot:
+        rows.append(('2. ... of which the 50 ms sleep itself overshoots', f'median {ms(overshoot[0])}, '
+                     f'p99 {ms(overshoot[1])}', '-', '-'))
+    if python:
+        ratio = f'; {python[0] / ours[0]:.1f} x the logger\'s median' if ours and ours[0] > 0 else ''
+        rows.append(('2. Same exchange as a pyserial script (no drawing)',
+                     f'median {ms(python[0])}, p99 {ms(python[1])}{ratio}', '-', '-'))
+    display = exchange_s.get('display_latency_ms')
+    if display:
+        rows.append(('3. Drawing call to frame shown, while the sample clock busy-polls',
+                     f'median {ms(display[0])}, p99 {ms(display[1])}, max {ms(display[2])}',
+                     'p99 < 20 ms', verdict(display[1] < 20.0)))
+    lock_wait = exchange_s.get('display_lock_wait_ms')
+    work = exchange_s.get('display_pass_work_ms')
+    if lock_wait and work:
+        rows.append(('3. ... display pass: wait for the screen lock / work after it',
+                     f'p99 {ms(lock_wait[1])} / p99 {ms(work[1])}', '-', '-'))
+    esc = escape_s.get('escape_to_exit_from_key_tool_launch_ms')
+    esc_after = escape_s.get('escape_to_exit_after_key_tool_ended_ms')
+    saved = fields(escape, 'escape_snapshots_saved')
+    if esc:
+        saved_text = ''
+        for line in escape:
+            if line.startswith('escape_snapshots_saved '):
+                saved_text = '; picture saved in ' + ' '.join(line.split()[1:])
+        after_text = f' (after the key tool ended: median {ms(esc_after[0])})' if esc_after else ''
+        rows.append(('4. ESC key to process exit, picture saved',
+                     f'median {ms(esc[0])}, max {ms(esc[2])}{after_text}{saved_text}', 'under 100 ms',
+                     verdict(esc[2] < 100.0)))
+    start_up = escape_s.get('start_up_to_prompt_ms')
+    if start_up:
+        rows.append(('5. Process start to the port prompt on the screen (Xvfb)',
+                     f'median {ms(start_up[0])}, max {ms(start_up[2])}', 'under 300 ms',
+                     verdict(start_up[2] < 300.0)))
+    resident = fields(minute, 'resident_kb')
+    if resident:
+        peak_mb = int(resident['max']) / 1024
+        rows.append(('6. Resident memory during a 1-minute run',
+                     f'first {int(resident["first"]) / 1024:.1f} MB, max {peak_mb:.1f} MB, '
+                     f'last {int(resident["last"]) / 1024:.1f} MB', 'under 30 MB', verdict(peak_mb < 30.0)))
+    soak_rows = [line.split() for line in soak if line.startswith('rss ')]
+    if soak_rows:
+        first = int(soak_rows[0][5])
+        last = int(soak_rows[-1][5])
+        later = [int(row[5]) for row in soak_rows[1:]]
+        flat = max(later) - min(later) <= 256 if later else None
+        rows.append(('6. Resident memory over a 1440-minute run in virtual time (real window)',
+                     f'column 0: {first / 1024:.1f} MB, column 120 to after the run: '
+                     f'{min(later) / 1024:.1f} to {max(later) / 1024:.1f} MB',
+                     'under 30 MB and flat', verdict(last / 1024 < 30.0 and flat)))
+    lines = ['| figure | measured | aim | verdict |', '|---|---|---|---|']
+    lines += [f'| {a} | {b} | {c} | {d} |' for a, b, c, d in rows]
+    return '\n'.join(lines)
+
+
+def pieces_table(folder):
+    path = os.path.join(folder, 'pieces.json')
+    if not os.path.exists(path):
+        return '(Google Benchmark is not installed: no piece costs.)'
+    with open(path) as result:
+        data = json.load(result)
+    lines = ['| piece | wall time | CPU time | iterations |', '|---|---|---|---|']
+    for bench in data.get('benchmarks', []):
+        unit = bench.get('time_unit', 'ns')
+        name = bench['name'].removeprefix('BM_').replace('_', ' ')
+        lines.append(f'| {name} | {bench["real_time"]:.3g} {unit} | {bench["cpu_time"]:.3g} {unit} | '
+                     f'{bench["iterations"]} |')
+    return '\n'.join(lines)
+
+
+def section(folder):
+    machine = read_lines(folder, 'machine.txt')
+    parts = [BEGIN_MARK, '', '### Machine, command, date', '']
+    parts += [f'- {line}' for line in machine]
+    parts += ['', '### Figures', '', figures_table(folder), '', '### Costs of the pieces (Google Benchmark)', '',
+              pieces_table(folder), '', END_MARK]
+    return '\n'.join(parts)
+
+
+def update(path, text):
+    with open(path, encoding='utf-8') as document:
+        content = document.read()
+    begin = content.find(BEGIN_MARK)
+    end = content.find(END_MARK)
+    if begin < 0 or end < begin:
+        content = content.rstrip('\n') + '\n\n' + text + '\n'
+    else:
+        content = content[:begin] + text + content[end + len(END_MARK):]
+    with open(path, 'w', encoding='utf-8') as document:
+        document.write(content)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('results', help='folder of one bench run\'s outputs')
+    parser.add_argument('--update', help='the BENCHMARKS.md to put the section into')
+    args = parser.parse_args(argv)
+    text = section(args.results)
+    print(text)
+    if args.update:
+        update(args.update, text)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))

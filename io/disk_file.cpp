@@ -3,6 +3,9 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "core/file_stream.h"
@@ -11,7 +14,7 @@ namespace {
 
 class DiskFile final : public ChannelDevice {
 public:
-    explicit DiskFile(std::FILE* stream) : stream_(stream) {}
+    explicit DiskFile(std::FILE* stream) : stream_(stream), flushed_size_(file_size()) {}
     ~DiskFile() override
     {
         if (stream_ != nullptr)
@@ -31,9 +34,13 @@ private:
     enum class LastUse { none, reading, writing };
     // An update stream needs a seek between a read and a following write (and back).
     void switch_to(LastUse use);
+    int64_t file_size();
+    // Hands the buffer to the system whole or not at all; see flush_whole.
+    bool flush_whole();
 
     std::FILE* stream_;
     LastUse last_use_ = LastUse::none;
+    int64_t flushed_size_;  // the file's size after the last flush that went through; -1 unknown
 };
 
 void DiskFile::switch_to(LastUse use)
@@ -53,15 +60,40 @@ bool DiskFile::at_end()
     return false;
 }
 
+int64_t DiskFile::file_size()
+{
+    struct stat info {};
+    if (fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+// A disk that fills up takes only part of what is handed over, and the stream
+// drops the rest. What was written since the last flush that went through is
+// then cut off again, so the file never ends in a part of a row: a flush
+// stores everything written since the previous one, or nothing.
+bool DiskFile::flush_whole()
+{
+    if (std::fflush(stream_) == 0) {
+        flushed_size_ = file_size();
+        return true;
+    }
+    std::clearerr(stream_);
+    if (flushed_size_ >= 0 && file_size() > flushed_size_) {
+        if (ftruncate(fileno(stream_), static_cast<off_t>(flushed_size_)) == 0)
+            fseeko(stream_, static_cast<off_t>(flushed_size_), SEEK_SET);
+        last_use_ = LastUse::none;
+    }
+    return false;
+}
+
 // Buffered bytes that cannot be written (a full disk) are reported rather than
 // lost in silence: the close fails with 3 and the stream stays open, so the
 // channel is still open and its close can be tried again.
 int32_t DiskFile::close()
 {
-    if (std::fflush(stream_) != 0) {
-        std::clearerr(stream_);
+    if (!flush_whole())
         return status_io_failed;
-    }
     std::fclose(stream_);
     stream_ = nullptr;
     return status_ok;
@@ -97,7 +129,7 @@ int32_t DiskFile::write(const uint8_t* bytes, size_t count)
 
 int32_t DiskFile::flush()
 {
-    return std::fflush(stream_) == 0 ? status_ok : status_io_failed;
+    return flush_whole() ? status_ok : status_io_failed;
 }
 
 // Every new stream gets its full buffer before anything else is done with it.

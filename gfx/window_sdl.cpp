@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -227,6 +228,7 @@ private:
     void destroy_window();
     void report_open_result(bool opened, const std::string& error);
     void display_pass();
+    void pause_between_passes();
     void take_frame();
     void refresh_surface();
     void copy_rows(int32_t first_y, int32_t last_y);
@@ -243,6 +245,9 @@ private:
     Screen* screen_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    // Wakes the display thread from its pause between passes when closing.
+    std::mutex stop_mutex_;
+    std::condition_variable stop_requested_;
     std::mutex close_mutex_;
 
     // Open handshake between open() and the display thread.
@@ -321,7 +326,11 @@ bool SdlWindow::open(Screen& screen, const std::string& title, std::string& erro
 void SdlWindow::close() {
     std::lock_guard close_guard(close_mutex_);
     if (!thread_.joinable()) return;
-    stop_ = true;
+    {
+        std::lock_guard stop_guard(stop_mutex_);
+        stop_ = true;
+    }
+    stop_requested_.notify_all();
     thread_.join();
     screen_ = nullptr;
 }
@@ -348,12 +357,18 @@ void SdlWindow::run_display(std::string title) {
     report_open_result(opened, error);
     if (!opened) return;
 
-    SystemClock display_clock;
     while (!stop_.load()) {
         display_pass();
-        display_clock.sleep_ms(display_period_ms);
+        pause_between_passes();
     }
     destroy_window();
+}
+
+// One display period, cut short by close(): a program that ends does not wait
+// for the rest of the period before the window goes.
+void SdlWindow::pause_between_passes() {
+    std::unique_lock lock(stop_mutex_);
+    stop_requested_.wait_for(lock, std::chrono::milliseconds(display_period_ms), [this] { return stop_.load(); });
 }
 
 void SdlWindow::report_open_result(bool opened, const std::string& error) {

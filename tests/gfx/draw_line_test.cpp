@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "gfx/screen.h"
+#include "gfx_test_support.h"
 
 namespace {
 
@@ -40,12 +41,7 @@ struct DrawLineTest : ::testing::Test {
         return pixels;
     }
 
-    void clear_marks()
-    {
-        int32_t first = 0;
-        int32_t last = 0;
-        screen.take_changed_rows(first, last);
-    }
+    void clear_marks() { clear_change_marks(screen); }
 };
 
 TEST_F(DrawLineTest, horizontal_run_sets_every_pixel_between_the_ends)

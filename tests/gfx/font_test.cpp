@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "gfx_test_support.h"
 
 namespace {
 
@@ -41,32 +41,17 @@ struct GeneratorRun {
     std::string errors;
 };
 
-std::string read_file(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 GeneratorRun run_generator(const std::vector<uint8_t>& input)
 {
-    const auto folder = std::filesystem::temp_directory_path() / ("font_gen_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    {
-        std::ofstream out(folder / "in.psf", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
-    }
+    const TempFolder temp;
+    const auto& folder = temp.path;
+    std::ofstream(folder / "in.psf", std::ios::binary)
+        .write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
     const std::string command = std::string("'") + LOGGER_BUILD_DIR + "/gfx/font_gen' < '" +
                                 (folder / "in.psf").string() + "' > '" + (folder / "out.cpp").string() + "' 2> '" +
                                 (folder / "err.txt").string() + "'";
     const int raw = std::system(command.c_str());
-    GeneratorRun run;
-    run.exit_code = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.output = read_file(folder / "out.cpp");
-    run.errors = read_file(folder / "err.txt");
-    std::filesystem::remove_all(folder);
-    return run;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, file_bytes(folder / "out.cpp"), file_bytes(folder / "err.txt")};
 }
 
 std::vector<uint8_t> psf1(uint8_t mode, uint8_t height, size_t glyph_bytes)

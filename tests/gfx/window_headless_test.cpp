@@ -3,12 +3,12 @@
 #include "gfx/window_headless.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "gfx/screen.h"
 #include "gfx/snapshot.h"
+#include "gfx_test_support.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ TEST(HeadlessWindow, dumps_the_frame_only_while_open)
     ErrorStatus status;
     Screen screen(status);
     HeadlessWindow window;
-    const auto file = std::filesystem::temp_directory_path() / ("headless_dump_" + std::to_string(getpid()) + ".bmp");
+    const TempFolder temp;
+    const auto file = temp.path / "dump.bmp";
     EXPECT_EQ(window.dump_frame(file.string()), status_not_allowed);
     EXPECT_FALSE(std::filesystem::exists(file));
 
@@ -55,7 +56,6 @@ TEST(HeadlessWindow, dumps_the_frame_only_while_open)
     window.open(screen, "t", error);
     EXPECT_EQ(window.dump_frame(file.string()), 0);
     EXPECT_EQ(std::filesystem::file_size(file), static_cast<uintmax_t>(snapshot_file_size));
-    std::filesystem::remove(file);
     EXPECT_EQ(window.dump_frame("/nonexistent-folder/x.bmp"), status_cannot_open);
     EXPECT_EQ(status.code(), status_cannot_open);
 }

@@ -1,0 +1,47 @@
+// Shared set-up of the gfx tests: a private temporary folder, a file's bytes,
+// and clearing a screen's row change marks before the step under test.
+#pragma once
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "gfx/screen.h"
+
+// A fresh folder under /tmp, removed with everything in it when the test ends.
+struct TempFolder {
+    std::filesystem::path path;
+
+    TempFolder()
+    {
+        char pattern[] = "/tmp/gfx_test_XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            ADD_FAILURE() << "cannot make a temporary folder";
+        else
+            path = pattern;
+    }
+    ~TempFolder()
+    {
+        if (!path.empty())
+            std::filesystem::remove_all(path);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+};
+
+inline std::string file_bytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void clear_change_marks(Screen& screen)
+{
+    int32_t first = 0;
+    int32_t last = 0;
+    screen.take_changed_rows(first, last);
+}

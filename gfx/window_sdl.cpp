@@ -228,7 +228,7 @@ private:
     void destroy_window();
     void report_open_result(bool opened, const std::string& error);
     void display_pass();
-    void pause_between_passes();
+    void pause_until(std::chrono::steady_clock::time_point due);
     void take_frame();
     void refresh_surface();
     void copy_rows(int32_t first_y, int32_t last_y);
@@ -357,18 +357,25 @@ void SdlWindow::run_display(std::string title) {
     report_open_result(opened, error);
     if (!opened) return;
 
+    // Passes are due every 10 ms from the first: a pass that starts late (a busy
+    // machine) shortens the pause after it instead of pushing every later pass.
+    const auto period = std::chrono::milliseconds(display_period_ms);
+    auto due = std::chrono::steady_clock::now();
     while (!stop_.load()) {
         display_pass();
-        pause_between_passes();
+        due += period;
+        const auto now = std::chrono::steady_clock::now();
+        if (due < now) due = now;  // too late to catch up: no burst of passes
+        pause_until(due);
     }
     destroy_window();
 }
 
-// One display period, cut short by close(): a program that ends does not wait
-// for the rest of the period before the window goes.
-void SdlWindow::pause_between_passes() {
+// Cut short by close(): a program that ends does not wait for the rest of the
+// period before the window goes.
+void SdlWindow::pause_until(std::chrono::steady_clock::time_point due) {
     std::unique_lock lock(stop_mutex_);
-    stop_requested_.wait_for(lock, std::chrono::milliseconds(display_period_ms), [this] { return stop_.load(); });
+    stop_requested_.wait_until(lock, due, [this] { return stop_.load(); });
 }
 
 void SdlWindow::report_open_result(bool opened, const std::string& error) {

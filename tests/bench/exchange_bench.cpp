@@ -188,6 +188,7 @@ int main(int argc, char** argv)
     std::vector<double> exchange_s;      // one column, less the nominal 50 ms wait
     std::vector<double> overshoot_s;     // the wait's own excess over 50 ms
     std::vector<double> drawn_at_s;      // when each column's drawing was done
+    std::vector<double> lateness_s;      // each column's start against start + k x interval
     SamplingState state;
     drain_serial_channel();
     for (int32_t column = 0; column < options.columns; ++column) {
@@ -198,6 +199,8 @@ int main(int argc, char** argv)
             return 1;
         }
         const double end_s = clock.seconds();
+        if (column > 0)
+            lateness_s.push_back(begin_s - (state.start_s + column * sample_interval_s(settings.run_length_min)));
         overshoot_s.push_back(clock.take_slept_s() - request_wait_s);
         exchange_s.push_back(end_s - begin_s - request_wait_s);
         drawn_at_s.push_back(end_s);
@@ -209,10 +212,19 @@ int main(int argc, char** argv)
     clock.sleep_ms(50);
     set_display_pass_observer(nullptr);
 
+    print_summary("column_lateness_in_process", lateness_s);
     print_summary("exchange_beyond_wait", exchange_s);
     print_summary("wait_overshoot", overshoot_s);
     if (options.sdl_window) {
-        print_summary("display_latency", display_latencies(drawn_at_s));
+        const std::vector<double> latencies = display_latencies(drawn_at_s);
+        print_summary("display_latency", latencies);
+        if (std::getenv("BENCH_LATENCY_HISTOGRAM") != nullptr) {
+            std::array<int, 30> histogram{};
+            for (double latency_s : latencies)
+                ++histogram[std::min<size_t>(static_cast<size_t>(latency_s * 1e3), histogram.size() - 1)];
+            for (size_t ms = 0; ms < histogram.size(); ++ms)
+                std::printf("latency %2zu ms: %d\n", ms, histogram[ms]);
+        }
         print_pass_times();
     }
 

@@ -8,7 +8,9 @@ against that ideal as median, 99th percentile and maximum, in milliseconds.
 With --exit-at (a monotonic time in seconds) it also prints when the process
 ended against the ideal end: start + 721 * interval + the final 1000 ms wait."""
 import argparse
+import datetime
 import re
+import statistics
 import sys
 
 LINK_TEST_EXCHANGES = 50
@@ -27,6 +29,25 @@ def request_times(log_path):
             if match:
                 times[int(match.group(2))] = float(match.group(1))
     return times
+
+
+def wall_minus_monotonic_s(log_path):
+    """The system clock less the monotonic one, from the simulator's log lines,
+    which carry both: turns a file's modification time into a monotonic moment."""
+    offsets = []
+    with open(log_path, encoding='latin-1') as log:
+        for line in log:
+            words = line.split(' ', 3)
+            if len(words) < 4:
+                continue
+            try:
+                wall = datetime.datetime.strptime(words[1] + ' ' + words[2], '%Y-%m-%d %H:%M:%S.%f')
+                offsets.append(wall.timestamp() - float(words[0]))
+            except ValueError:
+                continue
+    if not offsets:
+        raise ValueError('the log has no timed lines')
+    return statistics.median(offsets)
 
 
 def percentile(sorted_values, fraction):

@@ -198,6 +198,9 @@ def measure_minute(args, processes):
         print(f'columns {len(late_ms) + 1}')
         print(f'lateness_ms {summary_text(late_ms)}')
         ideal_end = start + 721.0 / 12.0 + 1.0
+        picture = os.path.join(run.run_dir, 'BMP001.BMP')
+        picture_at = os.stat(picture).st_mtime_ns * 1e-9 - lateness.wall_minus_monotonic_s(run.log)
+        print(f'picture_written_ms beyond_ideal {(picture_at - ideal_end) * 1e3:.1f}')
         print(f'run_end_ms after_start {(exited_at - start) * 1e3:.1f} beyond_ideal {(exited_at - ideal_end) * 1e3:.1f}')
         seconds = run.data_seconds()
         beyond = [(s - k / 12.0 - 0.050) * 1e3 for k, s in enumerate(seconds) if k > 0]

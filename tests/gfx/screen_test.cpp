@@ -13,6 +13,7 @@
 
 #include "core/clock.h"
 #include "gfx/font.h"
+#include "gfx_test_support.h"
 
 namespace {
 
@@ -57,24 +58,19 @@ struct ScreenTest : ::testing::Test {
         return true;
     }
 
-    void clear_marks()
+    void clear_marks() { clear_change_marks(screen); }
+
+    // Fills the last row from its first cell, so the line end is owed, over lettered rows.
+    void owe_a_line_end()
     {
-        int32_t first = 0;
-        int32_t last = 0;
-        screen.take_changed_rows(first, last);
+        white_page();
+        letter_rows();
+        screen.move_cursor(37, 1);
+        screen.write_text(std::string(100, 'z'), false);
     }
 };
 
 CellPosition at(int32_t row, int32_t column) { return {row, column}; }
-
-TEST_F(ScreenTest, fresh_screen_is_black_with_cursor_home_and_opened_colours)
-{
-    EXPECT_TRUE(lines_all(0, screen_height - 1, 0));
-    EXPECT_EQ(screen.cursor_position(), at(1, 1));
-    EXPECT_EQ(screen.foreground(), 15);
-    EXPECT_EQ(screen.background(), 0);
-    EXPECT_FALSE(screen.key_waiting());
-}
 
 TEST_F(ScreenTest, clear_window_fills_every_line_including_the_bottom_strip)
 {
@@ -188,10 +184,7 @@ TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
 
 TEST_F(ScreenTest, text_ending_in_last_cell_owes_the_line_end_until_the_next_write)
 {
-    white_page();
-    letter_rows();
-    screen.move_cursor(37, 1);
-    screen.write_text(std::string(100, 'z'), false);
+    owe_a_line_end();
     EXPECT_EQ(screen.cursor_position(), at(37, 100));
     EXPECT_TRUE(screen.line_end_pending());
     EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));  // nothing scrolled yet
@@ -206,10 +199,7 @@ TEST_F(ScreenTest, text_ending_in_last_cell_owes_the_line_end_until_the_next_wri
 
 TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor_and_kept_by_empty_write)
 {
-    white_page();
-    letter_rows();
-    screen.move_cursor(37, 1);
-    screen.write_text(std::string(100, 'z'), false);
+    owe_a_line_end();
     screen.write_text("", false);
     EXPECT_TRUE(screen.line_end_pending());
     screen.move_cursor(0, 0);
@@ -219,15 +209,11 @@ TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor_and_kept_by_empt
     EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
 }
 
-TEST_F(ScreenTest, finish_pending_line_end_scrolls_once_and_writes_nothing)
+TEST_F(ScreenTest, finish_pending_line_end_scrolls_once_if_owed_and_writes_nothing)
 {
-    white_page();
-    letter_rows();
-    screen.finish_pending_line_end();  // nothing owed: nothing happens
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
-    screen.move_cursor(37, 1);
-    screen.write_text(std::string(100, 'z'), false);
+    owe_a_line_end();
     screen.finish_pending_line_end();
+    screen.finish_pending_line_end();  // no longer owed: nothing happens
     EXPECT_EQ(screen.cursor_position(), at(37, 1));
     EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(lines_all(576, 591, 15));
@@ -431,12 +417,16 @@ TEST_F(ScreenTest, key_waiting_only_looks_and_poll_clears_the_arrival_mark)
     EXPECT_FALSE(screen.take_key_arrival_mark());
 }
 
-TEST_F(ScreenTest, reset_restores_the_opened_state)
+TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_colours_and_no_key)
 {
+    EXPECT_TRUE(lines_all(0, 599, 0));
+    EXPECT_EQ(screen.cursor_position(), at(1, 1));
     screen.set_text_colours(3, 4);
     screen.clear_window();
     screen.move_cursor(7, 7);
     screen.queue_key('k');
+    screen.queue_key('l');
+    screen.poll_key();  // the queue no longer starts at its first slot
     screen.reset_to_opened_state();
     EXPECT_TRUE(lines_all(0, 599, 0));
     EXPECT_EQ(screen.cursor_position(), at(1, 1));

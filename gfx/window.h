@@ -26,11 +26,12 @@ public:
 
 // A measuring aid: a window with a display thread calls the observer after each
 // pass, with the monotonic seconds at which the pass began to wait for the screen
-// lock, took it, and had its frame on show. No observer (the default) costs one
-// load per pass.
+// lock, took it, released it, and had its frame on show. No observer (the
+// default) costs one load per pass.
 struct DisplayPassTimes {
     double began_s;
     double locked_s;
+    double released_s;
     double shown_s;
 };
 using DisplayPassObserver = void (*)(const DisplayPassTimes& times);

@@ -444,6 +444,7 @@ void SdlWindow::display_pass() {
         DisplayLock lock(screen_->lock());
         if (observer != nullptr) times.locked_s = observer_clock.seconds();
         take_frame();
+        if (observer != nullptr) times.released_s = observer_clock.seconds();
     }
     // queue_key takes the screen lock itself; repaints show the display's copy.
     handle_events();

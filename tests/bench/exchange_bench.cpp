@@ -130,17 +130,21 @@ std::vector<double> display_latencies(const std::vector<double>& drawn_at_s)
     return latencies;
 }
 
-// How long passes waited for the screen lock, and how long they took after it.
+// How long passes waited for the screen lock, held it, and took from taking it
+// to the frame on show.
 void print_pass_times()
 {
     const size_t count = pass_count.load(std::memory_order_acquire);
     std::vector<double> lock_wait_s;
+    std::vector<double> lock_hold_s;
     std::vector<double> work_s;
     for (size_t i = 0; i < count; ++i) {
         lock_wait_s.push_back(passes[i].locked_s - passes[i].began_s);
+        lock_hold_s.push_back(passes[i].released_s - passes[i].locked_s);
         work_s.push_back(passes[i].shown_s - passes[i].locked_s);
     }
     print_summary("display_lock_wait", lock_wait_s);
+    print_summary("display_lock_hold", lock_hold_s);
     print_summary("display_pass_work", work_s);
 }
 

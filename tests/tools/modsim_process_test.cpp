@@ -13,6 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "tools_test_support.h"
+
 namespace fs = std::filesystem;
 
 extern char** environ;
@@ -92,6 +94,28 @@ private:
     int stdout_fd_ = -1;
 };
 
+// Bytes from fd until `end` has come, the line hangs up (hung_up is set), or
+// nothing comes for timeout_ms.
+std::string read_until(int fd, std::string_view end, int timeout_ms, bool* hung_up = nullptr)
+{
+    std::string bytes;
+    while (bytes.find(end) == std::string::npos) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, timeout_ms) <= 0)
+            break;
+        char buffer[256];
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            bytes.append(buffer, static_cast<size_t>(count));
+        } else if (count == 0 || errno == EIO || (readable.revents & POLLHUP)) {
+            if (hung_up != nullptr)
+                *hung_up = true;
+            break;
+        }
+    }
+    return bytes;
+}
+
 // The logger's side of the line, reduced to what the test needs.
 class Client {
 public:
@@ -116,23 +140,8 @@ public:
     // Sends a request and gathers bytes until a line end, a hang-up, or timeout_ms.
     std::string exchange(int timeout_ms = 2000)
     {
-        hung_up_ = false;
-        if (write(fd_, "X\r\n", 3) != 3)
-            hung_up_ = true;
-        std::string reply;
-        while (!hung_up_ && reply.find("\r\n") == std::string::npos) {
-            pollfd readable{fd_, POLLIN, 0};
-            int ready = poll(&readable, 1, timeout_ms);
-            if (ready <= 0)
-                break;
-            char buffer[256];
-            ssize_t count = read(fd_, buffer, sizeof buffer);
-            if (count > 0)
-                reply.append(buffer, static_cast<size_t>(count));
-            else if (count == 0 || errno == EIO || (readable.revents & POLLHUP))
-                hung_up_ = true;
-        }
-        return reply;
+        hung_up_ = write(fd_, "X\r\n", 3) != 3;
+        return hung_up_ ? std::string() : read_until(fd_, "\r\n", timeout_ms, &hung_up_);
     }
     bool hung_up() const { return hung_up_; }
 
@@ -153,14 +162,9 @@ bool checksum_holds(const std::string& reply)
 
 class ModsimProcess : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/modsim_process_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ports_ = dir_ + "/ports";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    TempFolder temp;
+    const std::string& dir_ = temp.path;
+    const std::string ports_ = dir_ + "/ports";
 
     std::vector<std::string> serve_com3(std::vector<std::string> extra) const
     {
@@ -168,9 +172,6 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
-
-    std::string dir_;
-    std::string ports_;
 };
 
 }  // namespace
@@ -285,18 +286,7 @@ TEST_F(ModsimProcess, serves_a_given_device)
     Simulator simulator({"--device", slave, "--values", "512,600,700", "--switch", "0"});
     EXPECT_EQ(simulator.first_line(), "modsim: serving " + slave + "\n");
     ASSERT_EQ(write(master, "X\r\n", 3), 3);
-    std::string reply;
-    while (reply.find('\n') == std::string::npos) {
-        pollfd readable{master, POLLIN, 0};
-        char buffer[64];
-        if (poll(&readable, 1, 2000) <= 0)
-            break;
-        ssize_t count = read(master, buffer, sizeof buffer);
-        if (count <= 0)
-            break;
-        reply.append(buffer, static_cast<size_t>(count));
-    }
-    EXPECT_EQ(reply, "X,0,0,512,600,700,1812\r\n");
+    EXPECT_EQ(read_until(master, "\n", 2000), "X,0,0,512,600,700,1812\r\n");
     close(master);
 }
 

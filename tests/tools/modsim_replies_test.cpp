@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tools/modsim_replies.h"
+#include "tools_test_support.h"
 
 namespace {
 
@@ -31,32 +32,19 @@ void expect_sound_reply(const std::string& bytes)
     EXPECT_EQ(std::stol(fields[6]), sum) << bytes;
 }
 
-ModsimOptions fixed_options()
-{
-    ModsimOptions options;
-    options.fixed_values = true;
-    options.values = {512, 600, 700};
-    options.switch_mode = SwitchMode::always_1;
-    return options;
-}
-
 }  // namespace
 
-TEST(ModsimReplies, fixed_reply_line_has_exact_fields_and_checksum)
+TEST(ModsimReplies, fixed_reply_line_has_exact_fields_and_a_checksum_of_switch_and_inputs)
 {
     ModsimOptions options = fixed_options();
     options.spare = 42;
-    ModuleReading reading = reading_at(options, 3.0);
+    const ModuleReading reading = reading_at(options, 3.0);
     EXPECT_EQ(reply_line(reading), "X,42,1,512,600,700,1813\r\n");
     EXPECT_EQ(reply_bytes(ReplyPlan{}, reading, 1), "X,42,1,512,600,700,1813\r\n");
-}
 
-TEST(ModsimReplies, negative_values_sum_into_the_checksum)
-{
-    ModsimOptions options = fixed_options();
     options.values = {-5, 0, 3};
     options.switch_mode = SwitchMode::always_0;
-    EXPECT_EQ(reply_line(reading_at(options, 0.0)), "X,0,0,-5,0,3,-2\r\n");
+    EXPECT_EQ(reply_line(reading_at(options, 0.0)), "X,42,0,-5,0,3,-2\r\n");
 }
 
 TEST(ModsimReplies, waveform_reply_is_sound_and_long_enough_at_every_step)

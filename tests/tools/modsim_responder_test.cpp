@@ -5,19 +5,11 @@
 #include <cmath>
 
 #include "tools/modsim_responder.h"
+#include "tools_test_support.h"
 
 namespace {
 
 Moment at(double mono_s) { return Moment{mono_s, 1'700'000'000'000'000}; }
-
-ModsimOptions fixed_options()
-{
-    ModsimOptions options;
-    options.fixed_values = true;
-    options.values = {100, 200, 300};
-    options.switch_mode = SwitchMode::always_0;
-    return options;
-}
 
 }  // namespace
 
@@ -31,7 +23,7 @@ TEST(ModuleResponder, replies_at_once_without_delay)
     EXPECT_EQ(actions[0].kind, ModsimAction::Kind::reply);
     EXPECT_EQ(actions[0].request_number, 1u);
     EXPECT_EQ(actions[0].label, "ok");
-    EXPECT_EQ(actions[0].bytes, "X,0,0,100,200,300,600\r\n");
+    EXPECT_EQ(actions[0].bytes, "X,0,1,512,600,700,1813\r\n");
     EXPECT_TRUE(responder.take_due(at(12.0)).empty());
 }
 

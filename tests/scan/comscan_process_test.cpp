@@ -14,6 +14,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "scan_test_support.h"
+
 namespace fs = std::filesystem;
 
 extern char** environ;
@@ -21,27 +23,6 @@ extern char** environ;
 namespace {
 
 const std::string comscan_program = std::string(LOGGER_BUILD_DIR) + "/comscan";
-
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            slave = ptsname(master);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            close(master);
-    }
-    bool has_bytes_from_slave() const
-    {
-        pollfd readable{master, POLLIN, 0};
-        return poll(&readable, 1, 0) == 1 && (readable.revents & POLLIN);
-    }
-};
 
 // comscan with LOGGER_PORTS set, its standard input and output on pipes.
 class Scanner {
@@ -148,18 +129,13 @@ private:
 
 class ComscanProcess : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/comscan_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    TempFolder temp;
+    const std::string& dir_ = temp.path;
+
     void link_port(int n, const std::string& target) const
     {
         fs::create_symlink(target, dir_ + "/COM" + std::to_string(n));
     }
-    std::string dir_;
 };
 
 }  // namespace

@@ -10,38 +10,16 @@
 #include <unistd.h>
 
 #include "scan/port_probe.h"
+#include "scan_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A pseudo-terminal whose slave stands in for a serial port.
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            slave = ptsname(master);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            close(master);
-    }
-};
-
 class PortProbeFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/port_probe_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_;
+    TempFolder temp;
+    const std::string& dir_ = temp.path;
 };
 
 }  // namespace

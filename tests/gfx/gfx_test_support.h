@@ -15,20 +15,13 @@
 // A fresh folder under /tmp, removed with everything in it when the test ends.
 struct TempFolder {
     std::filesystem::path path;
-
     TempFolder()
     {
         char pattern[] = "/tmp/gfx_test_XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
-            ADD_FAILURE() << "cannot make a temporary folder";
-        else
-            path = pattern;
+        EXPECT_NE(mkdtemp(pattern), nullptr) << "cannot make a temporary folder";
+        path = pattern;
     }
-    ~TempFolder()
-    {
-        if (!path.empty())
-            std::filesystem::remove_all(path);
-    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 };

@@ -107,15 +107,6 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(48));
 }
 
-TEST_F(ScreenTest, spaces_erase_whatever_was_in_their_cells)
-{
-    white_page();
-    screen.write_text(std::string(30, '\xDB'), false);  // full blocks
-    screen.move_cursor(1, 1);
-    screen.write_text(std::string(30, ' '), false);
-    EXPECT_TRUE(lines_all(0, 15, 15));
-}
-
 TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)
 {
     white_page();

@@ -143,35 +143,28 @@ TEST(GeneralNumberText, double_examples)
     for (const auto& row : rows) EXPECT_EQ(double_field_text(row.value), row.text) << row.value;
 }
 
-TEST(GeneralNumberText, form_is_chosen_after_rounding)
+TEST(GeneralNumberText, precision_rounding_and_form_as_tabled)
 {
-    // 9999999.5 rounds up to 10000000, whose exponent 7 asks for the exponent form.
-    EXPECT_EQ(general_number_text(9999999.5, 7), "1e+007");
-    EXPECT_EQ(general_number_text(9999999.4, 7), "9999999");
-    // 0.000099999996 rounds up to 0.0001, whose exponent -4 still takes the plain form.
-    EXPECT_EQ(general_number_text(0.000099999996, 7), "0.0001");
-    EXPECT_EQ(general_number_text(0.00009999999, 7), "9.999999e-005");
-}
-
-TEST(GeneralNumberText, exact_ties_round_to_the_even_digit)
-{
-    EXPECT_EQ(single_field_text(16777215.0f), "1.677722e+007");
-    EXPECT_EQ(general_number_text(12345665.0, 7), "1.234566e+007");
-    EXPECT_EQ(general_number_text(12345675.0, 7), "1.234568e+007");
-    EXPECT_EQ(general_number_text(0.125, 2), "0.12");
-    EXPECT_EQ(general_number_text(2.5, 1), "2");
-    EXPECT_EQ(general_number_text(-3.5, 1), "-4");
-}
-
-TEST(GeneralNumberText, odd_inputs_give_a_safe_text)
-{
-    EXPECT_EQ(double_field_text(std::numeric_limits<double>::infinity()), "inf");
-    EXPECT_EQ(double_field_text(-std::numeric_limits<double>::infinity()), "-inf");
-    EXPECT_EQ(single_field_text(std::numeric_limits<float>::quiet_NaN()), "nan");
-    EXPECT_EQ(double_field_text(-0.0), "0");
-    // A precision below one acts as one digit.
-    EXPECT_EQ(general_number_text(123.0, 0), "1e+002");
-    EXPECT_EQ(general_number_text(123.0, -5), "1e+002");
+    const struct {
+        double value;
+        int32_t precision;
+        const char* text;
+    } rows[] = {
+        // The form is chosen after rounding: 9999999.5 becomes 10000000, whose
+        // exponent 7 asks for the exponent form; 0.000099999996 becomes 0.0001,
+        // whose exponent -4 still takes the plain form.
+        {9999999.5, 7, "1e+007"}, {9999999.4, 7, "9999999"}, {0.000099999996, 7, "0.0001"},
+        {0.00009999999, 7, "9.999999e-005"},
+        // Exact ties round to the even digit.
+        {16777215.0, 7, "1.677722e+007"}, {12345665.0, 7, "1.234566e+007"}, {12345675.0, 7, "1.234568e+007"},
+        {0.125, 2, "0.12"}, {2.5, 1, "2"}, {-3.5, 1, "-4"},
+        // Odd inputs give a safe text; a precision below one acts as one digit.
+        {std::numeric_limits<double>::infinity(), 16, "inf"}, {-std::numeric_limits<double>::infinity(), 16, "-inf"},
+        {std::numeric_limits<double>::quiet_NaN(), 7, "nan"}, {-0.0, 16, "0"}, {123.0, 0, "1e+002"},
+        {123.0, -5, "1e+002"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(general_number_text(row.value, row.precision), row.text) << row.value << " to " << row.precision;
 }
 
 TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)

@@ -47,59 +47,38 @@ TEST(PictureText, readout_templates_give_exactly_their_texts)
     }
 }
 
-TEST(PictureText, decimals_round_half_away_from_zero_on_decimal_digits)
+TEST(PictureText, other_templates_give_exactly_their_texts)
 {
-    // 0.0625 and 0.125 are exact binary values: binary arithmetic would see
-    // 0.0625 * 1000 as 62.5 and might round it to even.
-    EXPECT_EQ(picture_text("#.###", 0.0625f), "0.063");
-    EXPECT_EQ(picture_text("#.##", 0.125f), "0.13");
-    EXPECT_EQ(picture_text("#.##", -0.125f), "-.13");
-    EXPECT_EQ(picture_text("##.#", 0.25f), " 0.3");
-    EXPECT_EQ(picture_text("##.#", 0.35f), " 0.3");  // the single is 0.3499999...
-}
-
-TEST(PictureText, other_field_shapes)
-{
-    EXPECT_EQ(picture_text("###", 12.5f), " 13");
-    EXPECT_EQ(picture_text("###.", 12.5f), " 13.");
-    EXPECT_EQ(picture_text("###", -12.4f), "-12");
-    EXPECT_EQ(picture_text(".##", 0.5f), ".50");
-    EXPECT_EQ(picture_text(".##", -0.5f), "%-.50");
-    EXPECT_EQ(picture_text(".##", 5.5f), "%5.50");
-    // Without decimals a one-position field keeps one digit of the scaled value.
-    EXPECT_EQ(picture_text("#", 123456.0f), "%1E+5");
-    EXPECT_EQ(picture_text("#", -163456.0f), "%-2E+5");
-    EXPECT_EQ(picture_text(".##", 12345.0f), "%.12E+5");
-    EXPECT_EQ(picture_text("T= ##.# deg", 12.54f), "T= 12.5 deg");
-    EXPECT_EQ(picture_text("##.#", 1e20f), "% 1.0E+%20");
-}
-
-TEST(PictureText, underscore_makes_the_next_character_literal)
-{
-    EXPECT_EQ(picture_text("_#_#: #.#", 2.5f), "##: 2.5");
-    EXPECT_EQ(picture_text("a_._#b #", 3.0f), "a.#b 3");
-    // Only the one character: a "#" after an escaped "." starts the field.
-    EXPECT_EQ(picture_text("a_.#b", 3.0f), "a.3b");
-    EXPECT_EQ(picture_text("x #_", 3.0f), "x 3_");
-}
-
-TEST(PictureText, characters_of_unused_field_kinds_stay_literal)
-{
-    EXPECT_EQ(picture_text("+#.#", 2.5f), "+2.5");
-    EXPECT_EQ(picture_text("$$#.#!&\\^,", 2.5f), "$$2.5!&\\^,");
-}
-
-TEST(PictureText, template_without_field_shows_the_value_after_its_text)
-{
-    EXPECT_EQ(picture_text("V= ", 2.5f), "V= 2.5");
-    EXPECT_EQ(picture_text("", 2.5f), "2.5");
-}
-
-TEST(PictureText, non_finite_values_give_a_marked_text)
-{
-    EXPECT_EQ(picture_text("#.###", std::numeric_limits<float>::infinity()), "%inf");
-    EXPECT_EQ(picture_text("#.###", -std::numeric_limits<float>::infinity()), "%-inf");
-    EXPECT_EQ(picture_text("V= #.###", std::numeric_limits<float>::quiet_NaN()), "V= %nan");
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* picture_template;
+        float value;
+        const char* text;
+    } rows[] = {
+        // Decimals round half away from zero on decimal digits: 0.0625 and 0.125
+        // are exact binary values that binary arithmetic might round to even.
+        {"#.###", 0.0625f, "0.063"}, {"#.##", 0.125f, "0.13"}, {"#.##", -0.125f, "-.13"}, {"##.#", 0.25f, " 0.3"},
+        {"##.#", 0.35f, " 0.3"},  // the single is 0.3499999...
+        // Other field shapes.
+        {"###", 12.5f, " 13"}, {"###.", 12.5f, " 13."}, {"###", -12.4f, "-12"}, {".##", 0.5f, ".50"},
+        {".##", -0.5f, "%-.50"}, {".##", 5.5f, "%5.50"}, {".##", 12345.0f, "%.12E+5"},
+        {"T= ##.# deg", 12.54f, "T= 12.5 deg"}, {"##.#", 1e20f, "% 1.0E+%20"},
+        // Without decimals a one-position field keeps one digit of the scaled value.
+        {"#", 123456.0f, "%1E+5"}, {"#", -163456.0f, "%-2E+5"},
+        // "_" makes the next character literal, and only that one.
+        {"_#_#: #.#", 2.5f, "##: 2.5"}, {"a_._#b #", 3.0f, "a.#b 3"}, {"a_.#b", 3.0f, "a.3b"}, {"x #_", 3.0f, "x 3_"},
+        // Characters of field kinds not used here stay literal.
+        {"+#.#", 2.5f, "+2.5"}, {"$$#.#!&\\^,", 2.5f, "$$2.5!&\\^,"},
+        // Without a field the value follows the text.
+        {"V= ", 2.5f, "V= 2.5"}, {"", 2.5f, "2.5"},
+        // Values that are not finite are marked.
+        {"#.###", inf, "%inf"}, {"#.###", -inf, "%-inf"},
+        {"V= #.###", std::numeric_limits<float>::quiet_NaN(), "V= %nan"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(picture_text(row.picture_template, row.value), row.text)
+            << row.picture_template << " with " << row.value;
+    }
 }
 
 namespace {

@@ -140,8 +140,6 @@ TEST_F(GraphicsTest, thin_functions_reach_the_installed_screen_and_clock)
     move_cursor(2, 3);
     write_text("hi", true);
     EXPECT_EQ(cursor_position(), (CellPosition{3, 1}));
-    EXPECT_EQ(text_grid_size().columns, 100);
-    EXPECT_EQ(text_grid_size().rows, 37);
     draw_line(0, 599, 799, 599, 260, LineKind::line, style_solid);
     EXPECT_EQ(screen.pixel(799, 599), 4);
 

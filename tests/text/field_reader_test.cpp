@@ -51,7 +51,7 @@ TEST(FieldReader, exhausted_source_gives_zero_and_empty_text_with_status_zero)
 }
 
 // Quotes, blanks and line ends: the fields a line gives when read as integers (i) or text (t).
-TEST(FieldReader, separators_quotes_and_blanks_cut_fields_as_tabled)
+TEST(FieldReader, quotes_blanks_and_line_ends_decide_where_each_field_ends)
 {
     struct FieldsCase {
         const char* line;

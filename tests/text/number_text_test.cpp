@@ -143,7 +143,7 @@ TEST(GeneralNumberText, double_examples)
     for (const auto& row : rows) EXPECT_EQ(double_field_text(row.value), row.text) << row.value;
 }
 
-TEST(GeneralNumberText, precision_rounding_and_form_as_tabled)
+TEST(GeneralNumberText, rounds_to_the_precision_ties_to_even_then_picks_the_form)
 {
     const struct {
         double value;

@@ -65,7 +65,7 @@ TEST_F(ModsimLink, replaces_a_dangling_link_and_one_of_a_simulator_that_died)
     }
 }
 
-TEST_F(ModsimLink, refuses_a_live_simulators_link_an_unrecorded_live_link_and_non_links)
+TEST_F(ModsimLink, refuses_live_links_it_cannot_prove_stale_and_paths_that_are_not_links)
 {
     fs::create_symlink("/dev/zero", com(4));
     write_record(4, 1, "/dev/zero");  // process 1 is always alive

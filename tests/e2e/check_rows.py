@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Checks a logger data file after a run under faults, against the module
+simulator's log.
+
+  check_rows.py DATA_FILE MODSIM_LOG [--ending escape|no-reply|short|killed]
+                [--spoiled N,N,...] [--rows N]
+
+Every row must be complete (the file ends with CR LF), the first is the header,
+and then come, in order, one data row for each request the logger made after
+the fifty of the link test: data row k answers request 50 + k, with the
+checksum note right after it when its checksum rule failed, and at most one
+ending note last. A data row carries exactly the switch, readings (clamped to
+1..1023), checksum and marker of its reply, unless that reply is listed as
+spoiled (those rows need only be complete). The number of data rows must fit
+the ending: all requests answered for escape, the last one unanswered for
+no-reply and short, and after a kill at most one answered request without its
+row; with --disk-full the rows may stop early. Prints the number of data rows."""
+import argparse
+import re
+import sys
+
+HEADER = b'"Time","Seconds","Marker","Switch","AD1","AD2","AD3","Checksum","V1","V2","V3","T1","T2","T3"'
+CHECKSUM_NOTE = b'"Serial Error in Above Data Line"'
+NO_REPLY_NOTE = b'"Program is ending early because no data was received from datalogger. "'
+SHORT_NOTE = b'"Program is ending early because of an incomplete data string. "'
+TIME_FIELD = re.compile(rb'^"\d\d:\d\d:\d\d",')
+
+
+def unescape(text):
+    out = bytearray()
+    i = 0
+    simple = {'r': 13, 'n': 10, 't': 9, '0': 0, '\\': 92, '"': 34}
+    while i < len(text):
+        c = text[i]
+        if c == '\\':
+            if text[i + 1] == 'x':
+                out.append(int(text[i + 2:i + 4], 16))
+                i += 4
+                continue
+            out.append(simple[text[i + 1]])
+            i += 2
+            continue
+        out.append(ord(c))
+        i += 1
+    return bytes(out)
+
+
+def logged_replies(log_path):
+    pattern = re.compile(r'^\S+ \S+ \S+ request (\d+) (\S+) "(.*)"$')
+    replies = {}
+    for line in open(log_path, encoding='latin-1'):
+        match = pattern.match(line.rstrip('\n'))
+        if match:
+            replies[int(match.group(1))] = (match.group(2), unescape(match.group(3)))
+    return replies
+
+
+def clamp(value):
+    return min(max(value, 1), 1023)
+
+
+def fail(message):
+    sys.exit('check_rows: ' + message)
+
+
+def expected_fields(reply):
+    """The marker, switch, readings and checksum a well-formed reply gives."""
+    fields = reply.rstrip(b'\r\n').split(b',')
+    if len(fields) != 7:
+        return None
+    marker, _spare, switch, ad1, ad2, ad3, checksum = fields
+    readings = [str(clamp(int(v))).encode() for v in (ad1, ad2, ad3)]
+    return [b'"' + marker + b'"', switch] + readings + [checksum]
+
+
+def checksum_holds(reply):
+    fields = reply.rstrip(b'\r\n').split(b',')
+    switch, ad1, ad2, ad3, checksum = (int(v) for v in fields[2:7])
+    return checksum == switch + ad1 + ad2 + ad3
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('data_file')
+    parser.add_argument('modsim_log')
+    parser.add_argument('--ending', default='escape', choices=['escape', 'no-reply', 'short', 'killed'])
+    parser.add_argument('--spoiled', default='')
+    parser.add_argument('--rows', type=int)
+    parser.add_argument('--disk-full', action='store_true',
+                        help='rows after the disk filled up are lost: fewer rows than answers is no fault')
+    args = parser.parse_args()
+    spoiled = {int(n) for n in args.spoiled.split(',') if n}
+
+    data = open(args.data_file, 'rb').read()
+    replies = logged_replies(args.modsim_log)
+    last_request = max(replies) if replies else 0
+    if not data:
+        if args.ending == 'killed' and last_request <= 50:
+            print(0)
+            return
+        fail('the data file is empty')
+    if not data.endswith(b'\r\n'):
+        fail('the last row is not complete: %r' % data[-80:])
+    rows = data[:-2].split(b'\r\n')
+    if rows[0] != HEADER:
+        fail('the first row is not the header: %r' % rows[0][:120])
+
+    data_rows = 0
+    ending_note = None
+    i = 1
+    while i < len(rows):
+        row = rows[i]
+        if row in (NO_REPLY_NOTE, SHORT_NOTE):
+            if i != len(rows) - 1:
+                fail('an ending note is not the last row')
+            ending_note = row
+            break
+        if not TIME_FIELD.match(row):
+            fail('row %d is neither a data row nor a note: %r' % (i, row[:120]))
+        data_rows += 1
+        request = 50 + data_rows
+        if request not in replies:
+            fail('data row %d answers request %d, which the simulator never saw' % (data_rows, request))
+        label, reply = replies[request]
+        note_follows = i + 1 < len(rows) and rows[i + 1] == CHECKSUM_NOTE
+        if request not in spoiled:
+            expected = expected_fields(reply)
+            if expected is None:
+                fail('request %d (%s) is not a plain reply; list it with --spoiled' % (request, label))
+            if row.split(b',')[2:8] != expected:
+                fail('data row %d: %r, but the simulator sent %r' % (data_rows, row.split(b',')[2:8], reply))
+            if note_follows == checksum_holds(reply):
+                fail('data row %d: checksum note %s' % (data_rows, 'without a failure' if note_follows else 'missing'))
+        i += 2 if note_follows else 1
+
+    expected_note = {'no-reply': NO_REPLY_NOTE, 'short': SHORT_NOTE}.get(args.ending)
+    if ending_note != expected_note:
+        fail('the ending note is %r, expected %r' % (ending_note, expected_note))
+    answered = last_request - 50
+    if args.disk_full and data_rows > answered:
+        fail('%d data rows for %d requests after the link test' % (data_rows, answered))
+    if args.ending == 'escape' and not args.disk_full and data_rows != answered:
+        fail('%d data rows for %d requests after the link test' % (data_rows, answered))
+    if args.ending in ('no-reply', 'short') and data_rows != answered - 1:
+        fail('%d data rows, but the run ended at request %d' % (data_rows, last_request))
+    if args.ending == 'killed' and data_rows not in (answered, answered - 1):
+        fail('%d data rows survived the kill, but %d requests had been answered' % (data_rows, answered))
+    if args.rows is not None and data_rows != args.rows:
+        fail('%d data rows, expected %d' % (data_rows, args.rows))
+    print(data_rows)
+
+
+main()

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The logger, without a window, in a folder that will not take its files:
+#   read_only   - a read-only folder: no data file, the run goes on, no picture
+#   disk_full   - the disk fills up mid-run: the data file keeps complete rows only
+#   all_taken   - DATA001.CSV to DATA100.CSV exist: number 101, nothing stored, BMP101.BMP
+#   odd_entries - DATA001.CSV a fifo, DATA002.CSV a folder, DATA003.CSV a dangling
+#                 link: all taken and left alone, the run writes DATA004.CSV
+# Each run is ended with ESC once it is sampling. Tests that mount a tmpfs skip
+# where mounting is not allowed.
+BUILD_DIR=$1
+FAULT=$2
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/headless.sh"
+need python3
+
+RUN="$E2E_TMP/run"
+LOG="$E2E_TMP/modsim.log"
+MOUNTED=""
+trap '[ -n "$MOUNTED" ] && umount -l "$MOUNTED" 2>/dev/null; e2e_cleanup' EXIT
+
+# mount_tmpfs OPTIONS: a tmpfs over the run's folder, or the test is skipped.
+mount_tmpfs() {
+  mkdir -p "$RUN"
+  mount -t tmpfs -o "$1" tmpfs "$RUN" 2>/dev/null || skip "mounting a tmpfs is not permitted here"
+  MOUNTED=$RUN
+}
+
+requests_made() {
+  grep -c ' request ' "$LOG" 2>/dev/null || echo 0
+}
+
+enough_requests() {
+  [ "$(requests_made)" -ge "$1" ]
+}
+
+# Starts a one-minute run and presses ESC once it has made `samples` requests.
+run_until_samples() {
+  local samples=$1 attempt
+  for attempt in 1 2 3; do
+    start_modsim 3 --log "$LOG"
+    prioritise "$MODSIM_PID"
+    start_headless run
+    answer_one_minute_run
+    wait_sampling "$LOG" "$LOGGER_PID" && break
+    # On a busy machine the link test may miss its 50 ms window: start again.
+    echo "the link test failed on a busy machine; starting again" >&2
+    [ "$attempt" -lt 3 ] || fail "the link test failed three times"
+    kill "$MODSIM_PID" 2>/dev/null || true
+    wait_for 5 test ! -e "$E2E_TMP/ports/COM3" || rm -f "$E2E_TMP/ports/COM3"
+    rm -f "$LOG" "$RUN/BMP000.BMP"
+  done
+  wait_for 30 enough_requests $((50 + samples)) || fail "the run did not reach $samples samples"
+  keys '\033'
+  local started
+  started=$(now)
+  wait_exit "$LOGGER_PID" 5
+  [ "$EXIT_STATUS" = 0 ] || fail "the logger ended with status $EXIT_STATUS"
+  ESCAPE_TOOK=$(since "$started")
+}
+
+case "$FAULT" in
+  read_only)
+    mount_tmpfs ro,size=64k
+    run_until_samples 20
+    [ -z "$(ls -A "$RUN")" ] || fail "something was written into the read-only folder"
+    grep -q "cannot create DATA001.CSV" "$E2E_TMP/run.err" || fail "no reason on standard error"
+    echo "read-only folder: no data file, the run went on for $(($(requests_made) - 50)) samples, no picture; ended $ESCAPE_TOOK s after ESC"
+    ;;
+  disk_full)
+    mount_tmpfs size=64k
+    # Leave about one page free, so that the disk fills up after a few dozen rows.
+    head -c $((60 * 1024)) /dev/zero >"$RUN/filler" 2>/dev/null || true
+    run_until_samples 80
+    stored=$(python3 "$(dirname "$0")/check_rows.py" "$RUN/DATA001.CSV" "$LOG" --disk-full) ||
+      fail "the data file is damaged"
+    [ "$stored" -lt 80 ] || fail "the disk never filled up ($stored rows)"
+    [ "$stored" -gt 10 ] || fail "only $stored rows before the disk filled up"
+    echo "disk full: $stored complete rows of $(($(requests_made) - 50)) samples kept, no part of a row, the run went on; ended $ESCAPE_TOOK s after ESC"
+    ;;
+  all_taken)
+    mkdir -p "$RUN"
+    for n in $(seq -f '%03g' 1 100); do echo "$n" >"$RUN/DATA$n.CSV"; done
+    run_until_samples 10
+    [ ! -e "$RUN/DATA101.CSV" ] || fail "DATA101.CSV was written"
+    [ "$(cat "$RUN/DATA001.CSV")" = 001 ] && [ "$(cat "$RUN/DATA100.CSV")" = 100 ] || fail "an old data file changed"
+    [ "$(stat -c %s "$RUN/BMP101.BMP")" = 481078 ] || fail "no BMP101.BMP"
+    grep -q "all exist" "$E2E_TMP/run.err" || fail "no reason on standard error"
+    echo "all 100 names taken: nothing stored, BMP101.BMP saved; ended $ESCAPE_TOOK s after ESC"
+    ;;
+  odd_entries)
+    mkdir -p "$RUN/DATA002.CSV"
+    mkfifo "$RUN/DATA001.CSV"
+    ln -s nowhere "$RUN/DATA003.CSV"
+    run_until_samples 10
+    [ -p "$RUN/DATA001.CSV" ] && [ -d "$RUN/DATA002.CSV" ] && [ -L "$RUN/DATA003.CSV" ] ||
+      fail "an existing entry was replaced"
+    [ ! -e "$RUN/nowhere" ] || fail "the dangling link was written through"
+    stored=$(python3 "$(dirname "$0")/check_rows.py" "$RUN/DATA004.CSV" "$LOG") || fail "DATA004.CSV is damaged"
+    [ "$(stat -c %s "$RUN/BMP004.BMP")" = 481078 ] || fail "no BMP004.BMP"
+    echo "fifo, folder and dangling link named DATA001-003.CSV: left alone, $stored rows in DATA004.CSV; ended $ESCAPE_TOOK s after ESC"
+    ;;
+  *)
+    fail "unknown fault $FAULT"
+    ;;
+esac

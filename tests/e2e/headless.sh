@@ -1,0 +1,91 @@
+# Helpers for process tests of the logger without a window: keys go to its
+# standard input through a fifo, one byte per key. Sourced after lib.sh.
+
+# start_headless NAME: starts build/logger in $E2E_TMP/NAME with the ports
+# folder; keys for it go to the file descriptor in KEYS_FD. Sets LOGGER_PID and
+# LOGGER_START (seconds, with fractions).
+start_headless() {
+  local name=$1
+  local dir="$E2E_TMP/$name"
+  mkdir -p "$dir" "$E2E_TMP/ports"
+  rm -f "$E2E_TMP/$name.keys"
+  mkfifo "$E2E_TMP/$name.keys"
+  (cd "$dir" && LOGGER_PORTS="$E2E_TMP/ports" LOGGER_WINDOW=headless exec "$BUILD_DIR/logger" \
+    <"$E2E_TMP/$name.keys" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err") &
+  LOGGER_PID=$!
+  E2E_PIDS+=($LOGGER_PID)
+  prioritise "$LOGGER_PID"
+  # Opening the writing end waits until the logger has opened the reading end.
+  exec {KEYS_FD}>"$E2E_TMP/$name.keys"
+  LOGGER_START=$(now)
+}
+
+# The 50 ms reply window is real time: where allowed, the programs under test
+# go before background work on a busy machine (no effect otherwise).
+prioritise() {
+  renice -n -10 -p "$1" >/dev/null 2>&1 || true
+}
+
+now() {
+  date +%s.%N
+}
+
+# Seconds since a moment given by now, to a tenth.
+since() {
+  awk -v from="$1" -v to="$(now)" 'BEGIN { printf "%.1f", to - from }'
+}
+
+# keys TEXT: types the text (printf escapes: \n is Enter, \033 is ESC).
+keys() {
+  printf "$1" >&"$KEYS_FD"
+}
+
+# The answers of a one-minute run in volts: COM3, 1 minute, mode V.
+answer_one_minute_run() {
+  keys '3\n1\nV\n'
+}
+
+# wait_exit PID SECONDS: waits at most that long for the process to end and
+# sets EXIT_STATUS; fails the test if it is still running.
+wait_exit() {
+  local pid=$1 seconds=$2
+  local deadline
+  deadline=$(awk -v s="$seconds" -v t="$(now)" 'BEGIN { printf "%.3f", t + s }')
+  while kill -0 "$pid" 2>/dev/null; do
+    if awk -v d="$deadline" -v t="$(now)" 'BEGIN { exit !(t > d) }'; then
+      fail "process $pid did not end within $seconds s"
+    fi
+    sleep 0.05
+  done
+  EXIT_STATUS=0
+  wait "$pid" || EXIT_STATUS=$?
+}
+
+# data_rows FILE: how many complete data rows (those that start with the time) the file has.
+data_rows() {
+  if [ -f "$1" ]; then
+    grep -a -c '^"[0-9][0-9]:[0-9][0-9]:[0-9][0-9]",' "$1" || true
+  else
+    echo 0
+  fi
+}
+
+has_rows() {
+  [ "$(data_rows "$1")" -ge "$2" ]
+}
+
+# wait_rows FILE N SECONDS: waits until the file has at least N data rows.
+wait_rows() {
+  wait_for "$3" has_rows "$1" "$2" || fail "$1 did not reach $2 data rows within $3 s"
+}
+
+sampling_or_ended() {
+  grep -q ' request 51 ' "$1" 2>/dev/null || ! kill -0 "$2" 2>/dev/null
+}
+
+# wait_sampling LOG PID: true once the simulator logged the run's first request
+# (request 51, after the link test); false when the logger ended before it.
+wait_sampling() {
+  wait_for 30 sampling_or_ended "$1" "$2" || fail "the logger neither sampled nor ended within 30 s"
+  grep -q ' request 51 ' "$1"
+}

@@ -43,6 +43,8 @@ run_until_samples() {
     answer_one_minute_run
     wait_sampling "$LOG" "$LOGGER_PID" && break
     # On a busy machine the link test may miss its 50 ms window: start again.
+    wait_exit "$LOGGER_PID" 10
+    [ "$EXIT_STATUS" = 0 ] || fail "the logger ended with status $EXIT_STATUS before sampling"
     echo "the link test failed on a busy machine; starting again" >&2
     [ "$attempt" -lt 3 ] || fail "the link test failed three times"
     kill "$MODSIM_PID" 2>/dev/null || true

@@ -62,8 +62,10 @@ check_own_ending() {
 
 # A run that ended before its moment is checked for its own ending and replaced.
 finish_unkilled() {
-  local slot=$1
-  wait "${run_pid[$slot]}" 2>/dev/null || true
+  local slot=$1 status=0
+  wait "${run_pid[$slot]}" 2>/dev/null || status=$?
+  # Every ending of its own goes through the closing stage and exits 0; 137 is our kill.
+  [ "$status" = 0 ] || [ "$status" = 137 ] || fail "a run ended by itself with status $status (${run_dir[$slot]}.err)"
   check_own_ending "$slot"
   kill "${run_modsim[$slot]}" 2>/dev/null || true
   retries=$((retries + 1))

@@ -35,6 +35,8 @@ begin_run() {
     start_headless run
     answer_one_minute_run
     wait_sampling "$LOG" "$LOGGER_PID" && return 0
+    wait_exit "$LOGGER_PID" 10
+    [ "$EXIT_STATUS" = 0 ] || fail "the logger ended with status $EXIT_STATUS before sampling"
     echo "the link test failed on a busy machine; starting again" >&2
     kill "$MODSIM_PID" 2>/dev/null || true
     wait_for 5 test ! -e "$E2E_TMP/ports/COM3" || rm -f "$E2E_TMP/ports/COM3"

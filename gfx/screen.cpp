@@ -3,6 +3,7 @@
 #include "gfx/screen.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "core/clock.h"
@@ -484,6 +485,21 @@ void Screen::sound_tone()
 // ---------------------------------------------------------------------------
 // Timed wait.
 
+namespace {
+
+// Sleeps until the clock reads due_s, to the nearest millisecond.
+void sleep_until(Clock& clock, double due_s)
+{
+    const double remaining_ms = (due_s - clock.seconds()) * 1000.0;
+    if (remaining_ms >= 0.5)
+        clock.sleep_ms(static_cast<int64_t>(std::llround(std::min(remaining_ms, 1e12))));
+}
+
+}  // namespace
+
+// The steps are counted from the start of the wait, not from the end of the
+// previous sleep: every sleep wakes a little late, and over the twenty steps of
+// a second's wait those excesses would otherwise add up to milliseconds.
 void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
 {
     constexpr int64_t step_ms = 50;
@@ -493,11 +509,13 @@ void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
             clock.sleep_ms(delay_ms);
         return;
     }
-    while (delay_ms > step_ms) {
+    const double start_s = clock.seconds();
+    int64_t passed_ms = 0;
+    while (delay_ms - passed_ms > step_ms) {
         if (screen.take_key_arrival_mark())
             return;  // the key stays queued for poll_key
-        clock.sleep_ms(step_ms);
-        delay_ms -= step_ms;
+        passed_ms += step_ms;
+        sleep_until(clock, start_s + static_cast<double>(passed_ms) / 1000.0);
     }
-    clock.sleep_ms(delay_ms);
+    sleep_until(clock, start_s + static_cast<double>(delay_ms) / 1000.0);
 }

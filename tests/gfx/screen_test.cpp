@@ -501,6 +501,19 @@ TEST_F(PauseTest, the_last_step_is_slept_without_looking)
     EXPECT_EQ(sleeps, (std::vector<int64_t>{50, 50, 30}));
 }
 
+TEST_F(PauseTest, late_wake_ups_do_not_add_up_over_a_long_wait)
+{
+    // Every sleep wakes 2 ms late, as a busy system does: each step is shortened
+    // to keep to the schedule, so a second's wait ends 2 ms late, not 40.
+    record_sleeps([this](size_t) { clock.advance_ms(2); });
+    const int64_t start_ns = clock.now_ns();
+    pause_ms(screen, clock, 1000);
+    EXPECT_EQ((clock.now_ns() - start_ns) / 1'000'000, 1002);
+    ASSERT_EQ(sleeps.size(), 20u);  // 19 steps that look at the mark, then the last
+    EXPECT_EQ(sleeps.front(), 50);
+    EXPECT_EQ(sleeps[1], 48);
+}
+
 // ---------------------------------------------------------------------------
 // Lock.
 

@@ -197,6 +197,7 @@ def measure_minute(args, processes):
         start, late_ms = lateness.column_lateness_ms(lateness.request_times(run.log), 1.0 / 12.0)
         print(f'columns {len(late_ms) + 1}')
         print(f'lateness_ms {summary_text(late_ms)}')
+        print(f'lateness_earliest_fit_ms {summary_text(lateness.against_earliest_fit(late_ms))}')
         ideal_end = start + 721.0 / 12.0 + 1.0
         picture = os.path.join(run.run_dir, 'BMP001.BMP')
         picture_at = os.stat(picture).st_mtime_ns * 1e-9 - lateness.wall_minus_monotonic_s(run.log)

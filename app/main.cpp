@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <thread>
@@ -40,7 +41,8 @@ class StdinKeys {
 public:
     void start()
     {
-        thread_ = std::thread([this] { run(); });
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
     }
     ~StdinKeys()
     {
@@ -69,6 +71,28 @@ private:
     std::thread thread_;
 };
 
+// The headless window with its keys from standard input. Opening a window
+// empties the key queue, so the keys begin to flow only once it is open: keys
+// piped in before that would otherwise be lost and leave the first prompt waiting.
+class StdinKeysWindow final : public Window {
+public:
+    explicit StdinKeysWindow(StdinKeys& keys) : keys_(keys), window_(make_headless_window()) {}
+    bool open(Screen& screen, const std::string& title, std::string& error) override
+    {
+        if (!window_->open(screen, title, error))
+            return false;
+        keys_.start();
+        return true;
+    }
+    void close() override { window_->close(); }
+    void move_mouse(int32_t x, int32_t y, int32_t visible) override { window_->move_mouse(x, y, visible); }
+    void play_tone() override { window_->play_tone(); }
+
+private:
+    StdinKeys& keys_;
+    std::unique_ptr<Window> window_;
+};
+
 }  // namespace
 
 int main(int /*argc*/, char** argv)
@@ -76,7 +100,7 @@ int main(int /*argc*/, char** argv)
     set_window_title(program_title(argv[0]));
     StdinKeys stdin_keys;
     if (headless_requested())
-        stdin_keys.start();
+        set_window_factory([&stdin_keys] { return std::make_unique<StdinKeysWindow>(stdin_keys); });
     else
         set_window_factory(make_sdl_window);
     const int exit_status = run_logger();

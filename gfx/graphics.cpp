@@ -4,11 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "core/clock.h"
 #include "core/error_status.h"
+#include "core/program_file.h"
 #include "gfx/snapshot.h"
 
 namespace {
@@ -50,11 +49,8 @@ Screen& program_screen()
 // The program file's name without its folder and extension.
 std::string program_name()
 {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || exe.stem().empty())
-        return "logger";
-    return exe.stem().string();
+    const std::string stem = program_file_stem();
+    return stem.empty() ? std::string("logger") : stem;
 }
 
 void close_window_at_exit() { close_graphics_window(); }

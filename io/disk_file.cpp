@@ -3,9 +3,6 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "core/file_stream.h"
@@ -60,13 +57,7 @@ bool DiskFile::at_end()
     return false;
 }
 
-int64_t DiskFile::file_size()
-{
-    struct stat info {};
-    if (fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode))
-        return -1;
-    return static_cast<int64_t>(info.st_size);
-}
+int64_t DiskFile::file_size() { return stream_file_size(stream_); }
 
 // A disk that fills up takes only part of what is handed over, and the stream
 // drops the rest. What was written since the last flush that went through is
@@ -80,7 +71,7 @@ bool DiskFile::flush_whole()
     }
     std::clearerr(stream_);
     if (flushed_size_ >= 0 && file_size() > flushed_size_) {
-        if (ftruncate(fileno(stream_), static_cast<off_t>(flushed_size_)) == 0)
+        if (truncate_stream_file(stream_, flushed_size_))
             fseeko(stream_, static_cast<off_t>(flushed_size_), SEEK_SET);
         last_use_ = LastUse::none;
     }

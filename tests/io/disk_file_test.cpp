@@ -106,8 +106,28 @@ TEST_F(DiskFileTest, writes_stay_buffered_until_flush_or_close)
     channels.flush(1);
     EXPECT_EQ(status.code(), status_ok);
     EXPECT_EQ(fs::file_size(path("buf.csv")), 100u);
-    channels.put_data(1, std::string(disk_file_buffer_bytes + 1, 'b'));
-    EXPECT_GE(fs::file_size(path("buf.csv")), disk_file_buffer_bytes);
+}
+
+TEST_F(DiskFileTest, one_byte_writes_reach_the_disk_only_when_the_8192_byte_buffer_overflows)
+{
+    struct Case {
+        size_t writes;
+        uintmax_t on_disk_before_close;
+    } cases[] = {
+        {4097, 0},
+        {disk_file_buffer_bytes, 0},
+        {disk_file_buffer_bytes + 1, disk_file_buffer_bytes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.writes);
+        channels.open_file(1, path("bytes.csv"), mode_binary, access_default, 0, 0);
+        for (size_t i = 0; i < c.writes; ++i)
+            channels.put_data(1, "b");
+        EXPECT_EQ(fs::file_size(path("bytes.csv")), c.on_disk_before_close);
+        channels.close(1);
+        EXPECT_EQ(fs::file_size(path("bytes.csv")), c.writes);
+        fs::remove(path("bytes.csv"));
+    }
 }
 
 TEST_F(DiskFileTest, writing_to_a_closed_channel_creates_nothing)

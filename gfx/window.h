@@ -1,6 +1,6 @@
 // The window that shows a Screen: one interface, one file per backend
-// (window_sdl.cpp for a real window, window_headless.cpp for tests and runs
-// without a display).
+// (window_sdl.cpp or window_win32.cpp for the system's real window,
+// window_headless.cpp for tests and runs without a display).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -39,5 +39,6 @@ void set_display_pass_observer(DisplayPassObserver observer);
 DisplayPassObserver display_pass_observer();
 
 std::unique_ptr<Window> make_headless_window();
-// Defined only in window_sdl.cpp (library gfx_sdl).
-std::unique_ptr<Window> make_sdl_window();
+// The system's real window: defined in window_sdl.cpp on Linux and in
+// window_win32.cpp on Windows (library gfx_window).
+std::unique_ptr<Window> make_system_window();

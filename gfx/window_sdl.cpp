@@ -631,4 +631,4 @@ void SdlWindow::present() {
 
 }  // namespace
 
-std::unique_ptr<Window> make_sdl_window() { return std::make_unique<SdlWindow>(); }
+std::unique_ptr<Window> make_system_window() { return std::make_unique<SdlWindow>(); }

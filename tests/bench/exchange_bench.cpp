@@ -169,7 +169,7 @@ int main(int argc, char** argv)
     use_program_clock(&clock);
     set_window_title("logger");
     if (options.sdl_window)
-        set_window_factory(make_sdl_window);
+        set_window_factory(make_system_window);
     if (!open_graphics_window()) {
         std::fprintf(stderr, "exchange_bench: %s\n", window_open_error().c_str());
         return 1;

@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     const bool sdl_window = argc > 1 && std::string(argv[1]) == "--window=sdl";
     ProgramFixture program;
     if (sdl_window)
-        set_window_factory(make_sdl_window);
+        set_window_factory(make_system_window);
     // 120 s between columns: each reading of the clock moves it on 20 ms, so
     // every column makes thousands of passes of the sample clock.
     program.clock.set_step_per_reading_us(20'000);

@@ -1,6 +1,6 @@
 // Tests of the SDL window's own logic: typed text to code page 437, the tone's
 // samples, and opening without a display. The window itself is tested under
-// Xvfb by sdl_window_test.sh.
+// Xvfb by window_test.sh.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -133,7 +133,7 @@ TEST(SdlWindow, open_without_display_fails_and_says_why) {
     ::unsetenv("SDL_VIDEODRIVER");
     ErrorStatus status;
     Screen screen(status);
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     EXPECT_FALSE(window->open(screen, "no display", error));
     EXPECT_NE(error.find("DISPLAY"), std::string::npos) << error;
@@ -152,7 +152,7 @@ TEST(SdlWindow, unknown_video_driver_is_named_in_the_failure) {
     ::setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
     ErrorStatus status;
     Screen screen(status);
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     EXPECT_FALSE(window->open(screen, "bad driver", error));
     EXPECT_NE(error.find("no_such_driver"), std::string::npos) << error;
@@ -160,7 +160,7 @@ TEST(SdlWindow, unknown_video_driver_is_named_in_the_failure) {
 }
 
 TEST(SdlWindow, close_before_open_does_nothing) {
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     window->close();
     window->close();
 }
@@ -203,7 +203,7 @@ protected:
 }  // namespace
 
 TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "marks", error)) << error;
     draw_on_row_123(screen);
@@ -216,7 +216,7 @@ TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
 }
 
 TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening) {
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     ::setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
     EXPECT_FALSE(window->open(screen, "again", error));
@@ -231,7 +231,7 @@ TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening) 
 }
 
 TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused) {
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "once", error)) << error;
     EXPECT_FALSE(window->open(screen, "twice", error));
@@ -243,7 +243,7 @@ TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused) {
 // while the display thread is busy and with no audio device to play on.
 TEST_F(SdlWindowWithoutScreen, pointer_and_tone_requests_do_not_block) {
     ::setenv("SDL_AUDIODRIVER", "no_such_audio", 1);
-    auto window = make_sdl_window();
+    auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "requests", error)) << error;
     screen.lock().lock();  // the display thread cannot run a pass meanwhile

@@ -1,6 +1,7 @@
 // Opens the real window on a fresh screen, draws a recognisable picture and
 // reports on standard output what arrives: "ready", then each key code on a
-// line of its own, until F12 or a time-out. sdl_window_test.sh drives it under Xvfb.
+// line of its own, until F12 or a time-out. window_test.sh drives it under Xvfb.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@
 namespace {
 
 struct Options {
-    std::string title = "sdl_window_check";
+    std::string title = "window_check";
     std::string frame_file;  // where the 'd' key writes the frame as raw RGB
     int64_t timeout_ms = 30000;
     bool count_passes = false;
@@ -40,7 +41,7 @@ bool parse_options(int argc, char** argv, Options& options) {
         } else if (arg == "--count-passes") {
             options.count_passes = true;
         } else {
-            std::fprintf(stderr, "usage: sdl_window_check [--title T] [--frame-out FILE] "
+            std::fprintf(stderr, "usage: window_check [--title T] [--frame-out FILE] "
                                  "[--timeout-ms N] [--count-passes]\n");
             return false;
         }
@@ -116,25 +117,36 @@ uint32_t key_code_from_text(const std::string& text) {
     return text.empty() ? 0 : static_cast<uint8_t>(text[0]);
 }
 
-// Relocks the screen in a tight loop for one real second, drawing a pixel
-// each time, and counts how often the display thread got in between and
-// took the change marks.
+std::atomic<int64_t> observed_passes{0};
+
+void count_observed_pass(const DisplayPassTimes& /*times*/) { ++observed_passes; }
+
+// Counts the display passes of one real second while the program thread
+// sleeps, then of one second while it relocks the screen in a tight loop,
+// drawing a pixel each time.
 void count_display_passes(Screen& screen) {
     SystemClock clock;
+    set_display_pass_observer(count_observed_pass);
+    const int64_t idle_start = observed_passes.load();
+    clock.sleep_ms(1000);
+    const int64_t idle_passes = observed_passes.load() - idle_start;
+
     ScreenLock& lock = screen.lock();
     const int32_t y = screen_height - 1;
-    int64_t passes = 0;
     int64_t relocks = 0;
+    const int64_t busy_start = observed_passes.load();
     const double start_s = clock.seconds();
     while (clock.seconds() - start_s < 1.0) {
         lock.lock();
-        if (!screen.row_changed(y)) ++passes;
         screen.frame_for_drawing()[y * screen_width + relocks % 768] = static_cast<uint8_t>(relocks);
         screen.mark_rows_changed(y, y);
         lock.unlock();
         ++relocks;
     }
-    say("passes " + std::to_string(passes) + " relocks " + std::to_string(relocks));
+    const int64_t busy_passes = observed_passes.load() - busy_start;
+    set_display_pass_observer(nullptr);
+    say("passes " + std::to_string(busy_passes) + " relocks " + std::to_string(relocks) + " idle " +
+        std::to_string(idle_passes));
 }
 
 // Reacts to the keys that ask for something; every key is shown on row 30.
@@ -173,7 +185,7 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, options)) return 2;
 
     // The program's own path: its screen, its window factory and its exit-time close.
-    set_window_factory(make_sdl_window);
+    set_window_factory(make_system_window);
     set_window_title(options.title);
     if (!open_graphics_window()) {
         std::fprintf(stderr, "open failed: %s\n", window_open_error().c_str());

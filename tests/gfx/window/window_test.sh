@@ -1,15 +1,19 @@
 #!/bin/bash
-# Runs the real SDL window under a private Xvfb and checks it from outside.
-# Usage: sdl_window_test.sh MODE CHECK_PROGRAM WM_CLOSE_PROGRAM
+# Runs the system's real window under a private Xvfb and checks it from outside.
+# Usage: window_test.sh MODE CHECK_PROGRAM WM_CLOSE_PROGRAM [RUNNER]
 #   keys   - typed keys, the close button, the pointer, and the picture pixel for pixel
-#   passes - the display keeps its 10 ms pace while the program relocks the screen
-#   tone   - the tone reaches an audio device (SDL's file-writing driver) intact
-# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
+#   passes - the display keeps its 10 ms pace, idle and while the program relocks the screen
+#   tone   - the tone reaches an audio device (SDL's file-writing driver) intact (SDL only)
+# RUNNER starts the check program: tests/wine/run.sh for the Windows one, which
+# runs only inside tests/wine/sandbox.sh.
+# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing, or
+# when a Windows check program is run outside the sandbox.
 set -u
 
 mode=${1:?mode}
-check=${2:?check program}
+check=$(realpath -m "${2:?check program}")  # absolute: it starts from the work folder
 wm_close=${3:-}
+runner=${4:-}
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() {
@@ -21,6 +25,10 @@ fail() {
 }
 
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+if [ -n "$runner" ]; then
+    [ -n "${WINE_SANDBOX:-}" ] || skip "the Windows window runs only inside tests/wine/sandbox.sh"
+    [ "$mode" != tone ] || skip "the tone test listens to SDL's audio driver"
+fi
 command -v xdotool >/dev/null || skip "xdotool is not installed"
 if [ "$mode" = keys ]; then
     command -v import >/dev/null || skip "ImageMagick's import is not installed"
@@ -64,26 +72,36 @@ unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0"
 
-title="sdl-window-check-$$-$mode"
+title="window-check-$$-$mode"
+# xdotool types "é" only in a UTF-8 locale.
+export LC_ALL=C.UTF-8
 
 start_check() {  # extra arguments for the check program
-    "$check" --title "$title" --frame-out "$work/frame.rgb" --timeout-ms 60000 "$@" \
-        >"$work/out" 2>"$work/err" &
+    # From inside the work folder, so the frame's file name needs no path,
+    # which a Windows program would read differently.
+    local start=("$check")
+    [ -n "$runner" ] && start=("$runner" "$check")
+    (cd "$work" && exec "${start[@]}" --title "$title" --frame-out frame.rgb --timeout-ms 60000 "$@" \
+        >"$work/out" 2>"$work/err") &
     check_pid=$!
     wait_for_line '^ready$' 100 || fail "the window did not open"
 }
 
+output() {  # what the check program printed, without the carriage returns of Windows line ends
+    tr -d '\r' <"$work/out" 2>/dev/null
+}
+
 wait_for_line() {  # regex, tries of 0.1 s
     for _ in $(seq "$2"); do
-        grep -q -- "$1" "$work/out" 2>/dev/null && return 0
-        [ -n "$check_pid" ] && ! kill -0 "$check_pid" 2>/dev/null && { grep -q -- "$1" "$work/out"; return; }
+        output | grep -q -- "$1" && return 0
+        [ -n "$check_pid" ] && ! kill -0 "$check_pid" 2>/dev/null && { output | grep -q -- "$1"; return; }
         sleep 0.1
     done
     return 1
 }
 
 key_lines() {  # the numeric lines the check program printed
-    grep -E '^[0-9]+$' "$work/out"
+    output | grep -E '^[0-9]+$'
 }
 
 wait_for_key_count() {  # count
@@ -157,11 +175,18 @@ run_keys() {
     wid=$(window_id)
     [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
 
-    # Geometry: 800x600 client area, centred on the 1024x768 screen.
+    # Geometry: 800x600 client area, centred on the 1024x768 screen. Under Wine
+    # the whole window is centred and only its client area is an X window, so
+    # that sits lower by half the caption.
     eval "$(xdotool getwindowgeometry --shell "$wid")"
     [ "$WIDTH" = 800 ] && [ "$HEIGHT" = 600 ] || fail "window is ${WIDTH}x${HEIGHT}, not 800x600"
     local wx=$X wy=$Y
-    [ "$wx" = 112 ] && [ "$wy" = 84 ] || fail "window at ($wx,$wy), not centred at (112,84)"
+    if [ -n "$runner" ]; then
+        [ "$wx" = 112 ] && [ "$wy" -gt 84 ] && [ "$wy" -le 104 ] ||
+            fail "client area at ($wx,$wy), not below a caption centred at (112,84)"
+    else
+        [ "$wx" = 112 ] && [ "$wy" = 84 ] || fail "window at ($wx,$wy), not centred at (112,84)"
+    fi
     # Not resizable: the size hints pin it to 800x600.
     if command -v xprop >/dev/null; then
         xprop -id "$wid" WM_NORMAL_HINTS >"$work/hints"
@@ -182,8 +207,9 @@ run_keys() {
     expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479
     type_accented 'é' 130
     type_accented '£' 156
-    # Alt with a letter types nothing, F10 is a plain key, Alt alone does nothing.
-    xdotool key --delay 30 alt+a F10 Alt_L
+    # Alt with a letter types nothing, F10 is a plain key, Alt alone and
+    # Alt+Space do nothing: no system menu opens to eat the next key.
+    xdotool key --delay 30 alt+a F10 Alt_L alt+space
     xdotool type 'b'
     local typed="97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479 130 156 17663 98"
     expect_keys $typed
@@ -232,9 +258,11 @@ run_keys() {
 run_passes() {
     start_check --count-passes
     wait_for_line '^passes ' 50 || fail "no pass count"
-    local passes
-    passes=$(sed -n 's/^passes \([0-9]*\) .*/\1/p' "$work/out")
-    echo "$(grep '^passes ' "$work/out")"
+    local passes idle
+    passes=$(output | sed -n 's/^passes \([0-9]*\) .*/\1/p')
+    idle=$(output | sed -n 's/^passes .* idle \([0-9]*\)$/\1/p')
+    output | grep '^passes '
+    [ "$idle" -ge 30 ] || fail "only $idle display passes in one idle second"
     [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"
     wait "$check_pid"
     local status=$?

@@ -1,0 +1,49 @@
+// The keys of a run without a window: each byte of standard input is one key,
+// fed to the program's screen once the headless window is open.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "gfx/window.h"
+
+enum class StdinRead { byte, nothing, ended };
+// Waits at most timeout_ms for one byte of standard input; `ended` at the end
+// of input or when it cannot be read. One file per platform: stdin_keys_posix.cpp,
+// stdin_keys_win32.cpp.
+StdinRead read_stdin_byte(int32_t timeout_ms, uint8_t& byte);
+
+// Queues the bytes of standard input as keys, a newline as Enter (13), one key
+// at a time so that piped input never overflows the key queue. Stops at the end
+// of input or when destroyed.
+class StdinKeys {
+public:
+    StdinKeys() = default;
+    StdinKeys(const StdinKeys&) = delete;
+    StdinKeys& operator=(const StdinKeys&) = delete;
+    ~StdinKeys();
+    void start();
+
+private:
+    void run();
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The headless window with its keys from standard input. Opening a window
+// empties the key queue, so the keys begin to flow only once it is open: keys
+// piped in before that would otherwise be lost and leave the first prompt waiting.
+class StdinKeysWindow final : public Window {
+public:
+    explicit StdinKeysWindow(StdinKeys& keys);
+    bool open(Screen& screen, const std::string& title, std::string& error) override;
+    void close() override;
+    void move_mouse(int32_t x, int32_t y, int32_t visible) override;
+    void play_tone() override;
+
+private:
+    StdinKeys& keys_;
+    std::unique_ptr<Window> window_;
+};

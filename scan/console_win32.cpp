@@ -3,11 +3,15 @@
 // the way its kind allows: console events, a pipe's queue, or a plain read.
 #include "scan/console.h"
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 #include <windows.h>
 
 namespace {
 
-enum class InputKind { console, pipe, other, unreadable };
+enum class InputKind { console, readable, unreadable };
 
 InputKind kind_of(HANDLE input)
 {
@@ -16,11 +20,10 @@ InputKind kind_of(HANDLE input)
     DWORD mode = 0;
     switch (GetFileType(input)) {
     case FILE_TYPE_CHAR:
-        return GetConsoleMode(input, &mode) ? InputKind::console : InputKind::other;
+        return GetConsoleMode(input, &mode) ? InputKind::console : InputKind::readable;
     case FILE_TYPE_PIPE:
-        return InputKind::pipe;
     case FILE_TYPE_DISK:
-        return InputKind::other;
+        return InputKind::readable;
     default:
         return InputKind::unreadable;
     }
@@ -71,29 +74,18 @@ bool console_key_arrived(HANDLE input)
     }
 }
 
-// A byte in the pipe (taken with any right behind it) or its end is the key;
-// the console functions see neither on a pipe.
-bool pipe_key_arrived(HANDLE input)
+// A pipe or a file: one blocking read on a thread of its own, and whatever
+// it gives (bytes, the end, a failure) is the key. PeekNamedPipe would spare
+// the thread, but under Wine it fails on every pipe (ERROR_NOT_SUPPORTED), and
+// the console functions see nothing on a pipe.
+// The flag is shared, so a read that ends after the ConsoleKeys is gone
+// still writes to live memory.
+void read_until_key(HANDLE input, std::shared_ptr<std::atomic<bool>> arrived)
 {
-    DWORD available = 0;
-    if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr))
-        return true;  // the writer closed it, or it cannot be read
-    if (available == 0)
-        return false;
     char bytes[64];
     DWORD count = 0;
-    ReadFile(input, bytes, available < sizeof bytes ? available : DWORD(sizeof bytes), &count, nullptr);
-    return true;
-}
-
-// A file or a device that is no console: one read, and whatever it gives (a
-// byte, the end, a failure) is the key.
-bool read_key_arrived(HANDLE input)
-{
-    char byte = 0;
-    DWORD count = 0;
-    ReadFile(input, &byte, 1, &count, nullptr);
-    return true;
+    ReadFile(input, bytes, sizeof bytes, &count, nullptr);
+    *arrived = true;
 }
 
 }  // namespace
@@ -117,11 +109,18 @@ void write_standard_output(const std::string& bytes)
 struct ConsoleKeys::State {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     InputKind kind = kind_of(input);
+    // Set by the reader thread; it stays blocked, and ends with the process,
+    // when no byte ever comes.
+    std::shared_ptr<std::atomic<bool>> read_done = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Console key events reach the input queue whatever the console's line mode,
 // so the console is left as it is.
-ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>()) {}
+ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>())
+{
+    if (state_->kind == InputKind::readable)
+        std::thread(read_until_key, state_->input, state_->read_done).detach();
+}
 
 ConsoleKeys::~ConsoleKeys() = default;
 
@@ -129,8 +128,7 @@ bool ConsoleKeys::key_arrived()
 {
     switch (state_->kind) {
     case InputKind::console: return console_key_arrived(state_->input);
-    case InputKind::pipe: return pipe_key_arrived(state_->input);
-    case InputKind::other: return read_key_arrived(state_->input);
+    case InputKind::readable: return *state_->read_done;
     case InputKind::unreadable: break;
     }
     return true;

@@ -1,10 +1,11 @@
 // The scanner's console on Windows: WriteFile to the standard output handle
-// (a text-mode stream would turn CR LF into CR CR LF), and standard input read
-// the way its kind allows: console events, a pipe's queue, or a plain read.
+// (a text-mode stream would turn CR LF into CR CR LF), and standard input as
+// console key events, or for a pipe or file one read on a thread of its own.
 #include "scan/console.h"
 
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include <windows.h>
@@ -74,11 +75,11 @@ bool console_key_arrived(HANDLE input)
     }
 }
 
-// A pipe or a file: one blocking read on a thread of its own, and whatever
-// it gives (bytes, the end, a failure) is the key. PeekNamedPipe would spare
-// the thread, but under Wine it fails on every pipe (ERROR_NOT_SUPPORTED), and
-// the console functions see nothing on a pipe.
-// The flag is shared, so a read that ends after the ConsoleKeys is gone
+// A pipe or a file: one blocking read, and whatever it gives (bytes, the end,
+// a failure) is the key. It runs on a thread of its own so the 50 ms checks go
+// on; PeekNamedPipe would spare the thread, but under Wine it fails on every
+// pipe (ERROR_NOT_SUPPORTED), and the console functions see nothing on a pipe.
+// The flag is shared, so a read that ends after its ConsoleKeys is gone
 // still writes to live memory.
 void read_until_key(HANDLE input, std::shared_ptr<std::atomic<bool>> arrived)
 {
@@ -112,14 +113,21 @@ struct ConsoleKeys::State {
     // Set by the reader thread; it stays blocked, and ends with the process,
     // when no byte ever comes.
     std::shared_ptr<std::atomic<bool>> read_done = std::make_shared<std::atomic<bool>>(false);
+    bool reader_started = false;
 };
 
 // Console key events reach the input queue whatever the console's line mode,
 // so the console is left as it is.
 ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>())
 {
-    if (state_->kind == InputKind::readable)
+    if (state_->kind != InputKind::readable)
+        return;
+    try {
         std::thread(read_until_key, state_->input, state_->read_done).detach();
+        state_->reader_started = true;
+    } catch (const std::system_error&) {
+        // No thread: key_arrived does the read itself, and waits in it.
+    }
 }
 
 ConsoleKeys::~ConsoleKeys() = default;
@@ -128,7 +136,10 @@ bool ConsoleKeys::key_arrived()
 {
     switch (state_->kind) {
     case InputKind::console: return console_key_arrived(state_->input);
-    case InputKind::readable: return *state_->read_done;
+    case InputKind::readable:
+        if (!state_->reader_started)
+            read_until_key(state_->input, state_->read_done);
+        return *state_->read_done;
     case InputKind::unreadable: break;
     }
     return true;

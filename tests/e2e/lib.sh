@@ -4,6 +4,11 @@
 
 set -euo pipefail
 
+if [ -n "${LOGGER_EXE:-}" ] && [ -z "${WINE_SANDBOX:-}" ]; then
+  echo "SKIP: the Windows logger runs only inside tests/wine/sandbox.sh"
+  exit 77
+fi
+
 E2E_PIDS=()
 E2E_TMP=$(mktemp -d /tmp/logger_e2e.XXXXXX)
 

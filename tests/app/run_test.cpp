@@ -281,7 +281,10 @@ TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
 {
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
-    std::filesystem::create_symlink("nowhere/at/all", program.folder / "DATA001.CSV");
+    std::error_code no_link;
+    std::filesystem::create_symlink("nowhere/at/all", program.folder / "DATA001.CSV", no_link);
+    if (no_link)
+        GTEST_SKIP() << "symbolic links cannot be made here";
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
         if (n == 50 + 1)

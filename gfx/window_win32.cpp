@@ -394,6 +394,10 @@ void Win32Window::fit_client_area() {
 void Win32Window::destroy_window() {
     if (window_ != nullptr) {
         set_pointer_drawn(true);
+        // Marked as not to be redrawn, the window is no longer visible to the
+        // system, so destroying it does not wait for a window manager to
+        // withdraw it: under Wine without one that wait is 2 s, otherwise 1 ms.
+        SendMessageA(window_, WM_SETREDRAW, FALSE, 0);
         DestroyWindow(window_);
         window_ = nullptr;
     }

@@ -13,7 +13,7 @@ set -u
 mode=${1:?mode}
 check=$(realpath -m "${2:?check program}")  # absolute: it starts from the work folder
 wm_close=${3:-}
-runner=${4:-}
+runner=${4:+$(realpath -m "$4")}
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() {
@@ -240,6 +240,10 @@ run_keys() {
     # no backing store) and must paint the whole frame again.
     xdotool windowunmap --sync "$wid" && xdotool windowmap --sync "$wid" || fail "cannot remap the window"
     expect_screen_equals_frame "$wid" "after being exposed again"
+
+    # Unmapped, Wine's window is no longer the active one: a click makes it so again.
+    xdotool windowfocus --sync "$wid" && xdotool mousemove --window "$wid" 10 10 click 1 ||
+        fail "cannot focus the window again"
 
     # A held key repeats, one key per repeat.
     xdotool keydown Down

@@ -1,17 +1,21 @@
 // Standard input on Windows, which may be a pipe, a file or a console: a pipe
-// is peeked until a byte is there, a file is read, and a console gives the
-// characters of its key-down events (typed keys, as a window would get them).
+// is read by a thread of its own that hands over one byte at a time, a file is
+// read directly, and a console gives the characters of its key-down events
+// (typed keys, as a window would get them).
 // Lean: the full header declares a global `byte` type.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "gfx/stdin_keys.h"
 
 namespace {
-
-constexpr int32_t pipe_poll_ms = 5;
 
 StdinRead read_one_byte(HANDLE input, uint8_t& byte)
 {
@@ -24,22 +28,69 @@ StdinRead read_one_byte(HANDLE input, uint8_t& byte)
     return StdinRead::byte;
 }
 
-// A pipe cannot be waited on: look at what is waiting every few milliseconds.
+// A pipe can only be read with a read that blocks until a byte comes (Wine
+// cannot even peek into one that a Unix shell made), so a thread of its own
+// reads it and hands over one byte at a time, reading the next only once that
+// one was taken. The thread may still be blocked when the program ends: its
+// state is never freed.
+struct PipeReader {
+    HANDLE input = nullptr;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool has_byte = false;
+    bool ended = false;
+    uint8_t byte = 0;
+};
+
+void run_pipe_reader(PipeReader& reader)
+{
+    for (;;) {
+        uint8_t byte = 0;
+        const bool got = read_one_byte(reader.input, byte) == StdinRead::byte;
+        std::unique_lock lock(reader.mutex);
+        if (!got) {
+            reader.ended = true;
+            reader.changed.notify_all();
+            return;
+        }
+        reader.byte = byte;
+        reader.has_byte = true;
+        reader.changed.notify_all();
+        reader.changed.wait(lock, [&reader] { return !reader.has_byte; });
+    }
+}
+
+// The reader of this pipe, started on first use; a new standard input gets a new one.
+PipeReader& pipe_reader_for(HANDLE input)
+{
+    static std::mutex readers_mutex;
+    static PipeReader* current = nullptr;
+    std::lock_guard lock(readers_mutex);
+    if (current != nullptr && current->input == input)
+        return *current;
+    current = new PipeReader;
+    current->input = input;
+    try {
+        std::thread([reader = current] { run_pipe_reader(*reader); }).detach();
+    } catch (const std::system_error&) {
+        current->ended = true;
+    }
+    return *current;
+}
+
 StdinRead read_pipe_byte(HANDLE input, int32_t timeout_ms, uint8_t& byte)
 {
-    int32_t waited_ms = 0;
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr))
-            return StdinRead::ended;  // the writer has gone and everything was read
-        if (available > 0)
-            return read_one_byte(input, byte);
-        if (waited_ms >= timeout_ms)
-            return StdinRead::nothing;
-        const int32_t step_ms = std::min(pipe_poll_ms, timeout_ms - waited_ms);
-        Sleep(static_cast<DWORD>(step_ms));
-        waited_ms += step_ms;
-    }
+    PipeReader& reader = pipe_reader_for(input);
+    std::unique_lock lock(reader.mutex);
+    const auto ready = [&reader] { return reader.has_byte || reader.ended; };
+    if (!reader.changed.wait_for(lock, std::chrono::milliseconds(std::max(timeout_ms, 0)), ready))
+        return StdinRead::nothing;
+    if (!reader.has_byte)
+        return StdinRead::ended;
+    byte = reader.byte;
+    reader.has_byte = false;
+    reader.changed.notify_all();
+    return StdinRead::byte;
 }
 
 // One console input event; a key going down with a character gives that byte

@@ -13,7 +13,7 @@ set -u
 mode=${1:?mode}
 check=$(realpath -m "${2:?check program}")  # absolute: it starts from the work folder
 wm_close=${3:-}
-runner=${4:-}
+runner=${4:+$(realpath -m "$4")}
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() {
@@ -50,8 +50,20 @@ stop_process() {  # pid: TERM, then KILL if it lingers
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
 }
+# Wine's desktop takes the display of the first program after the server
+# starts, so the server starts again once the display is there, and again
+# without it at the end, for the tests that come after.
+restart_wine() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null
+    wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
+}
 cleanup() {
     stop_process "$check_pid"
+    if [ -n "$runner" ] && [ -n "${DISPLAY:-}" ]; then
+        unset DISPLAY
+        restart_wine
+    fi
     stop_process "$xvfb_pid"
     rm -rf "$work"
 }
@@ -68,6 +80,7 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || fail "Xvfb gave no display number"
 export DISPLAY=":$(head -n 1 "$work/display")"
+[ -z "$runner" ] || restart_wine
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0"
@@ -240,6 +253,10 @@ run_keys() {
     # no backing store) and must paint the whole frame again.
     xdotool windowunmap --sync "$wid" && xdotool windowmap --sync "$wid" || fail "cannot remap the window"
     expect_screen_equals_frame "$wid" "after being exposed again"
+
+    # Unmapped, Wine's window is no longer the active one: a click makes it so again.
+    xdotool windowfocus --sync "$wid" && xdotool mousemove --window "$wid" 10 10 click 1 ||
+        fail "cannot focus the window again"
 
     # A held key repeats, one key per repeat.
     xdotool keydown Down

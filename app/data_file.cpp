@@ -4,10 +4,10 @@
 #include "app/data_file.h"
 
 #include <array>
-#include <sys/stat.h>
 
 #include "app/run_settings.h"
 #include "core/error_status.h"
+#include "core/file_stream.h"
 #include "io/channels.h"
 #include "text/value_format.h"
 
@@ -25,11 +25,7 @@ constexpr std::array<std::string_view, 14> column_headings{
 
 }  // namespace
 
-bool file_name_taken(const std::string& name)
-{
-    struct stat info {};
-    return lstat(name.c_str(), &info) == 0;
-}
+bool file_name_taken(const std::string& name) { return name_exists(name); }
 
 int32_t choose_data_file()
 {

@@ -1,20 +1,6 @@
-// The system clock, the virtual clock for tests, and the program's choice between them.
+// The virtual clock for tests and the program's choice between it and the
+// system clock (clock_posix.cpp, clock_win32.cpp).
 #include "core/clock.h"
-
-#include <chrono>
-#include <thread>
-
-double SystemClock::seconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-void SystemClock::sleep_ms(int64_t delay_ms)
-{
-    if (delay_ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-}
 
 double VirtualClock::seconds()
 {

@@ -4,11 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "core/clock.h"
 #include "core/error_status.h"
+#include "core/program_file.h"
 #include "gfx/snapshot.h"
 
 namespace {
@@ -50,11 +49,8 @@ Screen& program_screen()
 // The program file's name without its folder and extension.
 std::string program_name()
 {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || exe.stem().empty())
-        return "logger";
-    return exe.stem().string();
+    const std::string stem = program_file_stem();
+    return stem.empty() ? std::string("logger") : stem;
 }
 
 void close_window_at_exit() { close_graphics_window(); }
@@ -140,18 +136,31 @@ void close_graphics_window()
     state.window.reset();
 }
 
+// Before the window is open (and after it closed) there is no screen to draw
+// on: drawing, text and colour operations do nothing and no key is seen. Each
+// leaves the status it always leaves; only move_mouse reports the missing window.
+namespace {
+bool window_is_open() { return the_window() != nullptr; }
+}  // namespace
+
 void set_text_colours(int32_t foreground, int32_t background)
 {
-    the_screen().set_text_colours(foreground, background);
+    if (window_is_open())
+        the_screen().set_text_colours(foreground, background);
 }
 
-void clear_window() { the_screen().clear_window(); }
+void clear_window()
+{
+    if (window_is_open())
+        the_screen().clear_window();
+}
 
 // The screen reports to the status it was built on; the runtime operations
 // report to the one installed now, which is the same unless a test swapped it.
 void move_cursor(int32_t row, int32_t column)
 {
-    the_screen().move_cursor(row, column);
+    if (window_is_open())
+        the_screen().move_cursor(row, column);
     set_error_code(status_ok);
 }
 
@@ -161,11 +170,16 @@ GridSize text_grid_size() { return the_screen().text_grid_size(); }
 
 void write_text(std::string_view text, bool line_end)
 {
-    the_screen().write_text(text, line_end);
+    if (window_is_open())
+        the_screen().write_text(text, line_end);
     set_error_code(status_ok);
 }
 
-void finish_pending_line_end() { the_screen().finish_pending_line_end(); }
+void finish_pending_line_end()
+{
+    if (window_is_open())
+        the_screen().finish_pending_line_end();
+}
 
 void move_mouse(int32_t x, int32_t y, int32_t visible)
 {
@@ -180,19 +194,26 @@ void move_mouse(int32_t x, int32_t y, int32_t visible)
 
 std::string poll_key()
 {
-    if (the_window() == nullptr)
+    if (!window_is_open())
         return {};
     return the_screen().poll_key();
 }
 
 bool key_waiting()
 {
-    if (the_window() == nullptr)
+    if (!window_is_open())
         return false;
     return the_screen().key_waiting();
 }
 
-void pause_ms(int64_t delay_ms) { pause_ms(the_screen(), program_clock(), delay_ms); }
+// Without a window no key arrives, so the wait is never cut short.
+void pause_ms(int64_t delay_ms)
+{
+    if (window_is_open())
+        pause_ms(the_screen(), program_clock(), delay_ms);
+    else if (delay_ms > 0)
+        program_clock().sleep_ms(delay_ms);
+}
 
 double seconds_clock() { return program_clock().seconds(); }
 
@@ -200,9 +221,11 @@ void sound_tone() { the_screen().sound_tone(); }
 
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style)
 {
-    draw_line(the_screen(), x1, y1, x2, y2, colour, kind, style);
+    if (window_is_open())
+        draw_line(the_screen(), x1, y1, x2, y2, colour, kind, style);
 }
 
+// Writes the frame buffer as it stands, window or not.
 int32_t save_snapshot(std::string_view file_name)
 {
     return save_snapshot(the_screen(), file_name, error_status());

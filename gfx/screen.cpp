@@ -203,6 +203,8 @@ size_t Screen::write_once(std::string_view text)
         return bells;
     finish_pending_line_end();
 
+    // A carriage return or backspace in column 1 leaves the cursor where it
+    // was, so it does not count as the last character that moved it.
     bool last_move_was_line_control = false;
     size_t index = 0;
     while (index < text.size()) {
@@ -210,8 +212,10 @@ size_t Screen::write_once(std::string_view text)
         if (is_control_character(code)) {
             switch (code) {
             case char_carriage_return:
-                cursor_column_ = 1;
-                last_move_was_line_control = true;
+                if (cursor_column_ > 1) {
+                    cursor_column_ = 1;
+                    last_move_was_line_control = true;
+                }
                 break;
             case char_line_feed:
                 cursor_column_ = 1;
@@ -219,9 +223,10 @@ size_t Screen::write_once(std::string_view text)
                 last_move_was_line_control = true;
                 break;
             case char_backspace:
-                if (cursor_column_ > 1)
+                if (cursor_column_ > 1) {
                     --cursor_column_;
-                last_move_was_line_control = true;
+                    last_move_was_line_control = true;
+                }
                 break;
             case char_tab:
                 write_tab();

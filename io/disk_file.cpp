@@ -3,18 +3,25 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "core/file_stream.h"
 
 namespace {
 
+// The stream's full buffer. A null buffer would leave its size to the C library
+// (glibc takes the file system's block size instead), so the device owns one.
+using StreamBuffer = std::unique_ptr<char[]>;
+
 class DiskFile final : public ChannelDevice {
 public:
-    explicit DiskFile(std::FILE* stream) : stream_(stream), flushed_size_(file_size()) {}
+    DiskFile(std::FILE* stream, StreamBuffer buffer)
+        : buffer_(std::move(buffer)), stream_(stream), flushed_size_(file_size())
+    {
+    }
+    // The stream is closed before its buffer goes: members outlive the body.
     ~DiskFile() override
     {
         if (stream_ != nullptr)
@@ -38,6 +45,7 @@ private:
     // Hands the buffer to the system whole or not at all; see flush_whole.
     bool flush_whole();
 
+    StreamBuffer buffer_;
     std::FILE* stream_;
     LastUse last_use_ = LastUse::none;
     int64_t flushed_size_;  // the file's size after the last flush that went through; -1 unknown
@@ -60,13 +68,7 @@ bool DiskFile::at_end()
     return false;
 }
 
-int64_t DiskFile::file_size()
-{
-    struct stat info {};
-    if (fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode))
-        return -1;
-    return static_cast<int64_t>(info.st_size);
-}
+int64_t DiskFile::file_size() { return stream_file_size(stream_); }
 
 // A disk that fills up takes only part of what is handed over, and the stream
 // drops the rest. What was written since the last flush that went through is
@@ -80,7 +82,7 @@ bool DiskFile::flush_whole()
     }
     std::clearerr(stream_);
     if (flushed_size_ >= 0 && file_size() > flushed_size_) {
-        if (ftruncate(fileno(stream_), static_cast<off_t>(flushed_size_)) == 0)
+        if (truncate_stream_file(stream_, flushed_size_))
             fseeko(stream_, static_cast<off_t>(flushed_size_), SEEK_SET);
         last_use_ = LastUse::none;
     }
@@ -132,14 +134,15 @@ int32_t DiskFile::flush()
     return flush_whole() ? status_ok : status_io_failed;
 }
 
-// Every new stream gets its full buffer before anything else is done with it.
-// Folders, fifos and sockets are no files: they are refused, without waiting.
-std::FILE* open_stream(const std::string& name, const char* stream_mode)
+// Every new stream gets its full buffer (disk_file_buffer_bytes at buffer)
+// before anything else is done with it. Folders, fifos and sockets are no
+// files: they are refused, without waiting.
+std::FILE* open_stream(const std::string& name, const char* stream_mode, char* buffer)
 {
     std::FILE* stream = open_file_stream(name, stream_mode);
     if (stream == nullptr)
         return nullptr;
-    std::setvbuf(stream, nullptr, _IOFBF, disk_file_buffer_bytes);
+    std::setvbuf(stream, buffer, _IOFBF, disk_file_buffer_bytes);
     return stream;
 }
 
@@ -154,18 +157,18 @@ const char* binary_stream_mode(uint32_t access)
 
 // Binary and random: update without creating; create if missing; as a last
 // resort open a readable file read-only when the caller left the access open.
-std::FILE* open_binary(const std::string& name, uint32_t& access, int32_t& status)
+std::FILE* open_binary(const std::string& name, uint32_t& access, char* buffer, int32_t& status)
 {
-    std::FILE* stream = open_stream(name, binary_stream_mode(access));
+    std::FILE* stream = open_stream(name, binary_stream_mode(access), buffer);
     if (stream != nullptr)
         return stream;
     if (access == access_default || access == access_read_write) {
-        stream = open_stream(name, "w+b");
+        stream = open_stream(name, "w+b", buffer);
         if (stream != nullptr)
             return stream;
     }
     if (access == access_default) {
-        stream = open_stream(name, "rb");
+        stream = open_stream(name, "rb", buffer);
         if (stream != nullptr) {
             access = access_read;
             return stream;
@@ -186,9 +189,9 @@ int64_t end_position(std::FILE* stream)
 // Input: measure the size, then read the file from the start through the same
 // stream (text and binary reads are the same bytes here, and a second open by
 // name could meet another file).
-std::FILE* open_input(const std::string& name, int64_t& size, int32_t& status)
+std::FILE* open_input(const std::string& name, int64_t& size, char* buffer, int32_t& status)
 {
-    std::FILE* stream = open_stream(name, "rb");
+    std::FILE* stream = open_stream(name, "rb", buffer);
     if (stream == nullptr) {
         status = status_cannot_open;
         return nullptr;
@@ -240,13 +243,15 @@ std::unique_ptr<ChannelDevice> open_disk_file(std::string_view name, int32_t mod
         return nullptr;
     }
     size = -1;
+    // Made before the stream and freed after any close of it on the way out.
+    auto buffer = std::make_unique_for_overwrite<char[]>(disk_file_buffer_bytes);
     std::FILE* stream = nullptr;
     if (mode == mode_binary || mode == mode_random)
-        stream = open_binary(native, access, status);
+        stream = open_binary(native, access, buffer.get(), status);
     else if (mode == mode_input)
-        stream = open_input(native, size, status);
+        stream = open_input(native, size, buffer.get(), status);
     else {
-        stream = open_stream(native, mode == mode_output ? "wb" : "ab");
+        stream = open_stream(native, mode == mode_output ? "wb" : "ab", buffer.get());
         if (stream == nullptr)
             status = status_cannot_open;
     }
@@ -263,5 +268,5 @@ std::unique_ptr<ChannelDevice> open_disk_file(std::string_view name, int32_t mod
     if (access == access_default)
         access = access_read_write;
     status = status_ok;
-    return std::make_unique<DiskFile>(stream);
+    return std::make_unique<DiskFile>(stream, std::move(buffer));
 }

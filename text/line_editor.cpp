@@ -3,6 +3,7 @@
 // the text grid, until Enter or line feed.
 #include "text/line_editor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -39,21 +40,28 @@ void write_cells(Screen& screen, std::string_view text)
     screen.write_text(text, false);
 }
 
-// Puts the cursor on a cell index of the grid. One past the last cell scrolls
-// the screen by a line end; anything else outside the grid leaves the cursor.
+// Puts the cursor on a cell index of the grid, split into row and column
+// rounding towards minus infinity. One past the last cell scrolls the screen by
+// a line end. Any other index goes to move_cursor as it is: the row above the
+// grid is row 0, which keeps the cursor's row and sets only the column; rows
+// further off the grid move nothing.
 void move_to_cell(LineEdit& edit, int64_t index)
 {
-    const int64_t columns = edit.grid.columns;
     if (index == cell_count(edit.grid)) {
         edit.screen.move_cursor(edit.grid.rows, edit.grid.columns);
         edit.screen.write_text({}, true);
         return;
     }
-    if (index < 0 || index > cell_count(edit.grid)) {
-        edit.screen.move_cursor(0, 0);  // no move, as for any cell off the grid
-        return;
+    const int64_t columns = edit.grid.columns;
+    int64_t row = index / columns;
+    int64_t column = index % columns;
+    if (column < 0) {
+        column += columns;
+        --row;
     }
-    edit.screen.move_cursor(static_cast<int32_t>(index / columns + 1), static_cast<int32_t>(index % columns + 1));
+    // -1 and rows + 1 are off the grid as surely as anything beyond them.
+    const int64_t row_number = std::clamp<int64_t>(row + 1, -1, int64_t{edit.grid.rows} + 1);
+    edit.screen.move_cursor(static_cast<int32_t>(row_number), static_cast<int32_t>(column + 1));
 }
 
 void move_from(LineEdit& edit, const CellPosition& from, int64_t cells)

@@ -24,7 +24,11 @@ bool system_local_time(std::tm& local_time)
 {
     const std::time_t now = std::time(nullptr);
     if (now == static_cast<std::time_t>(-1)) return false;
-    return localtime_r(&now, &local_time) != nullptr;
+    // Only the program's own thread asks for the time, so the shared result is safe.
+    const std::tm* converted = std::localtime(&now);
+    if (converted == nullptr) return false;
+    local_time = *converted;
+    return true;
 }
 
 std::function<bool(std::tm&)>& local_time_source()

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "app/logger.h"
+#include "support/temp_folder.h"
 
 int32_t FakeModule::close()
 {
@@ -71,8 +71,7 @@ ProgramFixture::ProgramFixture()
     clock.set_on_sleep([this](int64_t) { feed_key(); });
 
     previous_folder_ = std::filesystem::current_path();
-    char pattern[] = "/tmp/logger_run_XXXXXX";
-    folder = mkdtemp(pattern);
+    folder = make_temp_folder("logger_run");
     std::filesystem::current_path(folder);
 }
 

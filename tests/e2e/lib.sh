@@ -4,6 +4,11 @@
 
 set -euo pipefail
 
+if [ -n "${LOGGER_EXE:-}" ] && [ -z "${WINE_SANDBOX:-}" ]; then
+  echo "SKIP: the Windows logger runs only inside tests/wine/sandbox.sh"
+  exit 77
+fi
+
 E2E_PIDS=()
 E2E_TMP=$(mktemp -d /tmp/logger_e2e.XXXXXX)
 
@@ -75,11 +80,18 @@ start_modsim() {
   wait_for 10 test -e "$E2E_TMP/ports/COM$port" || fail "modsim did not create COM$port"
 }
 
-# Starts build/logger in $E2E_TMP/run with the ports folder, and waits for its window.
+# Starts build/logger in $E2E_TMP/run with the ports folder, and waits for its
+# window. With LOGGER_EXE set (inside tests/wine/sandbox.sh) it starts that
+# Windows program under Wine instead, with the folder's ports mapped.
 start_logger() {
   mkdir -p "$E2E_TMP/run" "$E2E_TMP/ports"
-  (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
-    >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+  if [ -n "${LOGGER_EXE:-}" ]; then
+    map_wine_ports
+    (cd "$E2E_TMP/run" && exec wine "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+  else
+    (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
+      >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+  fi
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
   if ! wait_for 30 xdotool search --name '^logger$'; then
@@ -87,6 +99,15 @@ start_logger() {
   fi
   LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
+}
+
+# Makes Wine's COM ports exactly the links in $E2E_TMP/ports.
+map_wine_ports() {
+  local link mappings=()
+  for link in "$E2E_TMP"/ports/COM*; do
+    [ -e "$link" ] && mappings+=("$(basename "$link")=$(readlink -f "$link")")
+  done
+  "$(dirname "${BASH_SOURCE[0]}")/../wine/map_ports.sh" "${mappings[@]}"
 }
 
 # Types a line and Enter into the logger window.

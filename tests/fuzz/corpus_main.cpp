@@ -32,7 +32,7 @@ bool run_file(const std::filesystem::path& file)
 {
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
         return false;
     }
     const std::vector<char> bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include "core/clock.h"
 #include "core/error_status.h"
 #include "gfx/window_headless.h"
@@ -86,7 +90,8 @@ TEST_F(GraphicsTest, program_screen_reports_to_the_installed_status_but_never_ke
         ErrorStatus short_lived;
         use_error_status(&short_lived);
         short_lived.set(3);
-        move_cursor(1, 1);  // may create the program's screen now
+        ASSERT_TRUE(open_graphics_window());  // may create the program's screen now
+        move_cursor(1, 1);
         EXPECT_EQ(short_lived.code(), 0);
         use_error_status(&status);
     }
@@ -104,13 +109,51 @@ TEST_F(GraphicsTest, failed_open_sets_status_1_and_keeps_the_cause)
     EXPECT_EQ(the_window(), nullptr);
 }
 
-TEST_F(GraphicsTest, without_a_window_mouse_fails_and_no_key_is_seen)
+TEST_F(GraphicsTest, without_a_window_operations_change_nothing_and_leave_their_own_status)
 {
+    // A screen state that any drawing, text or colour change would alter: a
+    // line end owed on the last row, a queued key.
+    screen.set_text_colours(3, 9);
+    screen.move_cursor(37, 1);
+    screen.write_text(std::string(100, 'x'), false);
     screen.queue_key('x');
-    move_mouse(400, 300, 0);
-    EXPECT_EQ(status.code(), 1);
-    EXPECT_EQ(poll_key(), "");
-    EXPECT_FALSE(key_waiting());
+    const std::vector<uint8_t> frame(screen.frame(), screen.frame() + screen_width * screen_height);
+
+    constexpr int32_t untouched = 5;
+    struct Case {
+        const char* name;
+        std::function<void()> operation;
+        int32_t status_after;
+    } cases[] = {
+        {"draw_line", [] { draw_line(10, 10, 20, 10, 7, LineKind::line, style_solid); }, untouched},
+        {"box outline", [] { draw_line(0, 0, 799, 599, 7, LineKind::box_outline, style_solid); }, untouched},
+        {"write_text", [] { write_text("hi", true); }, status_ok},
+        {"move_cursor", [] { move_cursor(2, 3); }, status_ok},
+        {"clear_window", [] { clear_window(); }, untouched},
+        {"set_text_colours", [] { set_text_colours(1, 2); }, untouched},
+        {"finish_pending_line_end", [] { finish_pending_line_end(); }, untouched},
+        {"move_mouse", [] { move_mouse(400, 300, 0); }, status_not_allowed},
+        {"poll_key", [] { EXPECT_EQ(poll_key(), ""); }, untouched},
+        {"key_waiting", [] { EXPECT_FALSE(key_waiting()); }, untouched},
+        {"pause_ms is not cut short by a key",
+         [this] {
+             const double before = clock.seconds();
+             pause_ms(1000);
+             EXPECT_DOUBLE_EQ(clock.seconds() - before, 1.0);
+         },
+         untouched},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        status.set(untouched);
+        c.operation();
+        EXPECT_EQ(status.code(), c.status_after);
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), screen.frame()));
+        EXPECT_EQ(screen.cursor_position(), (CellPosition{37, 100}));
+        EXPECT_TRUE(screen.line_end_pending());
+        EXPECT_EQ(screen.foreground(), 3);
+        EXPECT_TRUE(screen.key_waiting());
+    }
 
     ASSERT_TRUE(open_graphics_window());
     move_mouse(400, 300, 0);

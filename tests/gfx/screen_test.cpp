@@ -298,6 +298,33 @@ TEST_F(ScreenTest, backspace_and_carriage_return_move_without_erasing)
     EXPECT_EQ(screen.cursor_position(), at(6, 2));
 }
 
+// Only a carriage return, line feed or backspace that moved the cursor lets the
+// end of a write scroll; one that stood still in column 1 leaves the line end owed.
+TEST_F(ScreenTest, control_character_that_cannot_move_the_cursor_does_not_scroll_at_the_end_of_a_write)
+{
+    struct Case {
+        const char* name;
+        std::string text;  // written from row 37, column 1
+        CellPosition after;
+        bool line_end_owed;
+        char top_row_letter;  // 'A' unscrolled, 'B' scrolled one row
+    } cases[] = {
+        {"backspace in column 1", std::string(100, 'x') + "\b", at(37, 100), true, 'A'},
+        {"carriage return in column 1", std::string(100, 'x') + "\r", at(37, 100), true, 'A'},
+        {"carriage return after a line feed", "\n\r", at(37, 1), false, 'B'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        white_page();
+        letter_rows();
+        screen.move_cursor(37, 1);
+        screen.write_text(c.text, false);
+        EXPECT_EQ(screen.cursor_position(), c.after);
+        EXPECT_EQ(screen.line_end_pending(), c.line_end_owed);
+        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(c.top_row_letter), 0, 15));
+    }
+}
+
 TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothing)
 {
     white_page();

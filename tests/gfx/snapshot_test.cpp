@@ -83,7 +83,7 @@ TEST_F(SnapshotTest, rows_are_stored_from_the_bottom_line_up)
     EXPECT_EQ(byte_at(bytes, 480278 + 1), 0u);
 }
 
-TEST_F(SnapshotTest, a_file_that_cannot_be_made_gives_2_and_one_that_cannot_be_written_3)
+TEST_F(SnapshotTest, a_file_that_cannot_be_made_gives_2)
 {
     EXPECT_EQ(save("no/such/folder/x.bmp"), 2);
     EXPECT_EQ(status.code(), 2);
@@ -91,8 +91,14 @@ TEST_F(SnapshotTest, a_file_that_cannot_be_made_gives_2_and_one_that_cannot_be_w
     status.set(0);
     EXPECT_EQ(save_snapshot(screen, "", status), 2);
     EXPECT_EQ(status.code(), 2);
+}
 
-    fs::create_symlink("/dev/full", folder / "x.bmp");
+TEST_F(SnapshotTest, a_file_that_cannot_be_written_gives_3)
+{
+    std::error_code no_link;
+    fs::create_symlink("/dev/full", folder / "x.bmp", no_link);
+    if (no_link || !fs::exists("/dev/full"))
+        GTEST_SKIP() << "needs a device that is always full";
     EXPECT_EQ(save("x.bmp"), 3);
     EXPECT_EQ(status.code(), 3);
 }

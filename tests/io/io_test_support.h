@@ -2,23 +2,18 @@
 // channel's bytes as a string.
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "io/channels.h"
+#include "support/temp_folder.h"
 
-// A fresh folder under /tmp, removed with everything in it when the test ends.
+// A fresh temporary folder, removed with everything in it when the test ends.
 struct TempFolder {
-    std::filesystem::path path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/io_test_XXXXXX";
-        EXPECT_NE(mkdtemp(pattern), nullptr) << "cannot make a temporary folder";
-        path = pattern;
-    }
+    std::filesystem::path path = make_temp_folder("io_test");
+    TempFolder() { EXPECT_FALSE(path.empty()) << "cannot make a temporary folder"; }
     ~TempFolder() { std::filesystem::remove_all(path); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -232,6 +232,37 @@ TEST(LineEditor, edits_leave_the_line_and_its_cells_as_written_plainly)
     }
 }
 
+// A move lands on cell index floor-split into row and column; a row of 0 (the
+// row above the grid) keeps the cursor's row and takes the column, a row further
+// up does not move it at all.
+TEST(LineEditor, moves_before_the_first_cell_keep_the_row_and_set_the_column_one_row_up)
+{
+    struct Case {
+        const char* name;
+        size_t typed_from_home;  // characters typed from row 1, column 1
+        std::vector<uint32_t> keys;
+        CellPosition cursor;  // where the keys leave it
+    } cases[] = {
+        {"home with the start one row off the top", 3705, {key_home}, {37, 1}},
+        {"left from the first cell with the start one row off the top", 3700,
+         std::vector<uint32_t>(36, key_up) + key_left, {1, 100}},
+        {"home with the start two rows off the top", 3805, {key_home}, {37, 6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Editing e;
+        CellPosition seen{};
+        e.on_wait = [&e, &seen] {
+            if (!e.keys.empty())
+                return;
+            seen = e.screen.cursor_position();  // the script is done: look, then end the line
+            e.keys.push_back(key_enter);
+        };
+        e.edit(typed(std::string(c.typed_from_home, 'a')) + c.keys);
+        EXPECT_EQ(seen, c.cursor);
+    }
+}
+
 TEST_F(LineEditorPrompt, prompt_ending_in_the_last_cell_starts_the_line_on_a_new_row)
 {
     screen.move_cursor(37, 91);

@@ -28,3 +28,5 @@ wine regedit /S "$(winepath -w "$reg_file")" </dev/null >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX"/dosdevices/com*
 wineserver -p >/dev/null 2>&1 </dev/null
+# Wine's background programs start now, away from any caller's output pipe.
+wine cmd /c exit 0 >/dev/null 2>&1 </dev/null

@@ -66,5 +66,8 @@ rm -f "$WINEPREFIX"/dosdevices/com*
 # Without a persistent server every start costs seconds, and a pseudo-terminal
 # opened as a port could become the server's controlling terminal.
 wineserver -p >/dev/null 2>&1 </dev/null
+# Wine's own background programs start with the first program and stay; they
+# must not inherit a test's output pipe, or every capture would wait on them.
+wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 "$@"

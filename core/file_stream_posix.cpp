@@ -1,5 +1,5 @@
-// A named file opened non-blocking, judged by what it is, and only then made a
-// stream in blocking mode.
+// Files on Linux: a named file is opened non-blocking, judged by what it is,
+// and only then made a stream in blocking mode.
 #include "core/file_stream.h"
 
 #include <fcntl.h>
@@ -61,4 +61,23 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode)
     if (stream == nullptr)
         ::close(fd);
     return stream;
+}
+
+int64_t stream_file_size(std::FILE* stream)
+{
+    struct stat info {};
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+bool truncate_stream_file(std::FILE* stream, int64_t size)
+{
+    return size >= 0 && ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
+}
+
+bool name_exists(const std::string& name)
+{
+    struct stat info {};
+    return lstat(name.c_str(), &info) == 0;
 }

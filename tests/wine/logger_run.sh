@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# A whole one-minute run of logger.exe under Wine, typed in as a user would,
+# beside the same run of the Linux logger, each against its own module
+# simulator giving the same replies. Both must write the same data file (the
+# time of day and the seconds aside) and the same picture (the elapsed-time
+# readout aside), and the Windows picture must equal its screen.
+#   logger_run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+# Runs inside tests/wine/sandbox.sh; exits 77 (skipped) outside it.
+if [ "${1:-}" = "--side" ]; then
+  side=$2
+  BUILD_DIR=$3
+  out=$4
+  source "$(dirname "$0")/../e2e/lib.sh"
+  [ "$side" = windows ] && export LOGGER_EXE=$5
+  start_xvfb
+  # Fixed readings and switch, so both runs get the same replies; one checksum
+  # and one marker failure draw their marks.
+  start_modsim 3 --values 300,600,900 --switch 1 --bad-checksum-at 120 --bad-marker-at 300
+  start_logger
+  type_line 3
+  sleep 4  # the link test: fifty exchanges of at least 50 ms each
+  type_line 1
+  type_line V
+  # The last row is written before the final second's wait: the screen then
+  # stays as the picture will show it.
+  count_rows() { [ "$(grep -c $'\r$' "$E2E_TMP/run/DATA001.CSV" 2>/dev/null)" -ge 723 ]; }
+  wait_for 90 count_rows || fail "$side: the run did not reach its last column"
+  sleep 0.3
+  screenshot_rgb "$out/screen.rgb"
+  wait_logger_exit 15 || fail "$side: the logger ended with status $?"
+  cp "$E2E_TMP/run/DATA001.CSV" "$E2E_TMP/run/BMP001.BMP" "$out/"
+  exit 0
+fi
+
+WINDOWS_BUILD=$1
+BUILD_DIR=$2
+source "$(dirname "$0")/../e2e/lib.sh"
+[ -n "${WINE_SANDBOX:-}" ] || skip "runs only inside tests/wine/sandbox.sh"
+[ -x "$BUILD_DIR/logger" ] && [ -x "$BUILD_DIR/modsim" ] || skip "the Linux build is missing in $BUILD_DIR"
+
+mkdir -p "$E2E_TMP/linux" "$E2E_TMP/windows"
+bash "$0" --side linux "$BUILD_DIR" "$E2E_TMP/linux" >"$E2E_TMP/linux.log" 2>&1 &
+linux_pid=$!
+E2E_PIDS+=($linux_pid)
+bash "$0" --side windows "$BUILD_DIR" "$E2E_TMP/windows" "$WINDOWS_BUILD/logger.exe" >"$E2E_TMP/windows.log" 2>&1 &
+windows_pid=$!
+E2E_PIDS+=($windows_pid)
+wait "$linux_pid" || fail "Linux run: $(cat "$E2E_TMP/linux.log")"
+wait "$windows_pid" || fail "Windows run: $(cat "$E2E_TMP/windows.log")"
+
+bmp_rgb "$E2E_TMP/windows/BMP001.BMP" "$E2E_TMP/windows/bmp.rgb"
+[ "$(differing_pixels "$E2E_TMP/windows/screen.rgb" "$E2E_TMP/windows/bmp.rgb")" = 0 ] ||
+  fail "the Windows BMP001.BMP differs from its screen"
+python3 - "$E2E_TMP/linux" "$E2E_TMP/windows" <<'PY' || fail "the two runs differ"
+import sys
+linux, windows = sys.argv[1], sys.argv[2]
+
+def rows(folder):
+    data = open(folder + '/DATA001.CSV', 'rb').read()
+    assert data.endswith(b'\r\n'), folder + ': the last row is not complete'
+    return data[:-2].split(b'\r\n')
+
+def without_times(row):
+    fields = row.split(b',')
+    return fields[2:] if len(fields) == 14 else fields
+
+a, b = rows(linux), rows(windows)
+assert len(a) == len(b), f'{len(a)} rows on Linux, {len(b)} on Windows'
+assert a[0] == b[0], 'the header rows differ'
+samples = 0
+for number, (x, y) in enumerate(zip(a[1:], b[1:]), start=2):
+    assert without_times(x) == without_times(y), f'row {number}: {x!r} on Linux, {y!r} on Windows'
+    samples += x.count(b',') == 13
+assert samples == 721, f'{samples} samples'
+
+# The pictures: the same headers and palette; pixels differ at most in the
+# elapsed-time readout (text row 3, columns 30 to 52).
+p = open(linux + '/BMP001.BMP', 'rb').read()
+q = open(windows + '/BMP001.BMP', 'rb').read()
+assert len(p) == len(q) == 481078, (len(p), len(q))
+assert p[:1078] == q[:1078], 'the picture headers or palettes differ'
+for offset in range(1078, len(p)):
+    if p[offset] != q[offset]:
+        index = offset - 1078
+        x, y = index % 800, 599 - index // 800  # rows are stored bottom up
+        assert 232 <= x < 416 and 32 <= y < 48, f'the pictures differ at pixel ({x}, {y})'
+print(f'{len(a)} rows and the pictures agree')
+PY
+echo "Windows and Linux runs agree"

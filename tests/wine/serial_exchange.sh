@@ -4,6 +4,7 @@
 # the test prints its cue, so the test also sees the module's hang-up.
 #
 #   tests/wine/serial_exchange.sh MODSIM IO_TESTS_EXE
+# Exits 77 (skipped) outside the sandbox or without the Linux modsim.
 set -euo pipefail
 if [ -z "${WINE_SANDBOX:-}" ]; then
   echo "serial_exchange: run me inside tests/wine/sandbox.sh; skipped" >&2
@@ -11,6 +12,10 @@ if [ -z "${WINE_SANDBOX:-}" ]; then
 fi
 modsim=$1
 test_exe=$2
+if [ ! -x "$modsim" ]; then
+  echo "serial_exchange: no module simulator at $modsim; skipped" >&2
+  exit 77
+fi
 here=$(dirname "$0")
 ports=$(mktemp -d /tmp/serial-exchange.XXXXXX)
 "$modsim" --port 3 --ports-dir "$ports" >"$ports/modsim.out" 2>&1 &

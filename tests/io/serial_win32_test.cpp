@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "io_test_support.h"
 
 namespace {
 
@@ -222,12 +223,7 @@ protected:
         open_errors = testing::internal::GetCapturedStderr();
     }
 
-    std::string get(size_t count)
-    {
-        std::string bytes(count, '\0');
-        bytes.resize(channels.get_data(2, reinterpret_cast<uint8_t*>(bytes.data()), count));
-        return bytes;
-    }
+    std::string get(size_t count) { return read_channel(channels, 2, count); }
 };
 
 TEST_F(Win32SerialTest, logger_open_makes_the_calls_in_order_and_close_only_closes_the_handle)
@@ -518,12 +514,7 @@ protected:
 
     double elapsed_ms(double start_s) { return (clock.seconds() - start_s) * 1000.0; }
 
-    std::string get(size_t count)
-    {
-        std::string bytes(count, '\0');
-        bytes.resize(channels.get_data(2, reinterpret_cast<uint8_t*>(bytes.data()), count));
-        return bytes;
-    }
+    std::string get(size_t count) { return read_channel(channels, 2, count); }
 };
 
 TEST_F(LiveModuleTest, request_gets_a_whole_reply_and_a_hang_up_fails_without_hanging)

@@ -28,5 +28,6 @@ wine regedit /S "$(winepath -w "$reg_file")" </dev/null >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX"/dosdevices/com*
 wineserver -p >/dev/null 2>&1 </dev/null
-# Wine's background programs start now, away from any caller's output pipe.
-wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
+# Wine's background programs start now, away from any caller's output pipe,
+# and on the sandbox's display, which outlives the caller's.
+DISPLAY=${WINE_SANDBOX_DISPLAY:-${DISPLAY:-}} wine cmd /c exit 0 >/dev/null 2>&1 </dev/null

@@ -63,11 +63,30 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Links made by an earlier start survive restarts: only ports mapped now count.
 rm -f "$WINEPREFIX"/dosdevices/com*
+# Wine's desktop program lives as long as the server and keeps the display it
+# started on; if that display goes (or there is none), no later program can
+# open a window. So the sandbox keeps a display of its own for it; each test's
+# programs show their windows on the test's own display. Wine takes the
+# screen's size from the desktop's display: it is the size the tests' own
+# displays have.
+sandbox_xvfb=
+if command -v Xvfb >/dev/null; then
+  display_file=$(mktemp /tmp/wine-display.XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 </dev/null &
+  sandbox_xvfb=$!
+  for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.05
+  done
+  [ -s "$display_file" ] && export WINE_SANDBOX_DISPLAY=":$(head -n 1 "$display_file")"
+  rm -f "$display_file"
+fi
+export DISPLAY=${WINE_SANDBOX_DISPLAY:-${DISPLAY:-}}
 # Without a persistent server every start costs seconds, and a pseudo-terminal
 # opened as a port could become the server's controlling terminal.
 wineserver -p >/dev/null 2>&1 </dev/null
 # Wine's own background programs start with the first program and stay; they
 # must not inherit a test's output pipe, or every capture would wait on them.
 wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; [ -z "$sandbox_xvfb" ] || kill "$sandbox_xvfb" 2>/dev/null || true' EXIT
 "$@"

@@ -50,20 +50,8 @@ stop_process() {  # pid: TERM, then KILL if it lingers
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
 }
-# Wine's desktop takes the display of the first program after the server
-# starts, so the server starts again once the display is there, and again
-# without it at the end, for the tests that come after.
-restart_wine() {
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -p >/dev/null 2>&1 </dev/null
-    wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
-}
 cleanup() {
     stop_process "$check_pid"
-    if [ -n "$runner" ] && [ -n "${DISPLAY:-}" ]; then
-        unset DISPLAY
-        restart_wine
-    fi
     stop_process "$xvfb_pid"
     rm -rf "$work"
 }
@@ -80,7 +68,6 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || fail "Xvfb gave no display number"
 export DISPLAY=":$(head -n 1 "$work/display")"
-[ -z "$runner" ] || restart_wine
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0"

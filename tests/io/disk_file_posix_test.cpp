@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "io/disk_file.h"
 #include "io_test_support.h"
@@ -16,25 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DiskFileOnLinux : public ::testing::Test {
-protected:
-    TempFolder temp;  // made first, removed last: the channels close before it goes
-    const fs::path& folder = temp.path;
-    ErrorStatus status;
-    ChannelTable channels{status};
-
-    void TearDown() override { channels.close_all(); }
-
-    std::string path(const std::string& name) const { return (folder / name).string(); }
-
-    std::string read_file(const std::string& name) const
-    {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream contents;
-        contents << in.rdbuf();
-        return contents.str();
-    }
-};
+using DiskFileOnLinux = DiskFileFixture;
 
 TEST_F(DiskFileOnLinux, full_disk_is_reported_by_write_flush_and_close)
 {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "io_test_support.h"
 
@@ -15,30 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DiskFileTest : public ::testing::Test {
-protected:
-    TempFolder temp;  // made first, removed last: the channels close before it goes
-    const fs::path& folder = temp.path;
-    ErrorStatus status;
-    ChannelTable channels{status};
-
-    void TearDown() override { channels.close_all(); }
-
-    std::string path(const std::string& name) const { return (folder / name).string(); }
-
-    void write_file(const std::string& name, const std::string& contents) const
-    {
-        std::ofstream(path(name), std::ios::binary) << contents;
-    }
-
-    std::string read_file(const std::string& name) const
-    {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream contents;
-        contents << in.rdbuf();
-        return contents.str();
-    }
-};
+using DiskFileTest = DiskFileFixture;
 
 TEST_F(DiskFileTest, input_open_of_a_missing_name_fails_then_an_existing_one_opens)
 {

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "io/channels.h"
@@ -26,3 +28,29 @@ inline std::string read_channel(ChannelTable& channels, int32_t channel, size_t 
     bytes.resize(channels.get_data(channel, reinterpret_cast<uint8_t*>(bytes.data()), count));
     return bytes;
 }
+
+// A private folder and a fresh channel table for the disk-file tests.
+class DiskFileFixture : public ::testing::Test {
+protected:
+    TempFolder temp;  // made first, removed last: the channels close before it goes
+    const std::filesystem::path& folder = temp.path;
+    ErrorStatus status;
+    ChannelTable channels{status};
+
+    void TearDown() override { channels.close_all(); }
+
+    std::string path(const std::string& name) const { return (folder / name).string(); }
+
+    void write_file(const std::string& name, const std::string& contents) const
+    {
+        std::ofstream(path(name), std::ios::binary) << contents;
+    }
+
+    std::string read_file(const std::string& name) const
+    {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream contents;
+        contents << in.rdbuf();
+        return contents.str();
+    }
+};

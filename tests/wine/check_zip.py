@@ -1,0 +1,25 @@
+#!/usr/bin/env python3
+"""Checks the Windows zip: exactly logger.exe, comscan.exe, README.txt and
+LICENSE at its top, the programs as Windows programs, the texts with Windows
+line ends and the licence named in the quick start. Exits 77 when there is no
+zip (scripts/build-windows makes it)."""
+import os
+import sys
+import zipfile
+
+path = sys.argv[1]
+if not os.path.exists(path):
+    print(f'SKIP: {path} is not there; scripts/build-windows makes it')
+    sys.exit(77)
+with zipfile.ZipFile(path) as archive:
+    names = sorted(archive.namelist())
+    assert names == ['LICENSE', 'README.txt', 'comscan.exe', 'logger.exe'], names
+    for program in ('logger.exe', 'comscan.exe'):
+        assert archive.read(program)[:2] == b'MZ', f'{program} is no Windows program'
+    for text in ('README.txt', 'LICENSE'):
+        data = archive.read(text)
+        assert data.count(b'\r\n') == data.count(b'\n') > 0, f'{text} has line ends other than CR LF'
+    assert b'GNU GENERAL PUBLIC LICENSE' in archive.read('LICENSE')
+    readme = archive.read('README.txt')
+    assert b'General Public License' in readme and b'console-data' in readme, 'README.txt names no licence'
+print(f'{path}: {", ".join(names)}')

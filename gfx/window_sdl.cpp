@@ -8,15 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
-#include "core/clock.h"
+#include "gfx/display_thread.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
 
@@ -120,7 +115,6 @@ std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency
 
 namespace {
 
-constexpr int32_t display_period_ms = 10;
 constexpr int32_t tone_sample_rate_hz = 48000;
 constexpr int32_t tone_frequency_hz = 1000;
 constexpr int32_t tone_duration_ms = 250;
@@ -202,17 +196,9 @@ std::string describe_video_failure(const char* sdl_error) {
     return cause;
 }
 
-// Requests the program thread leaves for the display thread.
-struct PointerRequest {
-    bool warp = false;
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t visibility = -1;  // negative: leave as it is
-};
-
 enum class AudioState { untried, open, unavailable };
 
-class SdlWindow final : public Window {
+class SdlWindow final : public Window, private DisplayBackend {
 public:
     ~SdlWindow() override { close(); }
 
@@ -223,16 +209,12 @@ public:
 
 private:
     // Display thread.
-    void run_display(std::string title);
-    bool create_window(const std::string& title, std::string& error);
-    void destroy_window();
-    void report_open_result(bool opened, const std::string& error);
-    void display_pass();
-    void pause_until(std::chrono::steady_clock::time_point due);
-    void take_frame();
+    bool create_window(const std::string& title, std::string& error) override;
+    void destroy_window() override;
+    void take_frame() override;
+    void show_frame() override;
     void refresh_surface();
     void copy_rows(int32_t first_y, int32_t last_y);
-    void copy_taken_rows();
     void handle_events();
     void handle_window_event(const SDL_WindowEvent& event);
     void handle_key_down(const SDL_KeyboardEvent& event);
@@ -242,148 +224,37 @@ private:
     bool open_audio();
     void present();
 
-    Screen* screen_ = nullptr;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    // Wakes the display thread from its pause between passes when closing.
-    std::mutex stop_mutex_;
-    std::condition_variable stop_requested_;
-    std::mutex close_mutex_;
-
-    // Open handshake between open() and the display thread.
-    std::mutex open_mutex_;
-    std::condition_variable open_done_;
-    bool open_reported_ = false;
-    bool open_succeeded_ = false;
-    std::string open_error_;
-
     // Handed over from the program thread.
-    std::mutex request_mutex_;
-    PointerRequest pointer_request_;
+    PointerHandover pointer_;
     std::atomic<int32_t> pending_tones_{0};
 
     // Owned by the display thread.
     SDL_Window* window_ = nullptr;
     SDL_Surface* surface_ = nullptr;
     ArgbColours colours_{};
-    // The display's own copy of the frame, taken under the screen lock so that
-    // the palette conversion and the hand-over to the window run without it.
-    std::vector<uint8_t> shown_frame_;
-    Screen::RowMarks taken_rows_{};
+    DisplayFrame frame_;
     std::vector<uint32_t> staging_;
-    bool full_redraw_ = true;
     bool alt_held_ = false;
     std::vector<SDL_Rect> dirty_rects_;
     AudioState audio_state_ = AudioState::untried;
     SDL_AudioDeviceID audio_device_ = 0;
     std::vector<int16_t> tone_;
-};
 
-// Takes the screen lock ahead of a program thread that relocks in a loop.
-class DisplayLock {
-public:
-    explicit DisplayLock(ScreenLock& lock) : lock_(lock) { lock_.lock_with_priority(); }
-    ~DisplayLock() { lock_.unlock(); }
-    DisplayLock(const DisplayLock&) = delete;
-    DisplayLock& operator=(const DisplayLock&) = delete;
-
-private:
-    ScreenLock& lock_;
+    // Declared last, so it is destroyed first, before the members its thread uses.
+    DisplayThread display_{*this};
 };
 
 bool SdlWindow::open(Screen& screen, const std::string& title, std::string& error) {
-    std::lock_guard close_guard(close_mutex_);
-    if (thread_.joinable() || screen_ != nullptr) {
-        error = "the window is already open";
-        return false;
-    }
-    screen_ = &screen;
-    stop_ = false;
-    open_reported_ = false;  // a result from an earlier opening must not answer this one
-    pending_tones_ = 0;
-    {
-        std::lock_guard request_lock(request_mutex_);
-        pointer_request_ = PointerRequest{};
-    }
-    try {
-        thread_ = std::thread([this, title] { run_display(title); });
-    } catch (const std::system_error& failure) {
-        error = std::string("cannot start the display thread: ") + failure.what();
-        screen_ = nullptr;
-        return false;
-    }
-
-    std::unique_lock lock(open_mutex_);
-    open_done_.wait(lock, [this] { return open_reported_; });
-    if (open_succeeded_) return true;
-    error = open_error_;
-    lock.unlock();
-    thread_.join();  // the thread has cleaned up and ends by itself
-    screen_ = nullptr;
-    return false;
+    return display_.start(screen, title, error);
 }
 
-void SdlWindow::close() {
-    std::lock_guard close_guard(close_mutex_);
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard stop_guard(stop_mutex_);
-        stop_ = true;
-    }
-    stop_requested_.notify_all();
-    thread_.join();
-    screen_ = nullptr;
-}
+void SdlWindow::close() { display_.stop(); }
 
-void SdlWindow::move_mouse(int32_t x, int32_t y, int32_t visible) {
-    std::lock_guard lock(request_mutex_);
-    if (x >= 0) {
-        pointer_request_.warp = true;
-        pointer_request_.x = std::min(x, screen_width - 1);
-        pointer_request_.y = std::clamp(y, 0, screen_height - 1);
-    }
-    if (visible >= 0) pointer_request_.visibility = visible == 0 ? 0 : 1;
-}
+void SdlWindow::move_mouse(int32_t x, int32_t y, int32_t visible) { pointer_.request(x, y, visible); }
 
 void SdlWindow::play_tone() {
     // The display thread sounds it; the caller goes on at once.
     if (pending_tones_.load() < most_tones_queued) ++pending_tones_;
-}
-
-void SdlWindow::run_display(std::string title) {
-    std::string error;
-    const bool opened = create_window(title, error);
-    if (!opened) destroy_window();
-    report_open_result(opened, error);
-    if (!opened) return;
-
-    // Passes are due every 10 ms from the first: a pass that starts late (a busy
-    // machine) shortens the pause after it instead of pushing every later pass.
-    const auto period = std::chrono::milliseconds(display_period_ms);
-    auto due = std::chrono::steady_clock::now();
-    while (!stop_.load()) {
-        display_pass();
-        due += period;
-        const auto now = std::chrono::steady_clock::now();
-        if (due < now) due = now;  // too late to catch up: no burst of passes
-        pause_until(due);
-    }
-    destroy_window();
-}
-
-// Cut short by close(): a program that ends does not wait for the rest of the
-// period before the window goes.
-void SdlWindow::pause_until(std::chrono::steady_clock::time_point due) {
-    std::unique_lock lock(stop_mutex_);
-    stop_requested_.wait_until(lock, due, [this] { return stop_.load(); });
-}
-
-void SdlWindow::report_open_result(bool opened, const std::string& error) {
-    std::lock_guard lock(open_mutex_);
-    open_reported_ = true;
-    open_succeeded_ = opened;
-    open_error_ = error;
-    open_done_.notify_all();
 }
 
 bool SdlWindow::create_window(const std::string& title, std::string& error) {
@@ -413,12 +284,13 @@ bool SdlWindow::create_window(const std::string& title, std::string& error) {
         return false;
     }
     staging_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
-    shown_frame_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
-    taken_rows_.fill(false);
+    frame_.reset();
     dirty_rects_.clear();
+    // Nothing left over from an earlier opening.
+    pending_tones_ = 0;
+    pointer_.take();
     SDL_StartTextInput();
     SDL_RaiseWindow(window_);
-    full_redraw_ = true;
     return true;
 }
 
@@ -432,75 +304,25 @@ void SdlWindow::destroy_window() {
     SDL_Quit();
 }
 
-// Only the frame copy runs under the screen lock; converting it through the
-// palette, handing it to the window and reading events run without, so the
-// program thread is held up for a memory copy rather than a whole pass.
-void SdlWindow::display_pass() {
-    const DisplayPassObserver observer = display_pass_observer();
-    SystemClock observer_clock;
-    DisplayPassTimes times{};
-    if (observer != nullptr) times.began_s = observer_clock.seconds();
-    {
-        DisplayLock lock(screen_->lock());
-        if (observer != nullptr) times.locked_s = observer_clock.seconds();
-        take_frame();
-        if (observer != nullptr) times.released_s = observer_clock.seconds();
-    }
-    // queue_key takes the screen lock itself; repaints show the display's copy.
+void SdlWindow::take_frame() {
+    if (frame_.take(display_.screen())) colours_ = argb_colours(display_.screen().palette());
+}
+
+void SdlWindow::show_frame() {
     handle_events();
-    if (full_redraw_) {
+    if (frame_.full_redraw_owed()) {
         copy_rows(0, screen_height - 1);
     } else {
-        copy_taken_rows();
+        frame_.show_taken_rows([this](int32_t first_y, int32_t last_y) { copy_rows(first_y, last_y); });
     }
     apply_pointer_request();
     play_pending_tones();
     present();
-    if (observer != nullptr) {
-        times.shown_s = observer_clock.seconds();
-        observer(times);
-    }
-}
-
-// Under the screen lock: the palette when it changed, and the rows drawn on
-// since the last pass (the whole frame for a full redraw).
-void SdlWindow::take_frame() {
-    if (screen_->take_palette_changed()) {
-        colours_ = argb_colours(screen_->palette());
-        full_redraw_ = true;
-    }
-    Screen::RowMarks marks{};
-    screen_->take_changed_row_marks(marks);
-    const uint8_t* frame = screen_->frame();
-    if (full_redraw_) {
-        std::copy(frame, frame + shown_frame_.size(), shown_frame_.begin());
-        return;
-    }
-    for (int32_t y = 0; y < screen_height; ++y) {
-        if (!marks[y]) continue;
-        const size_t row = static_cast<size_t>(y) * screen_width;
-        std::copy(frame + row, frame + row + screen_width, shown_frame_.begin() + static_cast<ptrdiff_t>(row));
-        taken_rows_[y] = true;
-    }
 }
 
 void SdlWindow::refresh_surface() {
     surface_ = SDL_GetWindowSurface(window_);
-    full_redraw_ = true;
-}
-
-// Shows each run of rows taken since the last pass.
-void SdlWindow::copy_taken_rows() {
-    int32_t y = 0;
-    while (y < screen_height) {
-        if (!taken_rows_[y]) {
-            ++y;
-            continue;
-        }
-        const int32_t first_y = y;
-        while (y < screen_height && taken_rows_[y]) taken_rows_[y++] = false;
-        copy_rows(first_y, y - 1);
-    }
+    frame_.owe_full_redraw();
 }
 
 // Copies rows first_y..last_y of the display's frame copy through the palette
@@ -509,10 +331,7 @@ void SdlWindow::copy_taken_rows() {
 void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
     if (surface_ == nullptr) refresh_surface();
     if (surface_ == nullptr) return;
-    if (first_y <= 0 && last_y >= screen_height - 1) {
-        full_redraw_ = false;
-        taken_rows_.fill(false);
-    }
+    if (first_y <= 0 && last_y >= screen_height - 1) frame_.whole_frame_shown();
     first_y = std::clamp(first_y, 0, screen_height - 1);
     last_y = std::clamp(last_y, first_y, screen_height - 1);
     // The surface matches the window, which is 800x600; stay inside whatever it is.
@@ -520,7 +339,7 @@ void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
     last_y = std::min(last_y, surface_->h - 1);
     if (width <= 0 || last_y < first_y) return;
 
-    frame_rows_to_argb(shown_frame_.data(), colours_, first_y, last_y, staging_.data());
+    frame_rows_to_argb(frame_.pixels(), colours_, first_y, last_y, staging_.data());
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
     auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(first_y) * surface_->pitch;
     SDL_ConvertPixels(width, last_y - first_y + 1, SDL_PIXELFORMAT_ARGB8888,
@@ -548,7 +367,7 @@ void SdlWindow::handle_events() {
 
 void SdlWindow::handle_window_event(const SDL_WindowEvent& event) {
     switch (event.event) {
-        case SDL_WINDOWEVENT_CLOSE: screen_->queue_key(key_close_window); break;
+        case SDL_WINDOWEVENT_CLOSE: display_.screen().queue_key(key_close_window); break;
         case SDL_WINDOWEVENT_SIZE_CHANGED:
         case SDL_WINDOWEVENT_RESIZED:
             refresh_surface();  // the old surface is gone
@@ -565,21 +384,16 @@ void SdlWindow::handle_key_down(const SDL_KeyboardEvent& event) {
     // Auto-repeat events count as presses: one key each.
     auto code = key_code_for(event.keysym.sym);
     if (!code && (event.keysym.mod & KMOD_NUM) == 0) code = keypad_navigation_code_for(event.keysym.sym);
-    if (code) screen_->queue_key(*code);
+    if (code) display_.screen().queue_key(*code);
 }
 
 void SdlWindow::handle_text_input(const char* text) {
     if (alt_held_) return;  // Alt combinations are not characters
-    for (uint8_t byte : cp437_from_utf8(text)) screen_->queue_key(byte);
+    for (uint8_t byte : cp437_from_utf8(text)) display_.screen().queue_key(byte);
 }
 
 void SdlWindow::apply_pointer_request() {
-    PointerRequest request;
-    {
-        std::lock_guard lock(request_mutex_);
-        request = pointer_request_;
-        pointer_request_ = PointerRequest{};
-    }
+    const PointerRequest request = pointer_.take();
     if (request.warp) SDL_WarpMouseInWindow(window_, request.x, request.y);
     // A hidden SDL cursor is hidden over this window only; elsewhere the
     // desktop's own pointer shows.

@@ -6,23 +6,19 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
 
-#include "core/clock.h"
+#include "gfx/display_thread.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
 
 namespace {
 
-constexpr int32_t display_period_ms = 10;
 constexpr DWORD tone_frequency_hz = 1000;
 constexpr DWORD tone_duration_ms = 250;
 // A program that rings the bell in a loop must not queue minutes of sound.
@@ -88,21 +84,13 @@ std::string describe_last_error(const std::string& what) {
     return cause + ")";
 }
 
-// Requests the program thread leaves for the display thread.
-struct PointerRequest {
-    bool warp = false;
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t visibility = -1;  // negative: leave as it is
-};
-
 // A BITMAPINFO with room for the whole palette.
 struct PaletteBitmapInfo {
     BITMAPINFOHEADER header;
     std::array<RGBQUAD, 256> colours;
 };
 
-class Win32Window final : public Window {
+class Win32Window final : public Window, private DisplayBackend {
 public:
     ~Win32Window() override { close(); }
 
@@ -116,15 +104,12 @@ private:
     LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
     // Display thread.
-    void run_display(std::string title);
-    bool create_window(const std::string& title, std::string& error);
+    bool create_window(const std::string& title, std::string& error) override;
     void fit_client_area();
-    void destroy_window();
-    void report_open_result(bool opened, const std::string& error);
-    void display_pass();
+    void destroy_window() override;
+    void take_frame() override;
+    void show_frame() override;
     void refresh_frame();
-    void pause_until(std::chrono::steady_clock::time_point due);
-    void take_frame();
     void show_changed_rows();
     void show_rows(HDC device, int32_t first_y, int32_t last_y);
     void paint();
@@ -137,27 +122,14 @@ private:
     void apply_pointer_request();
 
     // Tone thread.
+    void start_tones();
     void run_tones();
     void stop_tones();
 
-    Screen* screen_ = nullptr;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    // Wakes the display thread from its pause between passes when closing.
-    std::mutex stop_mutex_;
-    std::condition_variable stop_requested_;
     std::mutex close_mutex_;
 
-    // Open handshake between open() and the display thread.
-    std::mutex open_mutex_;
-    std::condition_variable open_done_;
-    bool open_reported_ = false;
-    bool open_succeeded_ = false;
-    std::string open_error_;
-
     // Handed over from the program thread.
-    std::mutex request_mutex_;
-    PointerRequest pointer_request_;
+    PointerHandover pointer_;
 
     // The tone plays on a thread of its own: Beep blocks for its whole length.
     std::thread tone_thread_;
@@ -170,94 +142,34 @@ private:
     HWND window_ = nullptr;
     bool class_registered_ = false;
     PaletteBitmapInfo bitmap_info_{};
-    // The display's own copy of the frame, taken under the screen lock so that
-    // showing it runs without.
-    std::vector<uint8_t> shown_frame_;
-    Screen::RowMarks taken_rows_{};
-    bool full_redraw_ = true;
+    DisplayFrame frame_;
     bool pointer_hidden_ = false;  // over the client area, as the program asked
     bool pointer_drawn_ = true;    // this thread's ShowCursor state
     char pending_lead_byte_ = 0;   // first half of a double-byte character
-};
 
-// Takes the screen lock ahead of a program thread that relocks in a loop.
-class DisplayLock {
-public:
-    explicit DisplayLock(ScreenLock& lock) : lock_(lock) { lock_.lock_with_priority(); }
-    ~DisplayLock() { lock_.unlock(); }
-    DisplayLock(const DisplayLock&) = delete;
-    DisplayLock& operator=(const DisplayLock&) = delete;
-
-private:
-    ScreenLock& lock_;
+    // Declared last, so it is destroyed first, before the members its thread uses.
+    DisplayThread display_{*this};
 };
 
 bool Win32Window::open(Screen& screen, const std::string& title, std::string& error) {
     std::lock_guard close_guard(close_mutex_);
-    if (thread_.joinable() || screen_ != nullptr) {
-        error = "the window is already open";
-        return false;
+    const bool already_open = display_.running();
+    if (display_.start(screen, title, error)) {
+        start_tones();
+        return true;
     }
-    screen_ = &screen;
-    stop_ = false;
-    open_reported_ = false;  // a result from an earlier opening must not answer this one
-    {
-        std::lock_guard request_lock(request_mutex_);
-        pointer_request_ = PointerRequest{};
-    }
-    {
-        std::lock_guard tone_lock(tone_mutex_);
-        pending_tones_ = 0;
-        stop_tones_ = false;
-    }
-    try {
-        thread_ = std::thread([this, title] { run_display(title); });
-    } catch (const std::system_error& failure) {
-        error = std::string("cannot start the display thread: ") + failure.what();
-    }
-    if (thread_.joinable()) {
-        std::unique_lock lock(open_mutex_);
-        open_done_.wait(lock, [this] { return open_reported_; });
-        if (open_succeeded_) {
-            try {
-                tone_thread_ = std::thread([this] { run_tones(); });
-            } catch (const std::system_error&) {
-                // No tone thread: the window works, the tones stay silent.
-            }
-            return true;
-        }
-        error = open_error_;
-        lock.unlock();
-        thread_.join();  // the thread has cleaned up and ends by itself
-    }
-    screen_ = nullptr;
     // A program started from the desktop has no console to print the cause on.
-    MessageBoxA(nullptr, error.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    if (!already_open) MessageBoxA(nullptr, error.c_str(), title.c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return false;
 }
 
 void Win32Window::close() {
     std::lock_guard close_guard(close_mutex_);
     stop_tones();
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard stop_guard(stop_mutex_);
-        stop_ = true;
-    }
-    stop_requested_.notify_all();
-    thread_.join();
-    screen_ = nullptr;
+    display_.stop();
 }
 
-void Win32Window::move_mouse(int32_t x, int32_t y, int32_t visible) {
-    std::lock_guard lock(request_mutex_);
-    if (x >= 0) {
-        pointer_request_.warp = true;
-        pointer_request_.x = std::min(x, screen_width - 1);
-        pointer_request_.y = std::clamp(y, 0, screen_height - 1);
-    }
-    if (visible >= 0) pointer_request_.visibility = visible == 0 ? 0 : 1;
-}
+void Win32Window::move_mouse(int32_t x, int32_t y, int32_t visible) { pointer_.request(x, y, visible); }
 
 void Win32Window::play_tone() {
     // The tone thread sounds it; the caller goes on at once.
@@ -267,6 +179,19 @@ void Win32Window::play_tone() {
         ++pending_tones_;
     }
     tone_wanted_.notify_one();
+}
+
+void Win32Window::start_tones() {
+    {
+        std::lock_guard lock(tone_mutex_);
+        pending_tones_ = 0;
+        stop_tones_ = false;
+    }
+    try {
+        tone_thread_ = std::thread([this] { run_tones(); });
+    } catch (const std::system_error&) {
+        // No tone thread: the window works, the tones stay silent.
+    }
 }
 
 void Win32Window::run_tones() {
@@ -288,42 +213,6 @@ void Win32Window::stop_tones() {
     }
     tone_wanted_.notify_all();
     if (tone_thread_.joinable()) tone_thread_.join();
-}
-
-void Win32Window::run_display(std::string title) {
-    std::string error;
-    const bool opened = create_window(title, error);
-    if (!opened) destroy_window();
-    report_open_result(opened, error);
-    if (!opened) return;
-
-    // Passes are due every 10 ms from the first: a pass that starts late (a busy
-    // machine) shortens the pause after it instead of pushing every later pass.
-    const auto period = std::chrono::milliseconds(display_period_ms);
-    auto due = std::chrono::steady_clock::now();
-    while (!stop_.load()) {
-        display_pass();
-        due += period;
-        const auto now = std::chrono::steady_clock::now();
-        if (due < now) due = now;  // too late to catch up: no burst of passes
-        pause_until(due);
-    }
-    destroy_window();
-}
-
-// Cut short by close(): a program that ends does not wait for the rest of the
-// period before the window goes.
-void Win32Window::pause_until(std::chrono::steady_clock::time_point due) {
-    std::unique_lock lock(stop_mutex_);
-    stop_requested_.wait_until(lock, due, [this] { return stop_.load(); });
-}
-
-void Win32Window::report_open_result(bool opened, const std::string& error) {
-    std::lock_guard lock(open_mutex_);
-    open_reported_ = true;
-    open_succeeded_ = opened;
-    open_error_ = error;
-    open_done_.notify_all();
 }
 
 bool Win32Window::create_window(const std::string& title, std::string& error) {
@@ -361,9 +250,8 @@ bool Win32Window::create_window(const std::string& title, std::string& error) {
     }
     fit_client_area();
 
-    shown_frame_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
-    taken_rows_.fill(false);
-    full_redraw_ = true;
+    frame_.reset();
+    pointer_.take();  // nothing left over from an earlier opening
     pointer_hidden_ = false;
     pointer_drawn_ = true;
     pending_lead_byte_ = 0;
@@ -407,84 +295,39 @@ void Win32Window::destroy_window() {
     class_registered_ = false;
 }
 
-// Only the frame copy runs under the screen lock; handling messages and
-// showing the rows run without, so the program thread is held up for a
-// memory copy rather than a whole pass.
-void Win32Window::display_pass() {
-    const DisplayPassObserver observer = display_pass_observer();
-    SystemClock observer_clock;
-    DisplayPassTimes times{};
-    if (observer != nullptr) times.began_s = observer_clock.seconds();
-    {
-        DisplayLock lock(screen_->lock());
-        if (observer != nullptr) times.locked_s = observer_clock.seconds();
-        take_frame();
-        if (observer != nullptr) times.released_s = observer_clock.seconds();
+void Win32Window::take_frame() {
+    if (!frame_.take(display_.screen())) return;
+    const Palette& palette = display_.screen().palette();
+    for (size_t i = 0; i < palette.size(); ++i) {
+        bitmap_info_.colours[i] = RGBQUAD{palette[i].blue, palette[i].green, palette[i].red, 0};
     }
-    // queue_key takes the screen lock itself; repaints show the display's copy.
+}
+
+void Win32Window::show_frame() {
     pump_messages();
     show_changed_rows();
     apply_pointer_request();
-    if (observer != nullptr) {
-        times.shown_s = observer_clock.seconds();
-        observer(times);
-    }
 }
 
 // The frame part of a pass, for the timer that keeps the picture live while
 // the system runs a modal loop (the window being dragged, the system menu).
 void Win32Window::refresh_frame() {
     {
-        DisplayLock lock(screen_->lock());
+        DisplayLock lock(display_.screen().lock());
         take_frame();
     }
     show_changed_rows();
-}
-
-// Under the screen lock: the palette when it changed, and the rows drawn on
-// since the last pass (the whole frame for a full redraw).
-void Win32Window::take_frame() {
-    if (screen_->take_palette_changed()) {
-        const Palette& palette = screen_->palette();
-        for (size_t i = 0; i < palette.size(); ++i) {
-            bitmap_info_.colours[i] = RGBQUAD{palette[i].blue, palette[i].green, palette[i].red, 0};
-        }
-        full_redraw_ = true;
-    }
-    Screen::RowMarks marks{};
-    screen_->take_changed_row_marks(marks);
-    const uint8_t* frame = screen_->frame();
-    if (full_redraw_) {
-        std::copy(frame, frame + shown_frame_.size(), shown_frame_.begin());
-        return;
-    }
-    for (int32_t y = 0; y < screen_height; ++y) {
-        if (!marks[y]) continue;
-        const size_t row = static_cast<size_t>(y) * screen_width;
-        std::copy(frame + row, frame + row + screen_width, shown_frame_.begin() + static_cast<ptrdiff_t>(row));
-        taken_rows_[y] = true;
-    }
 }
 
 // Shows each run of rows taken since the last pass, or the whole frame.
 void Win32Window::show_changed_rows() {
     HDC device = GetDC(window_);
     if (device == nullptr) return;
-    if (full_redraw_) {
+    if (frame_.full_redraw_owed()) {
         show_rows(device, 0, screen_height - 1);
-        full_redraw_ = false;
-        taken_rows_.fill(false);
+        frame_.whole_frame_shown();
     }
-    int32_t y = 0;
-    while (y < screen_height) {
-        if (!taken_rows_[y]) {
-            ++y;
-            continue;
-        }
-        const int32_t first_y = y;
-        while (y < screen_height && taken_rows_[y]) taken_rows_[y++] = false;
-        show_rows(device, first_y, y - 1);
-    }
+    frame_.show_taken_rows([this, device](int32_t first_y, int32_t last_y) { show_rows(device, first_y, last_y); });
     ReleaseDC(window_, device);
 }
 
@@ -496,7 +339,7 @@ void Win32Window::show_rows(HDC device, int32_t first_y, int32_t last_y) {
     const int32_t rows = last_y - first_y + 1;
     bitmap_info_.header.biHeight = -rows;
     SetDIBitsToDevice(device, 0, first_y, screen_width, static_cast<DWORD>(rows), 0, 0, 0,
-                      static_cast<UINT>(rows), shown_frame_.data() + static_cast<size_t>(first_y) * screen_width,
+                      static_cast<UINT>(rows), frame_.pixels() + static_cast<size_t>(first_y) * screen_width,
                       reinterpret_cast<const BITMAPINFO*>(&bitmap_info_), DIB_RGB_COLORS);
 }
 
@@ -554,7 +397,7 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
         case WM_SYSCOMMAND:
             if ((wparam & 0xFFF0) == SC_KEYMENU) return 0;
             break;
-        case WM_CLOSE: screen_->queue_key(key_close_window); return 0;  // the window stays
+        case WM_CLOSE: display_.screen().queue_key(key_close_window); return 0;  // the window stays
         case WM_PAINT: paint(); return 0;
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_SETCURSOR:
@@ -594,14 +437,14 @@ void Win32Window::queue_typed_character(WPARAM character, LPARAM flags) {
     }  // other control characters come from Ctrl combinations: not characters
     if (!code) return;
     const int repeats = std::max(1, static_cast<int>(flags & 0xFFFF));
-    for (int i = 0; i < repeats; ++i) screen_->queue_key(*code);
+    for (int i = 0; i < repeats; ++i) display_.screen().queue_key(*code);
 }
 
 void Win32Window::queue_extended_key(WPARAM virtual_key, LPARAM flags) {
     const auto code = key_code_for(virtual_key);
     if (!code) return;
     const int repeats = std::max(1, static_cast<int>(flags & 0xFFFF));
-    for (int i = 0; i < repeats; ++i) screen_->queue_key(*code);
+    for (int i = 0; i < repeats; ++i) display_.screen().queue_key(*code);
 }
 
 // Over the client area a hidden pointer is no cursor at all; elsewhere (the
@@ -629,12 +472,7 @@ bool Win32Window::pointer_over_client() {
 }
 
 void Win32Window::apply_pointer_request() {
-    PointerRequest request;
-    {
-        std::lock_guard lock(request_mutex_);
-        request = pointer_request_;
-        pointer_request_ = PointerRequest{};
-    }
+    const PointerRequest request = pointer_.take();
     if (request.warp) {
         POINT point{request.x, request.y};
         if (ClientToScreen(window_, &point)) SetCursorPos(point.x, point.y);

@@ -1,0 +1,166 @@
+// The display thread's pacing and open handshake, the pointer hand-over and the
+// frame copy, shared by the real windows.
+#include "gfx/display_thread.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "core/clock.h"
+#include "gfx/window.h"
+
+void PointerHandover::request(int32_t x, int32_t y, int32_t visible) {
+    std::lock_guard lock(mutex_);
+    if (x >= 0) {
+        request_.warp = true;
+        request_.x = std::min(x, screen_width - 1);
+        request_.y = std::clamp(y, 0, screen_height - 1);
+    }
+    if (visible >= 0) request_.visibility = visible == 0 ? 0 : 1;
+}
+
+PointerRequest PointerHandover::take() {
+    std::lock_guard lock(mutex_);
+    const PointerRequest request = request_;
+    request_ = PointerRequest{};
+    return request;
+}
+
+void DisplayFrame::reset() {
+    std::fill(pixels_.begin(), pixels_.end(), uint8_t{0});
+    taken_rows_.fill(false);
+    full_redraw_ = true;
+}
+
+bool DisplayFrame::take(Screen& screen) {
+    const bool palette_changed = screen.take_palette_changed();
+    if (palette_changed) full_redraw_ = true;
+    Screen::RowMarks marks{};
+    screen.take_changed_row_marks(marks);
+    const uint8_t* frame = screen.frame();
+    if (full_redraw_) {
+        std::copy(frame, frame + pixels_.size(), pixels_.begin());
+        return palette_changed;
+    }
+    for (int32_t y = 0; y < screen_height; ++y) {
+        if (!marks[y]) continue;
+        const size_t row = static_cast<size_t>(y) * screen_width;
+        std::copy(frame + row, frame + row + screen_width, pixels_.begin() + static_cast<ptrdiff_t>(row));
+        taken_rows_[y] = true;
+    }
+    return palette_changed;
+}
+
+void DisplayFrame::whole_frame_shown() {
+    full_redraw_ = false;
+    taken_rows_.fill(false);
+}
+
+void DisplayFrame::show_taken_rows(const std::function<void(int32_t first_y, int32_t last_y)>& show) {
+    int32_t y = 0;
+    while (y < screen_height) {
+        if (!taken_rows_[y]) {
+            ++y;
+            continue;
+        }
+        const int32_t first_y = y;
+        while (y < screen_height && taken_rows_[y]) taken_rows_[y++] = false;
+        show(first_y, y - 1);
+    }
+}
+
+bool DisplayThread::start(Screen& screen, const std::string& title, std::string& error) {
+    std::lock_guard start_guard(start_mutex_);
+    if (thread_.joinable() || screen_ != nullptr) {
+        error = "the window is already open";
+        return false;
+    }
+    screen_ = &screen;
+    stop_ = false;
+    open_reported_ = false;  // a result from an earlier opening must not answer this one
+    try {
+        thread_ = std::thread([this, title] { run(title); });
+    } catch (const std::system_error& failure) {
+        error = std::string("cannot start the display thread: ") + failure.what();
+        screen_ = nullptr;
+        return false;
+    }
+
+    std::unique_lock lock(open_mutex_);
+    open_done_.wait(lock, [this] { return open_reported_; });
+    if (open_succeeded_) return true;
+    error = open_error_;
+    lock.unlock();
+    thread_.join();  // the thread has cleaned up and ends by itself
+    screen_ = nullptr;
+    return false;
+}
+
+void DisplayThread::stop() {
+    std::lock_guard start_guard(start_mutex_);
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard stop_guard(stop_mutex_);
+        stop_ = true;
+    }
+    stop_requested_.notify_all();
+    thread_.join();
+    screen_ = nullptr;
+}
+
+void DisplayThread::run(const std::string& title) {
+    std::string error;
+    const bool opened = backend_.create_window(title, error);
+    if (!opened) backend_.destroy_window();
+    report_open_result(opened, error);
+    if (!opened) return;
+
+    // Passes are due every 10 ms from the first: a pass that starts late (a busy
+    // machine) shortens the pause after it instead of pushing every later pass.
+    const auto period = std::chrono::milliseconds(display_period_ms);
+    auto due = std::chrono::steady_clock::now();
+    while (!stop_.load()) {
+        pass();
+        due += period;
+        const auto now = std::chrono::steady_clock::now();
+        if (due < now) due = now;  // too late to catch up: no burst of passes
+        pause_until(due);
+    }
+    backend_.destroy_window();
+}
+
+void DisplayThread::report_open_result(bool opened, const std::string& error) {
+    std::lock_guard lock(open_mutex_);
+    open_reported_ = true;
+    open_succeeded_ = opened;
+    open_error_ = error;
+    open_done_.notify_all();
+}
+
+// Only the frame copy runs under the screen lock; converting it, handing it to
+// the window and reading events run without, so the program thread is held up
+// for a memory copy rather than a whole pass.
+void DisplayThread::pass() {
+    const DisplayPassObserver observer = display_pass_observer();
+    SystemClock observer_clock;
+    DisplayPassTimes times{};
+    if (observer != nullptr) times.began_s = observer_clock.seconds();
+    {
+        DisplayLock lock(screen_->lock());
+        if (observer != nullptr) times.locked_s = observer_clock.seconds();
+        backend_.take_frame();
+        if (observer != nullptr) times.released_s = observer_clock.seconds();
+    }
+    // queue_key takes the screen lock itself; repaints show the display's copy.
+    backend_.show_frame();
+    if (observer != nullptr) {
+        times.shown_s = observer_clock.seconds();
+        observer(times);
+    }
+}
+
+// Cut short by stop(): a program that ends does not wait for the rest of the
+// period before the window goes.
+void DisplayThread::pause_until(std::chrono::steady_clock::time_point due) {
+    std::unique_lock lock(stop_mutex_);
+    stop_requested_.wait_until(lock, due, [this] { return stop_.load(); });
+}

@@ -1,0 +1,135 @@
+// The display thread of a real window, without the window: the thread with its
+// open handshake and 10 ms passes, the priority screen lock, the pointer
+// requests handed over from the program thread, and the display's frame copy.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gfx/screen.h"
+
+constexpr int32_t display_period_ms = 10;
+
+// Takes the screen lock ahead of a program thread that relocks in a loop.
+class DisplayLock {
+public:
+    explicit DisplayLock(ScreenLock& lock) : lock_(lock) { lock_.lock_with_priority(); }
+    ~DisplayLock() { lock_.unlock(); }
+    DisplayLock(const DisplayLock&) = delete;
+    DisplayLock& operator=(const DisplayLock&) = delete;
+
+private:
+    ScreenLock& lock_;
+};
+
+// Pointer requests the program thread leaves for the display thread.
+struct PointerRequest {
+    bool warp = false;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t visibility = -1;  // negative: leave as it is
+};
+
+class PointerHandover {
+public:
+    // Program thread: x >= 0 places the pointer on (x, y), kept inside the
+    // frame; visible >= 0 shows (non-zero) or hides it. Later requests replace
+    // earlier ones not yet taken.
+    void request(int32_t x, int32_t y, int32_t visible);
+    // Display thread: what was asked since the last take, clearing it.
+    PointerRequest take();
+
+private:
+    std::mutex mutex_;
+    PointerRequest request_;
+};
+
+// The display's own copy of the frame, taken under the screen lock so that
+// converting and showing it run without.
+class DisplayFrame {
+public:
+    // All pixels 0, no rows taken, a full redraw owed: a new window.
+    void reset();
+    // Under the screen lock: the rows drawn on since the last take, or the whole
+    // frame when a full redraw is owed or the palette changed. True when the
+    // palette changed (the caller converts it while still holding the lock).
+    bool take(Screen& screen);
+    const uint8_t* pixels() const { return pixels_.data(); }
+
+    bool full_redraw_owed() const { return full_redraw_; }
+    void owe_full_redraw() { full_redraw_ = true; }
+    // The whole frame is on show: nothing is owed any more.
+    void whole_frame_shown();
+    // Hands each run of rows taken since they were last shown to
+    // show(first_y, last_y), clearing their marks.
+    void show_taken_rows(const std::function<void(int32_t first_y, int32_t last_y)>& show);
+
+private:
+    std::vector<uint8_t> pixels_ = std::vector<uint8_t>(static_cast<size_t>(screen_width) * screen_height, 0);
+    Screen::RowMarks taken_rows_{};
+    bool full_redraw_ = true;
+};
+
+// What a window does on its display thread.
+class DisplayBackend {
+public:
+    // Creates the window titled `title`; false with the cause in `error`.
+    virtual bool create_window(const std::string& title, std::string& error) = 0;
+    // Under the screen lock: takes what this pass shows.
+    virtual void take_frame() = 0;
+    // Without the lock: events or messages, the taken rows onto the window,
+    // the pointer and whatever else a pass does.
+    virtual void show_frame() = 0;
+    // Destroys what create_window made, also after it failed half-way.
+    virtual void destroy_window() = 0;
+
+protected:
+    ~DisplayBackend() = default;
+};
+
+class DisplayThread {
+public:
+    explicit DisplayThread(DisplayBackend& backend) : backend_(backend) {}
+    ~DisplayThread() { stop(); }
+    DisplayThread(const DisplayThread&) = delete;
+    DisplayThread& operator=(const DisplayThread&) = delete;
+
+    // Starts the thread, which creates the window and then runs a pass on
+    // `screen` every 10 ms; returns once the window is there. On failure returns
+    // false with the cause in `error` (the thread has ended by then).
+    bool start(Screen& screen, const std::string& title, std::string& error);
+    // Ends the passes, has the thread destroy the window and joins it; does
+    // nothing when no thread runs.
+    void stop();
+    bool running() const { return thread_.joinable(); }
+    // The screen being shown; only while running.
+    Screen& screen() { return *screen_; }
+
+private:
+    void run(const std::string& title);
+    void report_open_result(bool opened, const std::string& error);
+    void pass();
+    void pause_until(std::chrono::steady_clock::time_point due);
+
+    DisplayBackend& backend_;
+    Screen* screen_ = nullptr;
+    std::thread thread_;
+    std::mutex start_mutex_;  // start and stop one at a time
+    std::atomic<bool> stop_{false};
+    // Wakes the thread from its pause between passes when stopping.
+    std::mutex stop_mutex_;
+    std::condition_variable stop_requested_;
+
+    // Open handshake between start() and the thread.
+    std::mutex open_mutex_;
+    std::condition_variable open_done_;
+    bool open_reported_ = false;
+    bool open_succeeded_ = false;
+    std::string open_error_;
+};

@@ -61,12 +61,18 @@ start_xvfb() {
   need Xvfb xdotool import convert xdpyinfo
   # Xvfb picks a free display itself and writes its number to fd 3, so that
   # tests running side by side never race for the same display.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.log" &
+  # Two servers that start at the same moment can race for one display number
+  # (tests run side by side): they start one at a time.
+  local start_lock
+  exec {start_lock}>/tmp/logger_e2e_xvfb.lock
+  flock "$start_lock"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.log" {start_lock}>&- &
   E2E_PIDS+=($!)
   wait_for 15 test -s "$E2E_TMP/display" || fail "Xvfb gave no display number: $(cat "$E2E_TMP/xvfb.log")"
   export DISPLAY=":$(head -n 1 "$E2E_TMP/display")"
   unset SDL_VIDEODRIVER
   wait_for 10 xdpyinfo || fail "Xvfb on $DISPLAY does not answer"
+  exec {start_lock}>&-
 }
 
 # start_modsim PORT [options...]: serves COM<PORT> in $E2E_TMP/ports.

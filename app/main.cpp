@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
 #include "app/logger.h"
 #include "gfx/graphics.h"
@@ -11,19 +10,6 @@
 #include "io/channels.h"
 
 namespace {
-
-// The window's title is the program file's name without folder and extension.
-std::string program_title(const char* argv0)
-{
-    std::string name = argv0 != nullptr ? argv0 : "logger";
-    const size_t separator = name.find_last_of("/\\");
-    if (separator != std::string::npos)
-        name.erase(0, separator + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name.empty() ? std::string("logger") : name;
-}
 
 bool headless_requested()
 {
@@ -33,9 +19,10 @@ bool headless_requested()
 
 }  // namespace
 
-int main(int /*argc*/, char** argv)
+// The window's title is left to its default: the program file's name without
+// folder and extension.
+int main()
 {
-    set_window_title(program_title(argv[0]));
     // Without a window, keys come from standard input.
     StdinKeys stdin_keys;
     if (headless_requested())

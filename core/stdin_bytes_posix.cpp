@@ -2,7 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "gfx/stdin_keys.h"
+#include "core/stdin_bytes.h"
 
 StdinRead read_stdin_byte(int32_t timeout_ms, uint8_t& byte)
 {

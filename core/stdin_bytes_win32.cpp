@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "gfx/stdin_keys.h"
+#include "core/stdin_bytes.h"
 
 namespace {
 

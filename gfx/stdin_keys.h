@@ -7,13 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "core/stdin_bytes.h"
 #include "gfx/window.h"
-
-enum class StdinRead { byte, nothing, ended };
-// Waits at most timeout_ms for one byte of standard input; `ended` at the end
-// of input or when it cannot be read. One file per platform: stdin_keys_posix.cpp,
-// stdin_keys_win32.cpp.
-StdinRead read_stdin_byte(int32_t timeout_ms, uint8_t& byte);
 
 // Queues the bytes of standard input as keys, a newline as Enter (13), one key
 // at a time so that piped input never overflows the key queue. Stops at the end

@@ -1,14 +1,15 @@
 // The scanner's console on Windows: WriteFile to the standard output handle
 // (a text-mode stream would turn CR LF into CR CR LF), and standard input as
-// console key events, or for a pipe or file one read on a thread of its own.
+// console key events, or for a pipe or file any byte or the end of input.
 #include "scan/console.h"
 
-#include <atomic>
 #include <memory>
-#include <system_error>
-#include <thread>
 
+// Lean: the full header declares a global `byte` type.
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include "core/stdin_bytes.h"
 
 namespace {
 
@@ -75,20 +76,6 @@ bool console_key_arrived(HANDLE input)
     }
 }
 
-// A pipe or a file: one blocking read, and whatever it gives (bytes, the end,
-// a failure) is the key. It runs on a thread of its own so the 50 ms checks go
-// on; PeekNamedPipe would spare the thread, but under Wine it fails on every
-// pipe (ERROR_NOT_SUPPORTED), and the console functions see nothing on a pipe.
-// The flag is shared, so a read that ends after its ConsoleKeys is gone
-// still writes to live memory.
-void read_until_key(HANDLE input, std::shared_ptr<std::atomic<bool>> arrived)
-{
-    char bytes[64];
-    DWORD count = 0;
-    ReadFile(input, bytes, sizeof bytes, &count, nullptr);
-    *arrived = true;
-}
-
 }  // namespace
 
 void write_standard_output(const std::string& bytes)
@@ -110,25 +97,11 @@ void write_standard_output(const std::string& bytes)
 struct ConsoleKeys::State {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     InputKind kind = kind_of(input);
-    // Set by the reader thread; it stays blocked, and ends with the process,
-    // when no byte ever comes.
-    std::shared_ptr<std::atomic<bool>> read_done = std::make_shared<std::atomic<bool>>(false);
-    bool reader_started = false;
 };
 
 // Console key events reach the input queue whatever the console's line mode,
 // so the console is left as it is.
-ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>())
-{
-    if (state_->kind != InputKind::readable)
-        return;
-    try {
-        std::thread(read_until_key, state_->input, state_->read_done).detach();
-        state_->reader_started = true;
-    } catch (const std::system_error&) {
-        // No thread: key_arrived does the read itself, and waits in it.
-    }
-}
+ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>()) {}
 
 ConsoleKeys::~ConsoleKeys() = default;
 
@@ -136,10 +109,11 @@ bool ConsoleKeys::key_arrived()
 {
     switch (state_->kind) {
     case InputKind::console: return console_key_arrived(state_->input);
-    case InputKind::readable:
-        if (!state_->reader_started)
-            read_until_key(state_->input, state_->read_done);
-        return *state_->read_done;
+    case InputKind::readable: {
+        // A pipe or a file: any byte, the end or a failure is the key.
+        uint8_t next_byte = 0;
+        return read_stdin_byte(0, next_byte) != StdinRead::nothing;
+    }
     case InputKind::unreadable: break;
     }
     return true;

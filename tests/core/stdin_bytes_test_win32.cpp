@@ -1,4 +1,4 @@
-// Standard input as the headless key feed reads it on Windows: a pipe, a file,
+// Standard input as the programs read it on Windows: a pipe, a file,
 // or none at all. Each test puts its own handle in place of standard input.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "gfx/stdin_keys.h"
+#include "core/stdin_bytes.h"
 
 namespace {
 

@@ -2,7 +2,9 @@
 # the logger in a temporary folder, typing into its window, and clean-up.
 # Sourced by the test scripts; BUILD_DIR must be set.
 
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails outside the tests' own checks says which step it was.
+trap 'e2e_status=$?; echo "FAIL: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND (status $e2e_status)" >&2' ERR
 
 if [ -n "${LOGGER_EXE:-}" ] && [ -z "${WINE_SANDBOX:-}" ]; then
   echo "SKIP: the Windows logger runs only inside tests/wine/sandbox.sh"

@@ -17,9 +17,10 @@ holder=
 scanner=
 
 # Maps exactly the given ports (the mapping's own first Wine start takes
-# Wine's background services away from any captured output).
+# Wine's background services away from any captured output; a failing
+# mapping says why on standard error).
 map_only() {
-  "$map_ports" "$@" </dev/null >/dev/null 2>&1
+  "$map_ports" "$@" </dev/null >/dev/null
 }
 
 fail() {

@@ -63,14 +63,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Ports mapped by an earlier sandbox name pseudo-terminals that may now be
 # somebody else's: the mapping and the links made from it go before Wine starts.
-python3 - "$WINEPREFIX/system.reg" <<'PY'
-import re, sys
-path = sys.argv[1]
-text = open(path, encoding='utf-8', errors='surrogateescape').read()
-kept = re.sub(r'(\[Software\\\\Wine\\\\Ports\][^\n]*\n(?:#[^\n]*\n)*)(?:"[^\n]*\n)+', r'\1', text)
-if kept != text:
-    open(path, 'w', encoding='utf-8', errors='surrogateescape').write(kept)
-PY
+python3 "$(dirname "$(realpath "$0")")/set_ports.py" "$WINEPREFIX/system.reg"
 rm -f "$WINEPREFIX"/dosdevices/com*
 # Wine's desktop program lives as long as the server and keeps the display it
 # started on; if that display goes (or there is none), no later program can

@@ -3,6 +3,7 @@
 # Sourced by the test scripts; BUILD_DIR must be set.
 
 set -Eeuo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xvfb.sh"
 # A step that fails outside the tests' own checks says which step it was.
 trap 'e2e_status=$?; echo "FAIL: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND (status $e2e_status)" >&2' ERR
 
@@ -61,20 +62,9 @@ wait_for() {
 
 start_xvfb() {
   need Xvfb xdotool import convert xdpyinfo
-  # Xvfb picks a free display itself and writes its number to fd 3, so that
-  # tests running side by side never race for the same display.
-  # Two servers that start at the same moment can race for one display number
-  # (tests run side by side): they start one at a time.
-  local start_lock
-  exec {start_lock}>/tmp/logger_e2e_xvfb.lock
-  flock "$start_lock"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.log" {start_lock}>&- &
-  E2E_PIDS+=($!)
-  wait_for 15 test -s "$E2E_TMP/display" || fail "Xvfb gave no display number: $(cat "$E2E_TMP/xvfb.log")"
-  export DISPLAY=":$(head -n 1 "$E2E_TMP/display")"
+  start_private_xvfb "$E2E_TMP" || { E2E_PIDS+=("$XVFB_PID"); fail "no display"; }
+  E2E_PIDS+=("$XVFB_PID")
   unset SDL_VIDEODRIVER
-  wait_for 10 xdpyinfo || fail "Xvfb on $DISPLAY does not answer"
-  exec {start_lock}>&-
 }
 
 # start_modsim PORT [options...]: serves COM<PORT> in $E2E_TMP/ports.

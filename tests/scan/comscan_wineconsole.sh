@@ -38,11 +38,9 @@ wait_for() {
   return 1
 }
 
-# Xvfb picks a free display and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-wait_for test -s "$work/display" || fail "Xvfb gave no display: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n 1 "$work/display")"
+source "$(dirname "$(realpath "$0")")/../support/xvfb.sh"
+start_private_xvfb "$work" || { xvfb=$XVFB_PID; fail "no display"; }
+xvfb=$XVFB_PID
 
 wineconsole "$program" >"$work/console.log" 2>&1 &
 console=$!

@@ -73,15 +73,13 @@ rm -f "$WINEPREFIX"/dosdevices/com*
 # displays have.
 sandbox_xvfb=
 if command -v Xvfb >/dev/null; then
-  display_file=$(mktemp /tmp/wine-display.XXXXXX)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 </dev/null &
-  sandbox_xvfb=$!
-  for _ in $(seq 100); do
-    [ -s "$display_file" ] && break
-    sleep 0.05
-  done
-  [ -s "$display_file" ] && export WINE_SANDBOX_DISPLAY=":$(head -n 1 "$display_file")"
-  rm -f "$display_file"
+  source "$(dirname "$(realpath "$0")")/../support/xvfb.sh"
+  xvfb_work=$(mktemp -d /tmp/wine-display.XXXXXX)
+  if start_private_xvfb "$xvfb_work"; then
+    export WINE_SANDBOX_DISPLAY=$DISPLAY
+  fi
+  sandbox_xvfb=$XVFB_PID
+  rm -rf "$xvfb_work"
 fi
 export DISPLAY=${WINE_SANDBOX_DISPLAY:-${DISPLAY:-}}
 # Without a persistent server every start costs seconds, and a pseudo-terminal

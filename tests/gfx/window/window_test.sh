@@ -58,16 +58,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# Xvfb picks a free display itself and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb gave no display number"
-export DISPLAY=":$(head -n 1 "$work/display")"
+source "$(dirname "$0")/../../support/xvfb.sh"
+start_private_xvfb "$work" || { xvfb_pid=$XVFB_PID; fail "no display"; }
+xvfb_pid=$XVFB_PID
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0"

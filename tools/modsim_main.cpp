@@ -209,10 +209,11 @@ void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wa
         for (const ModsimAction& action : responder.take_due(moment_now())) {
             if (stop_requested)
                 return;
+            // Logged before it is sent: whoever has read a reply finds its line in the log.
+            write_log(log, action);
             bool sends = action.kind == ModsimAction::Kind::reply || action.kind == ModsimAction::Kind::unasked;
             if (sends && !action.bytes.empty())
                 reader_stalled = !write_all(line.fd, action.bytes, reader_stalled ? 0 : write_patience_ms, wait_mask);
-            write_log(log, action);
             if (action.kind == ModsimAction::Kind::hangup) {
                 close_line(line);
                 return;

@@ -92,9 +92,12 @@ start_logger() {
   fi
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
-  if ! wait_for 30 xdotool search --name '^logger$'; then
-    fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
-  fi
+  local deadline=$((SECONDS + 30))
+  until xdotool search --name '^logger$' >/dev/null 2>&1; do
+    kill -0 "$LOGGER_PID" 2>/dev/null || fail "the logger ended before its window appeared: $(cat "$E2E_TMP/logger.err")"
+    [ $SECONDS -lt $deadline ] || fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
+    sleep 0.05
+  done
   LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }

@@ -7,11 +7,14 @@
 # display number itself (-displayfd), but two servers that start at the same
 # moment can race for one number and the loser removes the winner's socket, so
 # every test's server starts under one lock, held until the server answers.
+# -noreset: by default the server starts afresh each time its last client
+# leaves, and a program connecting during that restart is refused; the tests'
+# own xdpyinfo and xdotool calls come and go all the time.
 start_private_xvfb() {
   local work=$1 lock display_file="$1/xvfb.display" deadline=$((SECONDS + 15)) ready=0
   exec {lock}>/tmp/logger_xvfb_start.lock
   flock "$lock"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
     3>"$display_file" >/dev/null 2>"$work/xvfb.log" </dev/null {lock}>&- &
   XVFB_PID=$!
   while [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null; do

@@ -11,6 +11,7 @@
 #include "app/link.h"
 #include "app/run_settings.h"
 #include "app/sampling.h"
+#include "core/power.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
 
@@ -37,21 +38,18 @@ void run_closing_stage(int32_t file_number)
     close_channel(serial_channel);
 }
 
-int run_logger()
-{
-    if (!open_graphics_window()) {
-        std::fprintf(stderr, "logger: %s\n", window_open_error().c_str());
-        return 1;
-    }
-    RunSettings settings;
-    int32_t file_number = 0;
+namespace {
 
+// Every stage before the closing one. A start-up ending returns early; an end
+// requested from outside arrives as EndRequested from the next look at the
+// keys or pause. file_number is the data file's number once one is chosen.
+void run_stages(int32_t& file_number)
+{
+    RunSettings settings;
     show_start_up_screen();
     settings.port_number = ask_port_number();
-    if (!check_port_and_link(settings.port_number)) {
-        run_closing_stage(file_number);
-        return 0;
-    }
+    if (!check_port_and_link(settings.port_number))
+        return;
     settings.run_length_min = ask_run_length();
     settings.unit_label = unit_label_for(settings.run_length_min);
     settings.mode_letter = ask_mode_letter();
@@ -64,7 +62,26 @@ int run_logger()
         warn_no_data_file(file_number);
     pause_ms(header_line_wait_ms);
     write_header_row();
+    keep_machine_awake();
     run_sampling_loop(settings);
+}
+
+}  // namespace
+
+int run_logger()
+{
+    if (!open_graphics_window()) {
+        std::fprintf(stderr, "logger: %s\n", window_open_error().c_str());
+        return 1;
+    }
+    int32_t file_number = 0;
+    try {
+        run_stages(file_number);
+    } catch (const EndRequested&) {
+        std::fprintf(stderr, "logger: ending on request from outside the program\n");
+    }
     run_closing_stage(file_number);
+    let_machine_sleep();
+    note_program_closed();
     return 0;
 }

@@ -1,10 +1,13 @@
-// The logger program: picks the window backend, runs the logger, and closes
-// every channel and the window on the way out.
+// The logger program: watches for end requests from outside, asks for a fine
+// timer, picks the window backend, runs the logger, and closes every channel
+// and the window on the way out.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "app/logger.h"
+#include "core/end_signals.h"
+#include "core/power.h"
 #include "gfx/graphics.h"
 #include "gfx/stdin_keys.h"
 #include "io/channels.h"
@@ -23,6 +26,9 @@ bool headless_requested()
 // folder and extension.
 int main()
 {
+    // Before any other thread starts: the signals' mask is inherited.
+    watch_end_signals(request_program_end);
+    hold_fine_timer();
     // Without a window, keys come from standard input.
     StdinKeys stdin_keys;
     if (headless_requested())
@@ -32,5 +38,6 @@ int main()
     const int exit_status = run_logger();
     close_all_channels();
     close_graphics_window();
+    release_fine_timer();
     return exit_status;
 }

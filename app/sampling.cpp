@@ -1,8 +1,11 @@
 // The sampling loop of a run: exchange, tests, conversion, readouts, data row,
-// drawing, then the sample clock that polls the keyboard until the next column
-// is due. Thresholds count from the start time, so a late column delays only itself.
+// drawing, then the sample clock that looks at the keyboard until the next
+// column is due. Thresholds count from the start time, so a late column delays
+// only itself. The clock sleeps between its looks instead of spinning, so a
+// day-long run costs next to nothing of the processor.
 #include "app/sampling.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -18,6 +21,8 @@ namespace {
 
 constexpr int32_t ending_wait_ms = 5000;
 constexpr int32_t last_column_wait_ms = 1000;
+// The elapsed-time readout is rewritten at least this often: once per display pass.
+constexpr double readout_period_s = 0.010;
 
 struct Readout {
     int32_t column;
@@ -154,6 +159,9 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
     return ColumnOutcome::sampled;
 }
 
+// Between its looks at the keys and the time the clock sleeps: until the
+// readout is due again or the column is near, whichever comes first. A key
+// wakes it at once, and the last stretch before the column is polled.
 ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& state)
 {
     const double threshold_s =
@@ -161,9 +169,11 @@ ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& s
     for (;;) {
         if (poll_key() == "\x1b")
             return ClockResult::escape;
-        show_elapsed_time(settings, seconds_clock() - state.start_s);
+        const double shown_s = seconds_clock() - state.start_s;
+        show_elapsed_time(settings, shown_s);
         if (seconds_clock() - state.start_s > threshold_s)
             return ClockResult::next_column;
+        wait_for_key_until(state.start_s + std::min(shown_s + readout_period_s, threshold_s));
     }
 }
 

@@ -2,8 +2,55 @@
 // system clock (clock_posix.cpp, clock_win32.cpp).
 #include "core/clock.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+void WakeSignal::raise()
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        raised_ = true;
+    }
+    raised_cv_.notify_all();
+}
+
+bool WakeSignal::take()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const bool raised = raised_;
+    raised_ = false;
+    return raised;
+}
+
+bool WakeSignal::wait_for(double wait_s)
+{
+    // A day at most per call: far beyond any wait of the program, and safely
+    // inside what the duration types hold.
+    const double bounded_s = std::clamp(std::isnan(wait_s) ? 0.0 : wait_s, 0.0, 86'400.0);
+    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(bounded_s));
+    std::unique_lock<std::mutex> guard(mutex_);
+    raised_cv_.wait_for(guard, wait, [this] { return raised_; });
+    const bool raised = raised_;
+    raised_ = false;
+    return raised;
+}
+
+bool SystemClock::wait_until(double moment_s, WakeSignal& wake)
+{
+    // Woken early without the signal (a spurious wake-up), it waits again.
+    for (;;) {
+        const double remaining_s = moment_s - seconds();
+        if (!(remaining_s > 0.0))
+            return wake.take();
+        if (wake.wait_for(remaining_s))
+            return true;
+    }
+}
+
 double VirtualClock::seconds()
 {
+    ++readings_;
     now_ns_ += step_per_reading_ns_;
     return static_cast<double>(now_ns_) * 1e-9;
 }
@@ -14,6 +61,21 @@ void VirtualClock::sleep_ms(int64_t delay_ms)
         on_sleep_(delay_ms);
     if (delay_ms > 0)
         advance_ms(delay_ms);
+}
+
+bool VirtualClock::wait_until(double moment_s, WakeSignal& wake)
+{
+    if (wake.take())
+        return true;
+    const int64_t moment_ns = to_ns(moment_s);
+    const int64_t delay_ns = std::max<int64_t>(moment_ns - now_ns_, 0);
+    if (on_sleep_)
+        on_sleep_((delay_ns + 999'999) / 1'000'000);
+    if (wake.take())
+        return true;  // what the hook fed arrived at once
+    now_ns_ += delay_ns;
+    total_slept_ms_ += delay_ns / 1'000'000;
+    return false;
 }
 
 void VirtualClock::advance_ms(int64_t delay_ms)

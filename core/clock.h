@@ -1,8 +1,27 @@
 // One clock for the whole program: a monotonic time in seconds and a sleep.
 // The system clock runs the program; a virtual clock lets tests run hours in seconds.
 #pragma once
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+
+// A mark that any thread raises to wake a thread waiting on the clock (a key
+// arriving, an end requested from outside). It stays raised until taken.
+class WakeSignal {
+public:
+    void raise();
+    // True when the mark was raised since it was last taken; lowers it.
+    bool take();
+    // Waits at most wait_s seconds of real time for the mark; takes it.
+    bool wait_for(double wait_s);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable raised_cv_;
+    bool raised_ = false;
+};
 
 class Clock {
 public:
@@ -11,6 +30,12 @@ public:
     virtual double seconds() = 0;
     // Blocks for the given milliseconds; 0 or less returns at once.
     virtual void sleep_ms(int64_t delay_ms) = 0;
+    // Sleeps until the clock reads moment_s or `wake` is raised, whichever
+    // comes first; true when the signal ended the wait (it is then taken).
+    virtual bool wait_until(double moment_s, WakeSignal& wake) = 0;
+    // How late a wait may wake: a caller that must not miss a moment stops
+    // sleeping this long before it and polls for the rest.
+    virtual double wake_margin_s() const = 0;
 };
 
 // The monotonic clock of the operating system.
@@ -18,29 +43,37 @@ class SystemClock final : public Clock {
 public:
     double seconds() override;
     void sleep_ms(int64_t delay_ms) override;
+    bool wait_until(double moment_s, WakeSignal& wake) override;
+    double wake_margin_s() const override;
 };
 
 // Time that moves only when told: each sleep adds its length, and each reading
 // may add a fixed step so that a busy-polling loop sees time pass. An optional
-// hook runs before every sleep (tests feed keys or module bytes there).
+// hook runs before every sleep and wait (tests feed keys or module bytes
+// there); a wait whose signal the hook raised ends without time passing.
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(double start_s = 1000.0) : now_ns_(to_ns(start_s)) {}
 
     double seconds() override;
     void sleep_ms(int64_t delay_ms) override;
+    bool wait_until(double moment_s, WakeSignal& wake) override;
+    double wake_margin_s() const override { return 0.0; }
 
     void advance_ms(int64_t delay_ms);
     void set_step_per_reading_us(int64_t step_us) { step_per_reading_ns_ = step_us * 1000; }
     void set_on_sleep(std::function<void(int64_t delay_ms)> hook) { on_sleep_ = std::move(hook); }
     int64_t now_ns() const { return now_ns_; }
     int64_t total_slept_ms() const { return total_slept_ms_; }
+    int64_t readings() const { return readings_; }
 
 private:
-    static int64_t to_ns(double s) { return static_cast<int64_t>(s * 1e9); }
+    // Clamped to about ±290 years, so that no reading overflows the count.
+    static int64_t to_ns(double s) { return static_cast<int64_t>(std::clamp(s, -9e9, 9e9) * 1e9); }
     int64_t now_ns_;
     int64_t step_per_reading_ns_ = 0;
     int64_t total_slept_ms_ = 0;
+    int64_t readings_ = 0;
     std::function<void(int64_t)> on_sleep_;
 };
 

@@ -15,3 +15,7 @@ void SystemClock::sleep_ms(int64_t delay_ms)
     if (delay_ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
 }
+
+// A timed wait on Linux wakes some tens of microseconds late on an idle
+// machine and a millisecond or two late on a busy one.
+double SystemClock::wake_margin_s() const { return 0.002; }

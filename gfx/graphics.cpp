@@ -217,6 +217,22 @@ void pause_ms(int64_t delay_ms)
 
 double seconds_clock() { return program_clock().seconds(); }
 
+void wait_for_key_until(double moment_s)
+{
+    Clock& clock = program_clock();
+    const double wake_s = moment_s - clock.wake_margin_s();
+    if (window_is_open()) {
+        the_screen().wait_for_key_until(clock, wake_s);
+        return;
+    }
+    WakeSignal never_raised;
+    clock.wait_until(wake_s, never_raised);
+}
+
+void request_program_end() { the_screen().request_end(); }
+
+void note_program_closed() { the_screen().note_closing_done(); }
+
 void sound_tone() { the_screen().sound_tone(); }
 
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style)

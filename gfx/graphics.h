@@ -38,6 +38,15 @@ std::string poll_key();
 bool key_waiting();
 void pause_ms(int64_t delay_ms);
 double seconds_clock();
+// Sleeps until shortly before moment_s (by the clock's wake margin, so that a
+// caller polling for the moment is never late), or until a key arrives.
+void wait_for_key_until(double moment_s);
+// Any thread: asks the program to end as if ESC were pressed at its next look
+// at the keys (poll_key and pause_ms then throw EndRequested).
+void request_program_end();
+// The program's thread: the closing stage is over; a thread waiting to see
+// the program's files closed may go on.
+void note_program_closed();
 void sound_tone();
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style);
 int32_t save_snapshot(std::string_view file_name);

@@ -3,6 +3,7 @@
 #include "gfx/screen.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -382,10 +383,13 @@ void Screen::queue_key(uint32_t key_code)
     if (key_write_ == key_read_)
         key_read_ = (key_read_ + 1) % key_slots;  // full: the oldest key is lost
     key_arrived_ = true;
+    key_signal_.raise();
 }
 
 std::string Screen::poll_key()
 {
+    if (end_requested())
+        throw EndRequested{};
     std::lock_guard<ScreenLock> guard(lock_);
     key_arrived_ = false;
     if (key_read_ == key_write_)
@@ -399,8 +403,12 @@ std::string Screen::poll_key()
     return text;
 }
 
+// An end requested counts as a key waiting, so that a loop waiting for keys
+// goes on to poll_key, which takes the end.
 bool Screen::key_waiting()
 {
+    if (end_requested())
+        return true;
     std::lock_guard<ScreenLock> guard(lock_);
     return key_read_ != key_write_;
 }
@@ -411,6 +419,41 @@ bool Screen::take_key_arrival_mark()
     const bool arrived = key_arrived_;
     key_arrived_ = false;
     return arrived;
+}
+
+void Screen::wait_for_key_until(Clock& clock, double moment_s)
+{
+    if (key_waiting())
+        return;
+    clock.wait_until(moment_s, key_signal_);
+}
+
+void Screen::request_end()
+{
+    end_requested_.store(true);
+    {
+        std::lock_guard<ScreenLock> guard(lock_);
+        key_arrived_ = true;  // a pause in progress ends at its next step
+    }
+    key_signal_.raise();
+}
+
+bool Screen::end_requested() { return end_requested_.load(); }
+
+void Screen::note_closing_done()
+{
+    {
+        std::lock_guard<std::mutex> guard(closing_mutex_);
+        closing_done_ = true;
+    }
+    closing_done_cv_.notify_all();
+}
+
+bool Screen::wait_for_closing_done(int64_t timeout_ms)
+{
+    std::unique_lock<std::mutex> guard(closing_mutex_);
+    return closing_done_cv_.wait_for(guard, std::chrono::milliseconds(std::max<int64_t>(timeout_ms, 0)),
+                                     [this] { return closing_done_; });
 }
 
 // ---------------------------------------------------------------------------
@@ -500,20 +543,11 @@ void sleep_until(Clock& clock, double due_s)
         clock.sleep_ms(static_cast<int64_t>(std::llround(std::min(remaining_ms, 1e12))));
 }
 
-}  // namespace
-
 // The steps are counted from the start of the wait, not from the end of the
 // previous sleep: every sleep wakes a little late, and over the twenty steps of
 // a second's wait those excesses would otherwise add up to milliseconds.
-void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
+void pause_in_steps(Screen& screen, Clock& clock, int64_t delay_ms, int64_t step_ms)
 {
-    constexpr int64_t step_ms = 50;
-    constexpr int64_t shortest_interruptible_ms = 100;
-    if (delay_ms < shortest_interruptible_ms) {
-        if (delay_ms > 0)
-            clock.sleep_ms(delay_ms);
-        return;
-    }
     const double start_s = clock.seconds();
     int64_t passed_ms = 0;
     while (delay_ms - passed_ms > step_ms) {
@@ -523,4 +557,20 @@ void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
         sleep_until(clock, start_s + static_cast<double>(passed_ms) / 1000.0);
     }
     sleep_until(clock, start_s + static_cast<double>(delay_ms) / 1000.0);
+}
+
+}  // namespace
+
+void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
+{
+    constexpr int64_t step_ms = 50;
+    constexpr int64_t shortest_interruptible_ms = 100;
+    if (delay_ms < shortest_interruptible_ms) {
+        if (delay_ms > 0)
+            clock.sleep_ms(delay_ms);
+    } else {
+        pause_in_steps(screen, clock, delay_ms, step_ms);
+    }
+    if (screen.end_requested())
+        throw EndRequested{};
 }

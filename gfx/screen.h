@@ -13,9 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/error_status.h"
-
-class Clock;
 
 constexpr int32_t screen_width = 800;
 constexpr int32_t screen_height = 600;
@@ -125,6 +124,19 @@ public:
     bool key_waiting();
     // Reads and clears the key-arrival mark (pause_ms).
     bool take_key_arrival_mark();
+    // Sleeps until the clock reads moment_s, or less when a key arrives or
+    // the end is requested; returns at once when a key is already queued.
+    void wait_for_key_until(Clock& clock, double moment_s);
+
+    // An end requested from outside the program (a signal, the end of the
+    // system's session), taken by the program's thread like ESC: poll_key and
+    // pause_ms throw EndRequested once it is set, and every wait ends early.
+    void request_end();
+    bool end_requested();
+    // The program's thread has saved its picture and closed its files; a
+    // thread that requested the end may wait for that, at most timeout_ms.
+    void note_closing_done();
+    bool wait_for_closing_done(int64_t timeout_ms);
 
     // Pixels. The caller of frame_for_drawing holds the lock and marks the rows it drew.
     uint8_t pixel(int32_t x, int32_t y) const;
@@ -175,9 +187,19 @@ private:
     uint32_t key_write_ = 0;
     uint32_t key_read_ = 0;
     bool key_arrived_ = false;
+    WakeSignal key_signal_;
+    std::atomic<bool> end_requested_{false};
+    std::mutex closing_mutex_;
+    std::condition_variable closing_done_cv_;
+    bool closing_done_ = false;
     std::function<void()> play_tone_;
 };
 
+// What poll_key and pause_ms throw once an end is requested from outside: the
+// logger catches it where the closing stage runs.
+struct EndRequested {};
+
 // Waits delay_ms on the clock; from 100 ms on, a key arriving (or already
 // marked) ends the wait at the next 50 ms step. The lock is held only to look.
+// An end requested before or during the wait throws EndRequested at its end.
 void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms);

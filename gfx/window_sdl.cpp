@@ -258,9 +258,14 @@ void SdlWindow::play_tone() {
 }
 
 bool SdlWindow::create_window(const std::string& title, std::string& error) {
-    // SDL must not turn SIGINT/SIGTERM into a quit event: the program could
-    // then not be stopped, since closing only ever queues a key here.
+    // SIGINT/SIGTERM are the program's own (an end request that saves the
+    // picture); SDL must not turn them into a quit event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // While the window is open the X screen saver is suspended and the
+    // desktop's idle sleep inhibited (through its D-Bus screen-saver service):
+    // SDL's default, stated here so that no change of default can undo it. A
+    // user's SDL_VIDEO_ALLOW_SCREENSAVER=1 still wins.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -446,3 +451,5 @@ void SdlWindow::present() {
 }  // namespace
 
 std::unique_ptr<Window> make_system_window() { return std::make_unique<SdlWindow>(); }
+
+bool sdl_screen_saver_kept_off() { return SDL_WasInit(SDL_INIT_VIDEO) != 0 && SDL_IsScreenSaverEnabled() == SDL_FALSE; }

@@ -1,5 +1,6 @@
 // The parts of the SDL window that need no SDL and are worth testing alone:
-// typed text to code page 437 keys, and the samples of the tone.
+// typed text to code page 437 keys, and the samples of the tone; and whether
+// the open window keeps the screen saver off.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -18,3 +19,6 @@ std::vector<uint8_t> cp437_from_utf8(std::string_view text);
 // starting on the positive half; it ends on a whole period when the rate allows.
 std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency_hz,
                                        int32_t duration_ms, int16_t amplitude);
+
+// True while SDL's video is up with the screen saver and idle sleep kept off.
+bool sdl_screen_saver_kept_off();

@@ -114,6 +114,7 @@ private:
     void show_rows(HDC device, int32_t first_y, int32_t last_y);
     void paint();
     void pump_messages();
+    void end_with_the_session();
     void queue_typed_character(WPARAM character, LPARAM flags);
     void queue_extended_key(WPARAM virtual_key, LPARAM flags);
     bool set_cursor(LPARAM hit);
@@ -398,6 +399,10 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
             if ((wparam & 0xFFF0) == SC_KEYMENU) return 0;
             break;
         case WM_CLOSE: display_.screen().queue_key(key_close_window); return 0;  // the window stays
+        case WM_QUERYENDSESSION: return TRUE;  // the run ends with the session, its picture saved
+        case WM_ENDSESSION:
+            if (wparam != FALSE) end_with_the_session();
+            return 0;
         case WM_PAINT: paint(); return 0;
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_SETCURSOR:
@@ -413,6 +418,16 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
         default: break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// The session ends (shut-down, restart, log-off): the program's thread takes
+// the end like ESC and saves its picture. Windows ends the process soon after
+// this message returns, so it waits for the closing stage, within the few
+// seconds Windows allows before it offers to end the program regardless.
+void Win32Window::end_with_the_session() {
+    constexpr int64_t closing_wait_ms = 4000;
+    display_.screen().request_end();
+    display_.screen().wait_for_closing_done(closing_wait_ms);
 }
 
 // WM_CHAR brings one byte of the ANSI code page (two messages for a

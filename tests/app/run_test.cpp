@@ -136,6 +136,31 @@ TEST(WholeRun, escape_ends_the_run_at_the_next_poll_and_the_close_button_does_no
     EXPECT_TRUE(program.file_exists("BMP001.BMP"));
 }
 
+TEST(WholeRun, the_clock_sleeps_between_columns_yet_takes_each_at_its_threshold_and_escape_at_once)
+{
+    ProgramFixture program;
+    program.clock.set_step_per_reading_us(1);
+    answer_prompts(program, "1", "V");
+    double escape_s = 0;
+    program.module.on_request = [&](int32_t n) {
+        if (n == 50 + 300)  // from here on, ESC arrives during the clock's first wait
+            program.clock.set_on_sleep([&](int64_t delay_ms) {
+                if (delay_ms <= 10 && escape_s == 0) {
+                    escape_s = static_cast<double>(program.clock.now_ns()) * 1e-9;
+                    program.screen.queue_key(key_escape);
+                }
+            });
+    };
+    EXPECT_EQ(program.run(), 0);
+    const auto rows = program.data_rows("DATA001.CSV");
+    ASSERT_EQ(rows.size(), 1u + 300u);
+    for (size_t i = 2; i < rows.size(); ++i)
+        EXPECT_NEAR(seconds_of(rows[i]), static_cast<double>(i - 1) / 12 + 0.05, 0.001) << i;
+    EXPECT_LT(static_cast<double>(program.clock.now_ns()) * 1e-9 - escape_s, 0.001);
+    // Spinning would read the clock once per microsecond: some 80,000 times a column.
+    EXPECT_LT(program.clock.readings(), 300 * 100);
+}
+
 TEST(WholeRun, the_first_data_row_matches_the_documented_example_byte_for_byte)
 {
     ProgramFixture program;

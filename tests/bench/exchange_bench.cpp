@@ -39,6 +39,8 @@ public:
         system_.sleep_ms(delay_ms);
         slept_s_ += system_.seconds() - before_s;
     }
+    bool wait_until(double moment_s, WakeSignal& wake) override { return system_.wait_until(moment_s, wake); }
+    double wake_margin_s() const override { return system_.wake_margin_s(); }
     double take_slept_s()
     {
         const double slept_s = slept_s_;

@@ -4,6 +4,8 @@
 #   silent   - the module stops answering mid-run
 #   kill     - the logger is killed with SIGKILL mid-run
 #   minute   - a whole one-minute run to its last column
+#   term     - SIGTERM mid-run: taken like ESC
+#   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
@@ -80,6 +82,31 @@ case "$MODE" in
     [ "$samples" -ge 30 ] || fail "only $samples rows survived"
     check_rows_against_log || fail "rows differ from the simulator's replies"
     echo "kill -9: $samples complete rows"
+    ;;
+  term)
+    begin_run
+    sleep 8
+    screenshot_rgb "$E2E_TMP/term.rgb"
+    kill -TERM "$LOGGER_PID"
+    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM"
+    samples=$(check_rows_complete) || fail "incomplete rows after SIGTERM"
+    [ "$samples" -ge 40 ] || fail "only $samples rows before SIGTERM"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
+    # Only the newest columns and the readouts may differ from the picture taken a moment later.
+    [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
+      fail "BMP001.BMP is not the screen"
+    echo "SIGTERM after 8 s: $samples rows and the picture"
+    ;;
+  interrupt)
+    start_modsim 3 --log "$E2E_TMP/modsim.log"
+    start_logger
+    sleep 0.5
+    kill -INT "$LOGGER_PID"
+    wait_logger_exit 3 || fail "the logger ended with status $? after SIGINT"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP000.BMP")" = 481078 ] || fail "no BMP000.BMP after SIGINT at the prompt"
+    [ ! -e "$E2E_TMP/run/DATA001.CSV" ] || fail "a data file was made"
+    echo "SIGINT at the port prompt: BMP000.BMP"
     ;;
   minute)
     begin_run

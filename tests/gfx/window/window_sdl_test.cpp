@@ -206,6 +206,7 @@ TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
     auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "marks", error)) << error;
+    EXPECT_TRUE(sdl_screen_saver_kept_off());
     draw_on_row_123(screen);
     EXPECT_TRUE(display_took_marks(screen));
     window->close();

@@ -173,7 +173,7 @@ ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& s
         show_elapsed_time(settings, shown_s);
         if (seconds_clock() - state.start_s > threshold_s)
             return ClockResult::next_column;
-        wait_for_key_until(state.start_s + std::min(shown_s + readout_period_s, threshold_s));
+        wait_for_key_until(state.start_s + std::min(shown_s + readout_period_s, threshold_s - wait_margin_s()));
     }
 }
 

@@ -17,5 +17,5 @@ void SystemClock::sleep_ms(int64_t delay_ms)
 }
 
 // A timed wait on Linux wakes some tens of microseconds late on an idle
-// machine and a millisecond or two late on a busy one.
-double SystemClock::wake_margin_s() const { return 0.002; }
+// machine, rarely a millisecond late on a busy one.
+double SystemClock::wake_margin_s() const { return 0.001; }

@@ -219,15 +219,15 @@ double seconds_clock() { return program_clock().seconds(); }
 
 void wait_for_key_until(double moment_s)
 {
-    Clock& clock = program_clock();
-    const double wake_s = moment_s - clock.wake_margin_s();
     if (window_is_open()) {
-        the_screen().wait_for_key_until(clock, wake_s);
+        the_screen().wait_for_key_until(program_clock(), moment_s);
         return;
     }
     WakeSignal never_raised;
-    clock.wait_until(wake_s, never_raised);
+    program_clock().wait_until(moment_s, never_raised);
 }
+
+double wait_margin_s() { return program_clock().wake_margin_s(); }
 
 void request_program_end() { the_screen().request_end(); }
 

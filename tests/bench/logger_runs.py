@@ -2,8 +2,9 @@
 """Whole logger runs under an X display, measured from outside as a user
 would see them, against the module simulator:
 
-  minute   one 1-minute run to its last column: sampling lateness (from the
-           simulator's log), the run's end, resident memory while it runs
+  minute   one 1-minute run (or --minutes 60) to its last column: sampling
+           lateness (from the simulator's log), the run's end, resident
+           memory and the share of a core it uses while it samples
   escape   short runs ended with ESC: start-up to the port prompt on the
            screen, and ESC to process exit with the picture saved
 
@@ -88,6 +89,16 @@ class ExitWatch:
         return self.exited_at
 
 
+def cpu_seconds(pid):
+    """User and system time of the process so far, all its threads."""
+    try:
+        with open(f'/proc/{pid}/stat') as stat:
+            fields = stat.read().rsplit(')', 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+    except (FileNotFoundError, ProcessLookupError, IndexError, ValueError):
+        return None
+
+
 def resident_kb(pid):
     try:
         with open(f'/proc/{pid}/status') as status:
@@ -148,13 +159,13 @@ class Run:
         subprocess.run(['xdotool', 'type', '--delay', '30', text], check=True)
         subprocess.run(['xdotool', 'key', 'Return'], check=True)
 
-    def answer_prompts(self):
-        """Port, then (after the link test) a 1-minute run in volts; returns when sampling has begun."""
+    def answer_prompts(self, minutes=1):
+        """Port, then (after the link test) a run of that length in volts; returns when sampling has begun."""
         self.type_line(str(PORT))
         if not wait_until(lambda: requests_logged(self.log) >= LINK_TEST_EXCHANGES, 20, 0.05):
             raise RuntimeError('the link test did not finish')
         time.sleep(0.3)
-        self.type_line('1')
+        self.type_line(str(minutes))
         self.type_line('V')
         if not wait_until(lambda: requests_logged(self.log) > LINK_TEST_EXCHANGES, 20, 0.01):
             raise RuntimeError('sampling did not begin')
@@ -183,34 +194,43 @@ def measure_minute(args, processes):
         run.start_modsim()
         run.start_logger()
         run.find_window()
-        run.answer_prompts()
+        run.answer_prompts(args.minutes)
+        interval_s = args.minutes * 60.0 / 720.0
         watch = ExitWatch(run.logger)
         samples = []
-        while watch.exited_at is None and time.monotonic() - run.started_at < 120:
+        cpu_first = (time.monotonic(), cpu_seconds(run.logger.pid))
+        cpu_last = cpu_first
+        while watch.exited_at is None and time.monotonic() - run.started_at < 721 * interval_s + 60:
             kb = resident_kb(run.logger.pid)
             if kb is not None:
                 samples.append(kb)
+            cpu = cpu_seconds(run.logger.pid)
+            if cpu is not None and watch.exited_at is None:
+                cpu_last = (time.monotonic(), cpu)
             time.sleep(0.25)
         exited_at = watch.join(5)
         if exited_at is None or run.logger.returncode != 0:
             raise RuntimeError('the logger did not end the run by itself')
-        start, late_ms = lateness.column_lateness_ms(lateness.request_times(run.log), 1.0 / 12.0)
+        start, late_ms = lateness.column_lateness_ms(lateness.request_times(run.log), interval_s)
         print(f'columns {len(late_ms) + 1}')
         print(f'lateness_ms {summary_text(late_ms)}')
         print(f'lateness_earliest_fit_ms {summary_text(lateness.against_earliest_fit(late_ms))}')
-        ideal_end = start + 721.0 / 12.0 + 1.0
+        ideal_end = start + 721.0 * interval_s + 1.0
         picture = os.path.join(run.run_dir, 'BMP001.BMP')
         picture_at = os.stat(picture).st_mtime_ns * 1e-9 - lateness.wall_minus_monotonic_s(run.log)
         print(f'picture_written_ms beyond_ideal {(picture_at - ideal_end) * 1e3:.1f}')
         print(f'run_end_ms after_start {(exited_at - start) * 1e3:.1f} beyond_ideal {(exited_at - ideal_end) * 1e3:.1f}')
         seconds = run.data_seconds()
-        beyond = [(s - k / 12.0 - 0.050) * 1e3 for k, s in enumerate(seconds) if k > 0]
+        beyond = [(s - k * interval_s - 0.050) * 1e3 for k, s in enumerate(seconds) if k > 0]
         print(f'row2_seconds {seconds[1]:.4f}')
         print(f'row_seconds_beyond_schedule_and_wait_ms {summary_text(beyond)}')
         quarter = max(1, len(samples) // 4)
         print(f'resident_kb first {samples[0]} max {max(samples)} last {samples[-1]} '
               f'first_quarter_max {max(samples[:quarter])} last_quarter_max {max(samples[-quarter:])}')
         print(f'snapshot_saved {run.snapshot_saved()}')
+        cpu_s = cpu_last[1] - cpu_first[1] if cpu_first[1] is not None else float('nan')
+        print(f'cpu_share_during_sampling_percent {100.0 * cpu_s / max(cpu_last[0] - cpu_first[0], 1e-9):.2f} '
+              f'(cpu {cpu_s:.2f} s of {cpu_last[0] - cpu_first[0]:.1f} s)')
     finally:
         processes.stop_all()
         if not args.keep:
@@ -273,6 +293,7 @@ def main(argv):
     parser.add_argument('--logger', help='another logger program to measure (default: the build\'s)')
     parser.add_argument('--window-watch', help='the window_watch program, for the start-up figure')
     parser.add_argument('--runs', type=int, default=5)
+    parser.add_argument('--minutes', type=int, choices=[1, 60, 1440], default=1, help='run length of the minute mode')
     parser.add_argument('--keep', action='store_true', help='keep the run folders')
     args = parser.parse_args(argv)
     args.build = os.path.abspath(args.build)

@@ -316,13 +316,20 @@ void Screen::draw_glyph(uint8_t code)
     const int32_t x0 = cell_width * (cursor_column_ - 1);
     const int32_t y0 = cell_height * (cursor_row_ - 1);
     const Glyph& glyph = vga_font_8x16[code];
+    // Only lines whose pixels changed are marked: a readout rewritten with the
+    // same text costs the display nothing.
     for (int32_t line = 0; line < cell_height; ++line) {
         uint8_t* row = frame_.data() + static_cast<size_t>(y0 + line) * screen_width + x0;
         const uint8_t bits = glyph[line];
-        for (int32_t bit = 0; bit < cell_width; ++bit)
-            row[bit] = ((bits >> bit) & 1u) != 0 ? foreground_ : background_;
+        bool line_changed = false;
+        for (int32_t bit = 0; bit < cell_width; ++bit) {
+            const uint8_t colour = ((bits >> bit) & 1u) != 0 ? foreground_ : background_;
+            line_changed = line_changed || row[bit] != colour;
+            row[bit] = colour;
+        }
+        if (line_changed)
+            changed_[static_cast<size_t>(y0 + line)] = true;
     }
-    mark_rows_changed(y0, y0 + cell_height - 1);
 }
 
 // The bottom pixel line of the cell in the foreground colour; the rest of the cell stays.

@@ -9,7 +9,9 @@ would see them, against the module simulator:
            screen, and ESC to process exit with the picture saved
 
 Needs DISPLAY, xdotool, the build folder's logger and modsim, and (for the
-start-up figure) the build's tests/bench/window_watch. Prints one figure a line."""
+start-up figure) the build's tests/bench/window_watch. With --wine EXE it
+measures logger.exe under Wine instead, against the same Linux simulator; it
+then runs inside tests/wine/sandbox.sh. Prints one figure a line."""
 import argparse
 import os
 import re
@@ -110,10 +112,19 @@ def resident_kb(pid):
     return None
 
 
+MAP_WINE_PORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine', 'map_ports.sh')
+
+
+def wineserver_pid():
+    result = subprocess.run(['pgrep', '-x', 'wineserver'], capture_output=True, text=True)
+    pids = result.stdout.split()
+    return int(pids[0]) if pids else None
+
+
 class Run:
     """One logger run in its own folder against its own simulator."""
 
-    def __init__(self, build, processes, folder, logger_path=None):
+    def __init__(self, build, processes, folder, logger_path=None, wine_exe=None):
         self.build = build
         self.processes = processes
         self.folder = folder
@@ -121,6 +132,7 @@ class Run:
         self.run_dir = os.path.join(folder, 'run')
         self.log = os.path.join(folder, 'modsim.log')
         self.logger_path = logger_path or os.path.join(build, 'logger')
+        self.wine_exe = wine_exe
         os.makedirs(self.ports)
         os.makedirs(self.run_dir)
         self.window = None
@@ -137,8 +149,15 @@ class Run:
     def start_logger(self):
         environment = dict(os.environ, LOGGER_PORTS=self.ports)
         environment.pop('LOGGER_WINDOW', None)
+        command = [self.logger_path]
+        if self.wine_exe:
+            # The simulator's pseudo-terminal becomes Wine's COM3; the wine
+            # command's process becomes logger.exe's own.
+            port = os.path.realpath(os.path.join(self.ports, f'COM{PORT}'))
+            subprocess.run(['bash', MAP_WINE_PORTS, f'COM{PORT}={port}'], check=True)
+            command = ['wine', self.wine_exe]
         self.started_at = time.monotonic()
-        self.logger = self.processes.start([self.logger_path], cwd=self.run_dir, env=environment,
+        self.logger = self.processes.start(command, cwd=self.run_dir, env=environment,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def find_window(self):
@@ -190,11 +209,13 @@ def summary_text(values_ms):
 def measure_minute(args, processes):
     folder = tempfile.mkdtemp(prefix='bench_minute_')
     try:
-        run = Run(args.build, processes, folder, args.logger)
+        run = Run(args.build, processes, folder, args.logger, args.wine)
         run.start_modsim()
         run.start_logger()
         run.find_window()
         run.answer_prompts(args.minutes)
+        server = wineserver_pid() if args.wine else None
+        server_first = cpu_seconds(server) if server else None
         interval_s = args.minutes * 60.0 / 720.0
         watch = ExitWatch(run.logger)
         samples = []
@@ -231,6 +252,10 @@ def measure_minute(args, processes):
         cpu_s = cpu_last[1] - cpu_first[1] if cpu_first[1] is not None else float('nan')
         print(f'cpu_share_during_sampling_percent {100.0 * cpu_s / max(cpu_last[0] - cpu_first[0], 1e-9):.2f} '
               f'(cpu {cpu_s:.2f} s of {cpu_last[0] - cpu_first[0]:.1f} s)')
+        server_last = cpu_seconds(server) if server else None
+        if server_first is not None and server_last is not None:
+            # Wine's server does part of each system call's work for the program.
+            print(f'wineserver_cpu_share_percent {100.0 * (server_last - server_first) / (exited_at - cpu_first[0]):.2f}')
     finally:
         processes.stop_all()
         if not args.keep:
@@ -245,7 +270,7 @@ def measure_escape(args, processes):
     for attempt in range(args.runs):
         folder = tempfile.mkdtemp(prefix='bench_escape_')
         try:
-            run = Run(args.build, processes, folder, args.logger)
+            run = Run(args.build, processes, folder, args.logger, args.wine)
             run.start_modsim()
             watch_prompt = None
             if args.window_watch:
@@ -291,6 +316,7 @@ def main(argv):
     parser.add_argument('mode', choices=['minute', 'escape'])
     parser.add_argument('--build', required=True, help='build folder with logger and modsim')
     parser.add_argument('--logger', help='another logger program to measure (default: the build\'s)')
+    parser.add_argument('--wine', help='logger.exe to measure under Wine (inside tests/wine/sandbox.sh)')
     parser.add_argument('--window-watch', help='the window_watch program, for the start-up figure')
     parser.add_argument('--runs', type=int, default=5)
     parser.add_argument('--minutes', type=int, choices=[1, 60, 1440], default=1, help='run length of the minute mode')
@@ -298,6 +324,7 @@ def main(argv):
     args = parser.parse_args(argv)
     args.build = os.path.abspath(args.build)
     args.logger = os.path.abspath(args.logger) if args.logger else None
+    args.wine = os.path.abspath(args.wine) if args.wine else None
     args.window_watch = os.path.abspath(args.window_watch) if args.window_watch else None
     if not os.environ.get('DISPLAY'):
         print('logger_runs: DISPLAY is not set', file=sys.stderr)

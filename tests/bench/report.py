@@ -147,9 +147,37 @@ def figures_table(folder):
                      f'column 0: {first / 1024:.1f} MB, column 120 to after the run: '
                      f'{min(later) / 1024:.1f} to {max(later) / 1024:.1f} MB',
                      'under 30 MB and flat', verdict(last / 1024 < 30.0 and flat)))
+    rows += cpu_rows(minute, '1-minute', 5.0)
+    rows += cpu_rows(read_lines(folder, 'hour.txt'), '60-minute', 2.0)
+    rows += cpu_rows(read_lines(folder, 'hour_wine.txt'), '60-minute, logger.exe under Wine', 2.0)
     lines = ['| figure | measured | aim | verdict |', '|---|---|---|---|']
     lines += [f'| {a} | {b} | {c} | {d} |' for a, b, c, d in rows]
     return '\n'.join(lines)
+
+
+def cpu_rows(lines, run, aim_percent):
+    """The share of a core used while sampling, and the lateness, of one whole run's output."""
+    rows = []
+    found = summaries(lines)
+    inside = found.get('row_seconds_beyond_schedule_and_wait_ms')
+    if inside and run == '1-minute':
+        rows.append(('1. ... the same seen inside the logger: each row\'s "Seconds" beyond start + k x interval '
+                     '+ the 50 ms wait', f'median {ms(inside[0])}, p99 {ms(inside[1])}, max {ms(inside[2])}',
+                     '-', '-'))
+    late = found.get('lateness_earliest_fit_ms')
+    if late and run != '1-minute':
+        rows.append((f'1. Sampling lateness, {run} run (against the earliest fit)',
+                     f'median {ms(late[0])}, p99 {ms(late[1])}, max {ms(late[2])}', '-', '-'))
+    for line in lines:
+        words = line.split()
+        if words and words[0] == 'cpu_share_during_sampling_percent':
+            share = float(words[1])
+            rows.append((f'8. Share of a core while sampling, {run} run (all the logger\'s threads, '
+                         'user and system time)', f'{share:.2f} % {" ".join(words[2:])}',
+                         f'at most {aim_percent:g} %', verdict(share <= aim_percent)))
+        if words and words[0] == 'wineserver_cpu_share_percent':
+            rows.append((f'8. ... and of Wine\'s server meanwhile, {run} run', f'{float(words[1]):.2f} %', '-', '-'))
+    return rows
 
 
 def pieces_table(folder):
@@ -173,8 +201,10 @@ def section(folder, label):
     machine = read_lines(folder, 'machine.txt')
     parts = [begin_mark, '', '#### Machine, command, date', '']
     parts += [f'- {line}' for line in machine]
-    parts += ['', '#### Figures', '', figures_table(folder), '', '#### Costs of the pieces (Google Benchmark)', '',
-              pieces_table(folder), '', end_mark]
+    parts += ['', '#### Figures', '', figures_table(folder), '']
+    if label not in ('wine', 'hour'):  # whole runs only: the pieces are the Linux run's
+        parts += ['#### Costs of the pieces (Google Benchmark)', '', pieces_table(folder), '']
+    parts += [end_mark]
     return '\n'.join(parts)
 
 

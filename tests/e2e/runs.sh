@@ -6,6 +6,7 @@
 #   minute   - a whole one-minute run to its last column
 #   term     - SIGTERM mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
+#   endsession - logger.exe under Wine: the Windows session ends mid-run
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
@@ -107,6 +108,19 @@ case "$MODE" in
     [ "$(stat -c %s "$E2E_TMP/run/BMP000.BMP")" = 481078 ] || fail "no BMP000.BMP after SIGINT at the prompt"
     [ ! -e "$E2E_TMP/run/DATA001.CSV" ] || fail "a data file was made"
     echo "SIGINT at the port prompt: BMP000.BMP"
+    ;;
+  endsession)
+    [ -n "${LOGGER_EXE:-}" ] && [ -n "${END_SESSION_EXE:-}" ] || skip "only for logger.exe under Wine"
+    begin_run
+    sleep 8
+    wine "$END_SESSION_EXE" logger >"$E2E_TMP/end_session.out" 2>&1 ||
+      fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
+    wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
+    samples=$(check_rows_complete) || fail "incomplete rows after the session's end"
+    [ "$samples" -ge 40 ] || fail "only $samples rows before the session's end"
+    check_rows_against_log || fail "rows differ from the simulator's replies"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture after the session's end"
+    echo "end of session after 8 s: $samples rows and the picture"
     ;;
   minute)
     begin_run

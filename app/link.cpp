@@ -2,6 +2,8 @@
 // missing one, and prove the module answers with fifty sound exchanges.
 #include "app/link.h"
 
+#include <string>
+
 #include "app/dialogue.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
@@ -16,6 +18,44 @@ constexpr int32_t failed_link_wait_ms = 5000;
 // A drain pass that leaves as many bytes waiting as before is a stall; a few in
 // a row mean the channel gives nothing back, so draining stops instead of spinning.
 constexpr int32_t drain_stall_limit = 3;
+// The refusal line runs from the link column to the right edge of the grid.
+constexpr size_t refusal_line_length = 100 - link_column + 1;
+
+// The system's words on one row: line breaks and other control bytes become spaces.
+std::string one_row(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = ' ';
+    }
+    return text;
+}
+
+// The line that says why a port that exists cannot be opened; empty for a
+// port that is not there (its screen stays as it always was).
+std::string refusal_line(int32_t port_number, const PortRefusal& refusal)
+{
+    const std::string com = "COM" + std::to_string(port_number);
+    // The device path follows the COM name where it has one and the line has room.
+    auto with_device = [&](const std::string& before, const std::string& after) {
+        const std::string longer = before + " (" + refusal.device_path + ")" + after;
+        return refusal.device_path.empty() || longer.size() > refusal_line_length ? before + after : longer;
+    };
+    switch (refusal.kind) {
+    case PortRefusalKind::in_use:
+        return with_device(com, " is in use by another program: close it and try again");
+    case PortRefusalKind::no_permission:
+        return with_device("No permission to open " + com,
+                           ": add your user to the dialout group, then log in again");
+    case PortRefusalKind::settings_refused:
+        return with_device(com, " refused the line settings (38400 baud, 8 data bits, no parity)");
+    case PortRefusalKind::other:
+        return (with_device(com, " cannot be opened: ") + one_row(refusal.system_message))
+            .substr(0, refusal_line_length);
+    default:
+        return {};
+    }
+}
 
 }  // namespace
 
@@ -83,6 +123,9 @@ bool check_port_and_link(int32_t port_number)
     open_channel_port(serial_channel, open_string_for_port(port_number), mode_random, access_default, lock_none, 0);
     if (error_code() != status_ok) {
         blank_then_write(12, link_column, 51, colour_red, "WARNING:SERIAL PORT IS NOT PRESENT: PROGRAM ENDING");
+        const std::string reason = refusal_line(port_number, last_port_refusal());
+        if (!reason.empty())
+            blank_then_write(13, link_column, static_cast<int32_t>(reason.size()), colour_black, reason);
         pause_ms(missing_port_wait_ms);
         return false;
     }

@@ -1,11 +1,12 @@
-// The logger program: watches for end requests from outside, asks for a fine
-// timer, picks the window backend, runs the logger, and closes every channel
+// The logger program: refuses a start from a folder the system deletes,
+// watches for end requests from outside, asks for a fine timer, picks the window backend, runs the logger, and closes every channel
 // and the window on the way out.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "app/logger.h"
+#include "app/start_place.h"
 #include "core/end_signals.h"
 #include "core/power.h"
 #include "gfx/graphics.h"
@@ -26,6 +27,8 @@ bool headless_requested()
 // folder and extension.
 int main()
 {
+    if (!start_place_is_safe())
+        return 1;
     // Before any other thread starts: the signals' mask is inherited.
     watch_end_signals(request_program_end);
     hold_fine_timer();

@@ -3,6 +3,7 @@
 // places and hides the pointer and sounds the tone. The display thread creates
 // the window and so receives its messages; every window call runs there.
 #include <windows.h>
+#include <imm.h>
 
 #include <algorithm>
 #include <array>
@@ -250,6 +251,8 @@ bool Win32Window::create_window(const std::string& title, std::string& error) {
         return false;
     }
     fit_client_area();
+    // No input method: with one on, digits arrive full-width and the key mapping drops them.
+    ImmAssociateContext(window_, nullptr);
 
     frame_.reset();
     pointer_.take();  // nothing left over from an earlier opening

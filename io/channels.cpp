@@ -81,6 +81,7 @@ void ChannelTable::open_file(int32_t channel, std::string_view name, int32_t mod
 void ChannelTable::open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access,
                              uint32_t lock, int32_t record_length)
 {
+    port_refusal_ = PortRefusal{};
     if (!begin_open(channel, mode, access, lock, record_length))
         return;
     Channel& c = *entry(channel);
@@ -91,9 +92,9 @@ void ChannelTable::open_port(int32_t channel, std::string_view open_string, int3
             c.mode = mode_binary;
             c.access = access_read_write;
         }
-        c.device = port_opener_(open_string, open_status);
+        c.device = port_opener_(open_string, open_status, port_refusal_);
     } else {
-        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, open_status);
+        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, open_status, port_refusal_);
     }
     if (!c.device)
         c = Channel{};
@@ -281,3 +282,5 @@ void close_channel(int32_t channel) { the_channels().close(channel); }
 void close_all_channels() { the_channels().close_all(); }
 
 void flush_channel(int32_t channel) { the_channels().flush(channel); }
+
+const PortRefusal& last_port_refusal() { return the_channels().port_refusal(); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "core/error_status.h"
@@ -35,6 +36,15 @@ public:
     virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
     // Hands buffered bytes to the operating system.
     virtual int32_t flush() { return status_ok; }
+};
+
+// Why the last port open failed, in the operator's terms; the full reason goes
+// to standard error. A port that is not there at all is only "missing".
+enum class PortRefusalKind { none, missing, in_use, no_permission, settings_refused, other };
+struct PortRefusal {
+    PortRefusalKind kind = PortRefusalKind::none;
+    std::string system_message;  // for other: the system's own words, in code page 437
+    std::string device_path;     // the device behind the COM name where it has its own (Linux)
 };
 
 struct Channel {
@@ -67,8 +77,10 @@ public:
     void open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode, uint32_t access);
 
     // Replaces the serial device behind open_port (a test's fake module): the
-    // opener gets the open string and returns the device, or null with a status.
-    using PortOpener = std::function<std::unique_ptr<ChannelDevice>(std::string_view open_string, int32_t& status)>;
+    // opener gets the open string and returns the device, or null with a status
+    // and the refusal.
+    using PortOpener = std::function<std::unique_ptr<ChannelDevice>(std::string_view open_string, int32_t& status,
+                                                                    PortRefusal& refusal)>;
     void set_port_opener(PortOpener opener) { port_opener_ = std::move(opener); }
 
     void put_data(int32_t channel, std::string_view bytes);
@@ -82,6 +94,9 @@ public:
     void close_all();
     // Hands a disk file's buffered bytes to the operating system.
     void flush(int32_t channel);
+
+    // Why the last open_port failed; kind none after one that opened.
+    const PortRefusal& port_refusal() const { return port_refusal_; }
 
     bool is_open(int32_t channel) const;
     // Null for a number outside 1 to 255.
@@ -97,6 +112,7 @@ private:
     ErrorStatus* status_ = nullptr;
     std::array<Channel, last_channel + 1> channels_;
     bool open_attempted_ = false;
+    PortRefusal port_refusal_;
 };
 
 ChannelTable& the_channels();
@@ -113,3 +129,4 @@ int64_t channel_location(int32_t channel);
 void close_channel(int32_t channel);
 void close_all_channels();
 void flush_channel(int32_t channel);
+const PortRefusal& last_port_refusal();

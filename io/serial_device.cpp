@@ -88,7 +88,7 @@ int32_t SerialDevice::write(const uint8_t* bytes, size_t count)
 }
 
 std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, int32_t& open_status)
+                                                  uint32_t lock, int32_t& open_status, PortRefusal& refusal)
 {
     uint32_t port_number = 0;
     SerialOptions options;
@@ -105,12 +105,13 @@ std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, 
         open_status = status_not_allowed;
         return nullptr;
     }
-    std::unique_ptr<SerialPort> port = open_serial_port(port_number, options, access, lock, open_status);
+    std::unique_ptr<SerialPort> port = open_serial_port(port_number, options, access, lock, open_status, refusal);
     if (!port)
         return nullptr;
     if (!check_lines(*port, options, program_clock())) {
         port->close();
         open_status = status_not_allowed;
+        refusal = {PortRefusalKind::other, "the device's CD or DSR line stayed off", {}};
         return nullptr;
     }
     open_status = status_ok;

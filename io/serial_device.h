@@ -32,9 +32,9 @@ public:
 };
 
 // Opens and configures COM port port_number (the platform's part of the open).
-// Null with the status (1, 2 or 8) on failure.
+// Null with the status (1, 2 or 8) and the refusal on failure.
 std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t lock, int32_t& status);
+                                             uint32_t lock, int32_t& status, PortRefusal& refusal);
 
 // The clock in whole milliseconds (clamped, so no clock value overflows).
 int64_t clock_ms(Clock& clock);
@@ -72,7 +72,7 @@ private:
 
 // The serial open after the channel checks: reads the open string, turns mode
 // random into binary with read/write access, opens the port and checks its
-// lines. Null with the status in open_status on failure. Waits use the
-// program's clock.
+// lines. Null with the status in open_status, and why the port refused in
+// refusal, on failure. Waits use the program's clock.
 std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, int32_t& open_status);
+                                                  uint32_t lock, int32_t& open_status, PortRefusal& refusal);

@@ -342,15 +342,38 @@ void report_open_failure(uint32_t port_number, const std::string& path, const st
                  path.empty() ? "no device" : path.c_str(), reason.c_str());
 }
 
+// What the operator is told about an open that failed with this error.
+PortRefusalKind refusal_kind_for(int negative_error)
+{
+    switch (-negative_error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:  // a ttyS node without its UART
+        return PortRefusalKind::missing;
+    case EACCES:
+    case EPERM:
+        return PortRefusalKind::no_permission;
+    case EBUSY:
+    case EWOULDBLOCK:  // the lock another program holds
+        return PortRefusalKind::in_use;
+    default:
+        return PortRefusalKind::other;
+    }
+}
+
 std::string reason_for(int negative_error)
 {
     const int error = -negative_error;
-    if (error == EACCES || error == EPERM)
+    switch (refusal_kind_for(negative_error)) {
+    case PortRefusalKind::no_permission:
         return std::string(std::strerror(error)) +
                " - add your user to the group that owns the device, usually dialout";
-    if (error == EBUSY || error == EWOULDBLOCK)
+    case PortRefusalKind::in_use:
         return "the port is in use by another program";
-    return std::strerror(error);
+    default:
+        return std::strerror(error);
+    }
 }
 
 // DTR on after every open; RTS off when suppressed, else on for handshaking.
@@ -372,62 +395,50 @@ PosixSerialCalls& posix_serial_calls() { return *current_calls; }
 void use_posix_serial_calls(PosixSerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
 std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t /*lock*/, int32_t& status)
+                                             uint32_t /*lock*/, int32_t& status, PortRefusal& refusal)
 {
     PosixSerialCalls& calls = posix_serial_calls();
     const std::string path = com_port_path(port_number);
-    if (path.empty()) {
-        report_open_failure(port_number, path, "no such port");
-        status = status_cannot_open;
+    // Each failure after the open drops the port, which closes the descriptor.
+    auto fail = [&](int32_t code, PortRefusalKind kind, const std::string& reason,
+                    const std::string& message) -> std::unique_ptr<SerialPort> {
+        report_open_failure(port_number, path, reason);
+        status = code;
+        refusal = {kind, message, path};
         return nullptr;
-    }
+    };
+    // A failed system call: its kind, the full reason, and the system's words.
+    auto fail_call = [&](int32_t code, int result) {
+        return fail(code, refusal_kind_for(result), reason_for(result), std::strerror(-result));
+    };
+    if (path.empty())
+        return fail(status_cannot_open, PortRefusalKind::missing, "no such port", {});
     const int fd = calls.open_path(path.c_str(), open_flags(access));
-    if (fd < 0) {
-        report_open_failure(port_number, path, reason_for(fd));
-        status = status_cannot_open;
-        return nullptr;
-    }
+    if (fd < 0)
+        return fail_call(status_cannot_open, fd);
     auto port = std::make_unique<PosixSerialPort>(calls, fd);
-    if (!calls.is_terminal(fd)) {
-        report_open_failure(port_number, path, "not a serial port");
-        status = status_cannot_open;
-        return nullptr;
-    }
+    if (!calls.is_terminal(fd))
+        return fail(status_cannot_open, PortRefusalKind::other, "not a serial port", "not a serial port");
     // The lock keeps out other programs even where the tty's own exclusive
     // mode does not (it is ignored for root).
-    if (const int result = calls.lock_exclusive(fd); result < 0) {
-        report_open_failure(port_number, path, reason_for(result));
-        status = status_cannot_open;
-        return nullptr;
-    }
+    if (const int result = calls.lock_exclusive(fd); result < 0)
+        return fail_call(status_cannot_open, result);
     port->mark_locked();
-    if (const int result = calls.set_exclusive(fd); result < 0) {
-        report_open_failure(port_number, path, reason_for(result));
-        status = status_cannot_open;
-        return nullptr;
-    }
+    if (const int result = calls.set_exclusive(fd); result < 0)
+        return fail_call(status_cannot_open, result);
     port->mark_exclusive();
     termios settings{};
-    if (const int result = calls.get_attributes(fd, &settings); result < 0) {
-        report_open_failure(port_number, path, std::string("cannot read the line settings: ") + std::strerror(-result));
-        status = status_query_failed;
-        return nullptr;
-    }
-    if (!apply_line_settings(settings, options)) {
-        report_open_failure(port_number, path, "the line settings are not supported");
-        status = status_not_allowed;
-        return nullptr;
-    }
-    if (const int result = calls.set_attributes(fd, &settings); result < 0) {
-        report_open_failure(port_number, path, std::string("the line settings were refused: ") + std::strerror(-result));
-        status = status_not_allowed;
-        return nullptr;
-    }
-    if (const int result = set_control_lines(calls, fd, options); result < 0) {
-        report_open_failure(port_number, path, std::string("cannot set DTR and RTS: ") + std::strerror(-result));
-        status = status_not_allowed;
-        return nullptr;
-    }
+    if (const int result = calls.get_attributes(fd, &settings); result < 0)
+        return fail(status_query_failed, PortRefusalKind::other,
+                    std::string("cannot read the line settings: ") + std::strerror(-result), std::strerror(-result));
+    if (!apply_line_settings(settings, options))
+        return fail(status_not_allowed, PortRefusalKind::settings_refused, "the line settings are not supported", {});
+    if (const int result = calls.set_attributes(fd, &settings); result < 0)
+        return fail(status_not_allowed, PortRefusalKind::settings_refused,
+                    std::string("the line settings were refused: ") + std::strerror(-result), {});
+    if (const int result = set_control_lines(calls, fd, options); result < 0)
+        return fail(status_not_allowed, PortRefusalKind::other,
+                    std::string("cannot set DTR and RTS: ") + std::strerror(-result), std::strerror(-result));
     status = status_ok;
     return port;
 }

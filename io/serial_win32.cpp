@@ -80,6 +80,14 @@ constexpr DWORD default_queue_bytes = 16384;
 // The read time-out of a port opened with CTS time 0: bytes already waiting
 // come back at once, an empty queue gives no byte after this long.
 constexpr DWORD empty_queue_read_ms = 20;
+// The write time-out of a port whose stored write time-outs are both zero.
+// The request takes under a millisecond on the line; a second only runs out
+// when the device has stopped taking bytes.
+constexpr DWORD stalled_write_ms = 1000;
+// The software flow-control characters a driver accepts when the stored ones
+// are equal; flow control stays off, so they are never sent.
+constexpr char xon_character = 17;
+constexpr char xoff_character = 19;
 
 // A port on a pseudo-terminal (Wine) has no modem lines: the line calls answer
 // ERROR_NOT_SUPPORTED. That is no fault of the port.
@@ -101,7 +109,8 @@ private:
     HANDLE handle_;  // null once closed
 };
 
-// One WriteFile of the whole count; a lost device fails it (error 21).
+// One WriteFile of the whole count; a lost device fails it (error 21), and a
+// stalled one runs out its write time-out and moves fewer bytes.
 int32_t Win32SerialPort::write(const uint8_t* bytes, size_t count)
 {
     if (handle_ == nullptr || count > MAXDWORD)
@@ -208,7 +217,7 @@ DWORD queue_bytes(uint32_t option_bytes, DWORD current_bytes, DWORD max_bytes)
 // With a CTS time the read interval is that time. Without one the port's own
 // read time-outs would stay, and on Windows they are often all zero: a read of
 // an empty queue then waits for ever. So a CTS time of 0 gets "return what is
-// waiting at once, else give up after a short wait". Write time-outs stay.
+// waiting at once, else give up after a short wait".
 void set_read_timeouts(COMMTIMEOUTS& timeouts, uint32_t cts_time_ms)
 {
     if (cts_time_ms != 0) {
@@ -220,6 +229,32 @@ void set_read_timeouts(COMMTIMEOUTS& timeouts, uint32_t cts_time_ms)
         timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
         timeouts.ReadTotalTimeoutConstant = empty_queue_read_ms;
     }
+}
+
+// Write time-outs of zero make WriteFile wait until the driver takes the
+// bytes, for ever on a stalled USB device; the program would then never see
+// ESC or save its picture. Time-outs a user set stay as they are.
+void bound_write_timeouts(COMMTIMEOUTS& timeouts)
+{
+    if (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0)
+        timeouts.WriteTotalTimeoutConstant = stalled_write_ms;
+}
+
+// Some drivers report settings that their own SetCommState refuses with
+// ERROR_INVALID_PARAMETER: equal XON and XOFF characters, and limits beyond
+// the receive queue.
+void mend_flow_control_members(DCB& state, DWORD input_queue_bytes)
+{
+    if (state.XonChar == state.XoffChar) {
+        state.XonChar = xon_character;
+        state.XoffChar = xoff_character;
+    }
+    // A quarter of the queue each, so that even their sum lies within it.
+    const DWORD limit = std::min<DWORD>(input_queue_bytes, 0xFFFF);
+    if (state.XonLim > limit)
+        state.XonLim = static_cast<WORD>(limit / 4);
+    if (state.XoffLim > limit)
+        state.XoffLim = static_cast<WORD>(limit / 4);
 }
 
 BYTE parity_code(Parity parity)
@@ -287,13 +322,50 @@ std::string system_message(DWORD error)
     return std::string(text, length);
 }
 
+// The system's message in code page 437, the screen's; a character it lacks becomes "?".
+std::string screen_text(const std::string& ansi)
+{
+    if (ansi.empty())
+        return {};
+    std::wstring wide(ansi.size(), L'\0');
+    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                                  wide.data(), static_cast<int>(wide.size()));
+    std::string text(ansi.size() * 2, '\0');
+    const int length = ::WideCharToMultiByte(437, 0, wide.data(), wide_length, text.data(),
+                                             static_cast<int>(text.size()), "?", nullptr);
+    if (wide_length <= 0 || length <= 0)
+        return ansi;
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+// What the operator is told about a CreateFileA that failed with this error.
+PortRefusalKind refusal_kind_for(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return PortRefusalKind::missing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return PortRefusalKind::in_use;
+    default:
+        return PortRefusalKind::other;
+    }
+}
+
 std::string reason_for(DWORD error)
 {
-    if (error == ERROR_ACCESS_DENIED)
+    switch (refusal_kind_for(error)) {
+    case PortRefusalKind::in_use:
         return "the port is in use by another program";
-    if (error == ERROR_FILE_NOT_FOUND)
-        return "no such port";
-    return system_message(error);
+    case PortRefusalKind::missing:
+        if (error == ERROR_FILE_NOT_FOUND)
+            return "no such port";
+        [[fallthrough]];
+    default:
+        return system_message(error);
+    }
 }
 
 void report_open_failure(uint32_t port_number, const std::string& name, const std::string& reason)
@@ -309,54 +381,66 @@ Win32SerialCalls& win32_serial_calls() { return *current_calls; }
 void use_win32_serial_calls(Win32SerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
 std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t lock, int32_t& status)
+                                             uint32_t lock, int32_t& status, PortRefusal& refusal)
 {
     Win32SerialCalls& calls = win32_serial_calls();
     const std::string name = system_port_name(port_number);
     // Each failure after CreateFileA drops the port, which closes its handle.
-    auto fail = [&](int32_t code, const std::string& reason) -> std::unique_ptr<SerialPort> {
+    auto fail = [&](int32_t code, PortRefusalKind kind, const std::string& reason,
+                    DWORD error) -> std::unique_ptr<SerialPort> {
         report_open_failure(port_number, name, reason);
         status = code;
+        refusal = {kind, kind == PortRefusalKind::other ? screen_text(system_message(error)) : std::string(), {}};
         return nullptr;
+    };
+    // A call that failed after the port opened: its reason with what was being done.
+    auto fail_step = [&](int32_t code, PortRefusalKind kind, const char* what) {
+        const DWORD error = calls.last_error();
+        return fail(code, kind, std::string(what) + reason_for(error), error);
     };
 
     HANDLE handle = calls.create_file(name.c_str(), desired_access(access), share_mode(lock), nullptr,
                                       OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
-        return fail(status_cannot_open, reason_for(calls.last_error()));
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        const DWORD error = calls.last_error();
+        return fail(status_cannot_open, refusal_kind_for(error), reason_for(error), error);
+    }
     auto port = std::make_unique<Win32SerialPort>(calls, handle);
 
     COMMPROP properties{};
     if (!calls.get_comm_properties(handle, &properties))
-        return fail(status_query_failed, "cannot read the port's properties: " + reason_for(calls.last_error()));
+        return fail_step(status_query_failed, PortRefusalKind::other, "cannot read the port's properties: ");
     const DWORD input_bytes =
         queue_bytes(options.receive_buffer_bytes, properties.dwCurrentRxQueue, properties.dwMaxRxQueue);
     const DWORD output_bytes =
         queue_bytes(options.transmit_buffer_bytes, properties.dwCurrentTxQueue, properties.dwMaxTxQueue);
     if (!calls.setup_comm(handle, input_bytes, output_bytes))
-        return fail(status_not_allowed, "the queue sizes were refused: " + reason_for(calls.last_error()));
+        return fail_step(status_not_allowed, PortRefusalKind::other, "the queue sizes were refused: ");
 
     COMMTIMEOUTS timeouts{};
     if (!calls.get_comm_timeouts(handle, &timeouts))
-        return fail(status_query_failed, "cannot read the time-outs: " + reason_for(calls.last_error()));
+        return fail_step(status_query_failed, PortRefusalKind::other, "cannot read the time-outs: ");
     set_read_timeouts(timeouts, options.cts_time_ms);
+    bound_write_timeouts(timeouts);
     if (!calls.set_comm_timeouts(handle, &timeouts))
-        return fail(status_not_allowed, "the time-outs were refused: " + reason_for(calls.last_error()));
+        return fail_step(status_not_allowed, PortRefusalKind::other, "the time-outs were refused: ");
 
     DCB state{};
     state.DCBlength = sizeof state;
     if (!calls.get_comm_state(handle, &state))
-        return fail(status_query_failed, "cannot read the line settings: " + reason_for(calls.last_error()));
+        return fail_step(status_query_failed, PortRefusalKind::other, "cannot read the line settings: ");
     if (!apply_line_settings(state, options))
-        return fail(status_not_allowed, "the line settings are not supported");
+        return fail(status_not_allowed, PortRefusalKind::settings_refused, "the line settings are not supported",
+                    ERROR_SUCCESS);
+    mend_flow_control_members(state, input_bytes);
     if (!calls.set_comm_state(handle, &state))
-        return fail(status_not_allowed, "the line settings were refused: " + reason_for(calls.last_error()));
+        return fail_step(status_not_allowed, PortRefusalKind::settings_refused, "the line settings were refused: ");
 
     // DTR on after every open, whatever fDtrControl says.
     if (!calls.escape_comm_function(handle, SETDTR)) {
         const DWORD error = calls.last_error();
         if (!no_modem_lines(error))
-            return fail(status_not_allowed, "cannot set DTR: " + reason_for(error));
+            return fail(status_not_allowed, PortRefusalKind::other, "cannot set DTR: " + reason_for(error), error);
     }
     status = status_ok;
     return port;

@@ -58,10 +58,11 @@ ProgramFixture::ProgramFixture()
     use_channels(&channels);
     use_field_reader(&reader);
     set_window_factory(make_headless_window);
-    channels.set_port_opener([this](std::string_view open_string, int32_t& open_status) {
+    channels.set_port_opener([this](std::string_view open_string, int32_t& open_status, PortRefusal& refusal) {
         port_open_strings.emplace_back(open_string);
         if (!port_present) {
             open_status = status_cannot_open;
+            refusal = port_refusal;
             return std::unique_ptr<ChannelDevice>();
         }
         open_status = status_ok;

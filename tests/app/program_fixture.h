@@ -66,6 +66,7 @@ public:
     std::filesystem::path folder;
     std::vector<std::string> port_open_strings;
     bool port_present = true;
+    PortRefusal port_refusal;  // why a port that is not present refused
 
 private:
     void feed_key();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/run_settings.h"
+#include "app/start_place.h"
 #include "gfx/snapshot.h"
 #include "program_fixture.h"
 #include "screen_reading.h"
@@ -340,18 +341,52 @@ TEST(FileNumber, with_all_100_names_taken_the_run_goes_on_unrecorded_and_says_so
     EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
 }
 
-TEST(StartUp, a_missing_port_saves_bmp000_and_writes_no_data_file)
+TEST(StartUp, a_refused_port_saves_bmp000_with_its_reason_below_the_warning_and_a_missing_one_without)
 {
-    ProgramFixture program;
-    program.port_present = false;
-    program.type_line("4");
-    const int64_t before_ms = program.clock.total_slept_ms();
-    EXPECT_EQ(program.run(), 0);
-    EXPECT_EQ(program.port_open_strings, std::vector<std::string>{"COM4:38400,n,8,1,cs0,cd0,ds0,rs"});
-    EXPECT_EQ(std::filesystem::file_size(program.folder / "BMP000.BMP"), 481078u);
-    EXPECT_FALSE(program.file_exists("DATA001.CSV"));
-    EXPECT_EQ(text_at(program.screen, 12, 10, 50, red), "WARNING:SERIAL PORT IS NOT PRESENT: PROGRAM ENDING");
-    EXPECT_GE(program.clock.total_slept_ms() - before_ms, 3000);
+    const std::string path = "/dev/serial/by-id/usb-adapter-if00-port0";
+    struct Case {
+        PortRefusal refusal;
+        const char* line;  // row 13, black; empty: the row stays blank
+    } cases[] = {
+        {{PortRefusalKind::missing, "", "/dev/ttyUSB0"}, ""},
+        {{PortRefusalKind::in_use, "", "/dev/ttyUSB0"},
+         "COM4 (/dev/ttyUSB0) is in use by another program: close it and try again"},
+        {{PortRefusalKind::no_permission, "", "/dev/ttyUSB0"},
+         "No permission to open COM4: add your user to the dialout group, then log in again"},
+        {{PortRefusalKind::settings_refused, "", path},
+         "COM4 refused the line settings (38400 baud, 8 data bits, no parity)"},  // no room for the path
+        {{PortRefusalKind::other, "A device attached to the system is not functioning\r\nat all, ever", ""},
+         "COM4 cannot be opened: A device attached to the system is not functioning  at all, ever"},
+        {{PortRefusalKind::other, std::string(80, 'x'), ""},
+         "COM4 cannot be opened: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+    };
+    for (const Case& c : cases) {
+        ProgramFixture program;
+        program.port_present = false;
+        program.port_refusal = c.refusal;
+        program.type_line("4");
+        const int64_t before_ms = program.clock.total_slept_ms();
+        EXPECT_EQ(program.run(), 0);
+        EXPECT_EQ(program.port_open_strings, std::vector<std::string>{"COM4:38400,n,8,1,cs0,cd0,ds0,rs"});
+        EXPECT_EQ(std::filesystem::file_size(program.folder / "BMP000.BMP"), 481078u);
+        EXPECT_FALSE(program.file_exists("DATA001.CSV"));
+        EXPECT_EQ(text_at(program.screen, 12, 10, 50, red), "WARNING:SERIAL PORT IS NOT PRESENT: PROGRAM ENDING");
+        const std::string line = c.line;
+        EXPECT_EQ(text_at(program.screen, 13, 10, static_cast<int32_t>(line.size()), black), line) << c.line;
+        for (int32_t column = 10 + static_cast<int32_t>(line.size()); column <= 100; ++column)
+            EXPECT_TRUE(cell_is_blank(program.screen, 13, column)) << c.line << " column " << column;
+        EXPECT_GE(program.clock.total_slept_ms() - before_ms, 3000);
+    }
+}
+
+TEST(StartUp, a_program_is_inside_the_temporary_folder_only_when_its_folder_lies_below_it)
+{
+    const char* temp = "C:\\Users\\Ann\\AppData\\Local\\Temp\\";
+    EXPECT_TRUE(program_lies_inside("C:\\Users\\Ann\\AppData\\Local\\Temp\\Temp1_logger.zip\\logger.exe", temp));
+    EXPECT_TRUE(program_lies_inside("c:/users/ann/appdata/local/TEMP/logger.exe", temp));
+    EXPECT_FALSE(program_lies_inside("C:\\Users\\Ann\\AppData\\Local\\Temp2\\logger.exe", temp));
+    EXPECT_FALSE(program_lies_inside("C:\\Users\\Ann\\Downloads\\logger\\logger.exe", temp));
+    EXPECT_FALSE(program_lies_inside("C:\\logger.exe", ""));
 }
 
 TEST(StartUp, a_module_silent_after_49_replies_fails_the_link_test)

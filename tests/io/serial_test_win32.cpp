@@ -304,6 +304,41 @@ TEST_F(Win32SerialTest, open_string_sets_the_listed_dcb_members_and_read_timeout
     }
 }
 
+TEST_F(Win32SerialTest, write_timeouts_are_bounded_only_when_both_are_zero_and_flow_control_members_are_mended)
+{
+    struct Case {  // stored, then expected: write multiplier and constant, XON, XOFF, their limits
+        DWORD multiplier_ms, constant_ms;
+        char xon, xoff;
+        WORD xon_limit, xoff_limit;
+        DWORD expected_multiplier_ms, expected_constant_ms;
+        char expected_xon, expected_xoff;
+        WORD expected_xon_limit, expected_xoff_limit;
+    } cases[] = {
+        {0, 0, 0, 0, 2048, 512, 0, 1000, 17, 19, 2048, 512},       // a driver's zeros: both mended
+        {0, 5, 'a', 'b', 4096, 4096, 0, 5, 'a', 'b', 4096, 4096},  // as the user set them
+        {3, 0, 17, 19, 5000, 4097, 3, 0, 17, 19, 1024, 1024},      // limits beyond the 4096-byte queue
+    };
+    for (const Case& c : cases) {
+        calls = FakeCalls{};
+        calls.properties.dwCurrentRxQueue = 4096;
+        calls.timeouts.WriteTotalTimeoutMultiplier = c.multiplier_ms;
+        calls.timeouts.WriteTotalTimeoutConstant = c.constant_ms;
+        calls.state.XonChar = c.xon;
+        calls.state.XoffChar = c.xoff;
+        calls.state.XonLim = c.xon_limit;
+        calls.state.XoffLim = c.xoff_limit;
+        open();
+        ASSERT_EQ(status.code(), status_ok) << open_errors;
+        const COMMTIMEOUTS& t = calls.timeouts;
+        const DCB& d = calls.state;
+        EXPECT_EQ(std::make_pair(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
+                  std::make_pair(c.expected_multiplier_ms, c.expected_constant_ms));
+        EXPECT_EQ(std::vector<int>({d.XonChar, d.XoffChar, d.XonLim, d.XoffLim}),
+                  std::vector<int>({c.expected_xon, c.expected_xoff, c.expected_xon_limit, c.expected_xoff_limit}));
+        channels.close(2);
+    }
+}
+
 TEST_F(Win32SerialTest, queue_sizes_come_from_the_options_else_the_driver_else_16384)
 {
     struct Case {
@@ -368,20 +403,24 @@ TEST_F(Win32SerialTest, each_failing_open_call_gives_its_status_and_closes_the_h
         const char* failing_call;
         DWORD error;
         int32_t expected_status;
+        PortRefusalKind kind;
         const char* reason = "";
         const char* open_string = logger_string;
     } cases[] = {
-        {"CreateFileA", ERROR_FILE_NOT_FOUND, status_cannot_open, "no such port"},
-        {"CreateFileA", ERROR_ACCESS_DENIED, status_cannot_open, "the port is in use by another program"},
-        {"GetCommProperties", ERROR_GEN_FAILURE, status_query_failed, "properties"},
-        {"SetupComm", ERROR_INVALID_PARAMETER, status_not_allowed, "queue sizes"},
-        {"GetCommTimeouts", ERROR_GEN_FAILURE, status_query_failed, "time-outs"},
-        {"SetCommTimeouts", ERROR_INVALID_PARAMETER, status_not_allowed, "time-outs"},
-        {"GetCommState", ERROR_GEN_FAILURE, status_query_failed, "line settings"},
-        {"SetCommState", ERROR_INVALID_PARAMETER, status_not_allowed, "line settings"},  // a speed it refuses
-        {"EscapeCommFunction", ERROR_GEN_FAILURE, status_not_allowed, "DTR"},
-        {"GetCommModemStatus", ERROR_GEN_FAILURE, status_not_allowed, "", "COM3:"},  // the DSR wait
-        {"", 0, status_not_allowed, "not supported", "COM3:9600,n,264,1,cs0,ds0"},   // too many for a byte
+        {"CreateFileA", ERROR_FILE_NOT_FOUND, status_cannot_open, PortRefusalKind::missing, "no such port"},
+        {"CreateFileA", ERROR_ACCESS_DENIED, status_cannot_open, PortRefusalKind::in_use, "in use by another"},
+        {"CreateFileA", ERROR_SHARING_VIOLATION, status_cannot_open, PortRefusalKind::in_use, "in use by another"},
+        {"GetCommProperties", ERROR_GEN_FAILURE, status_query_failed, PortRefusalKind::other, "properties"},
+        {"SetupComm", ERROR_INVALID_PARAMETER, status_not_allowed, PortRefusalKind::other, "queue sizes"},
+        {"GetCommTimeouts", ERROR_GEN_FAILURE, status_query_failed, PortRefusalKind::other, "time-outs"},
+        {"SetCommTimeouts", ERROR_INVALID_PARAMETER, status_not_allowed, PortRefusalKind::other, "time-outs"},
+        {"GetCommState", ERROR_GEN_FAILURE, status_query_failed, PortRefusalKind::other, "line settings"},
+        {"SetCommState", ERROR_INVALID_PARAMETER, status_not_allowed, PortRefusalKind::settings_refused,
+         "line settings"},  // a speed it refuses
+        {"EscapeCommFunction", ERROR_GEN_FAILURE, status_not_allowed, PortRefusalKind::other, "DTR"},
+        {"GetCommModemStatus", ERROR_GEN_FAILURE, status_not_allowed, PortRefusalKind::other, "", "COM3:"},
+        {"", 0, status_not_allowed, PortRefusalKind::settings_refused, "not supported",
+         "COM3:9600,n,264,1,cs0,ds0"},  // too many data bits for a byte
     };
     for (const Case& c : cases) {
         calls = FakeCalls{};
@@ -389,6 +428,9 @@ TEST_F(Win32SerialTest, each_failing_open_call_gives_its_status_and_closes_the_h
             calls.failures[c.failing_call] = c.error;
         open(c.open_string);
         EXPECT_EQ(status.code(), c.expected_status) << c.failing_call;
+        EXPECT_EQ(channels.port_refusal().kind, c.kind) << c.failing_call << " " << c.error;
+        EXPECT_EQ(channels.port_refusal().system_message.empty(), c.kind != PortRefusalKind::other)
+            << c.failing_call;
         EXPECT_FALSE(channels.is_open(2)) << c.failing_call;
         const bool created = c.failing_call != std::string("CreateFileA");
         EXPECT_EQ(calls.closes, created ? 1 : 0) << c.failing_call;
@@ -469,6 +511,7 @@ TEST_F(Win32SerialTest, write_is_one_call_that_must_move_every_byte_or_fails_wit
     } cases[] = {
         {"whole write", std::nullopt, false, status_ok},
         {"short write", 5, false, status_io_failed},
+        {"write time-out of a stalled device", 0, false, status_io_failed},
         {"module unplugged", std::nullopt, true, status_io_failed},
     };
     for (const Case& c : cases) {

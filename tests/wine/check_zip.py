@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the Windows zip: exactly logger.exe, comscan.exe, README.txt and
 LICENSE at its top, the programs as Windows programs, the texts with Windows
-line ends and the licence named in the quick start. Exits 77 when there is no
+line ends, the licence named in the quick start, and the quick start's advice
+to extract first, past the unknown-program warning and to the COM number. Exits 77 when there is no
 zip (scripts/build-windows makes it)."""
 import os
 import sys
@@ -22,4 +23,6 @@ with zipfile.ZipFile(path) as archive:
     assert b'GNU GENERAL PUBLIC LICENSE' in archive.read('LICENSE')
     readme = archive.read('README.txt')
     assert b'General Public License' in readme and b'console-data' in readme, 'README.txt names no licence'
+    for advice in (b'Extract All', b'"Run anyway"', b'"Ports (COM & LPT)"', b'programming editor'):
+        assert advice in readme.replace(b'\r\n', b' '), f'README.txt lacks {advice!r}'
 print(f'{path}: {", ".join(names)}')

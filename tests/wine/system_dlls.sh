@@ -4,6 +4,8 @@
 #   system_dlls.sh PROGRAM.exe...
 set -euo pipefail
 system_dlls=" kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll winmm.dll ole32.dll "
+# The input method library, part of every Windows since XP.
+system_dlls+="imm32.dll "
 status=0
 for program in "$@"; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')

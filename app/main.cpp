@@ -1,6 +1,7 @@
 // The logger program: refuses a start from a folder the system deletes,
-// watches for end requests from outside, asks for a fine timer, picks the window backend, runs the logger, and closes every channel
-// and the window on the way out.
+// watches for end requests from outside, asks for a fine timer, picks the
+// window backend, runs the logger, and closes every channel and the window on
+// the way out.
 #include <cstdlib>
 #include <cstring>
 #include <memory>

@@ -46,17 +46,24 @@ check_rows_against_log() {
   python3 "$(dirname "$0")/compare_log.py" "$E2E_TMP/run/DATA001.CSV" "$E2E_TMP/modsim.log"
 }
 
+# A run ended early (ESC, a signal, the session's end) keeps complete rows, at
+# least MIN of them, that match the simulator's replies, and its picture.
+#   check_run_kept MIN HOW   sets SAMPLES
+check_run_kept() {
+  SAMPLES=$(check_rows_complete) || fail "incomplete rows after $2"
+  [ "$SAMPLES" -ge "$1" ] || fail "only $SAMPLES rows before $2"
+  check_rows_against_log || fail "rows differ from the simulator's replies"
+  [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes after $2"
+}
+
 case "$MODE" in
   escape)
     begin_run
     sleep 9
     press_key Escape
     wait_logger_exit 3 || fail "the logger ended with status $?"
-    samples=$(check_rows_complete) || fail "incomplete rows"
-    [ "$samples" -ge 40 ] || fail "only $samples rows in 9 seconds"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
-    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes"
-    echo "escape after 9 s: $samples rows"
+    check_run_kept 40 ESC
+    echo "escape after 9 s: $SAMPLES rows"
     ;;
   silent)
     begin_run --silent-after 80
@@ -90,14 +97,12 @@ case "$MODE" in
     screenshot_rgb "$E2E_TMP/term.rgb"
     kill -TERM "$LOGGER_PID"
     wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM"
-    samples=$(check_rows_complete) || fail "incomplete rows after SIGTERM"
-    [ "$samples" -ge 40 ] || fail "only $samples rows before SIGTERM"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
+    check_run_kept 40 SIGTERM
     bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
     [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
       fail "BMP001.BMP is not the screen"
-    echo "SIGTERM after 8 s: $samples rows and the picture"
+    echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
     start_modsim 3 --log "$E2E_TMP/modsim.log"
@@ -116,11 +121,8 @@ case "$MODE" in
     wine "$END_SESSION_EXE" logger >"$E2E_TMP/end_session.out" 2>&1 ||
       fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
     wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
-    samples=$(check_rows_complete) || fail "incomplete rows after the session's end"
-    [ "$samples" -ge 40 ] || fail "only $samples rows before the session's end"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
-    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture after the session's end"
-    echo "end of session after 8 s: $samples rows and the picture"
+    check_run_kept 40 "the session's end"
+    echo "end of session after 8 s: $SAMPLES rows and the picture"
     ;;
   minute)
     begin_run

@@ -1,6 +1,6 @@
 // Measures the logger's own sampling loop against a module on a serial port:
 // what each exchange costs beyond the 50 ms the protocol waits, and how long a
-// drawing takes to reach the window while the sample clock busy-polls.
+// drawing takes to reach the window while the sample clock runs.
 // Runs the program's real column and sample-clock code with the real window.
 // BENCH_LATENCY_HISTOGRAM set in the environment adds the latencies by millisecond.
 #include <algorithm>

@@ -163,7 +163,7 @@ void BM_elapsed_time_formatted(benchmark::State& state)
 }
 BENCHMARK(BM_elapsed_time_formatted);
 
-// One pass of the busy-polling sample clock (key poll, elapsed-time readout,
+// One pass of the sample clock between its waits (key poll, elapsed-time readout,
 // clock), through the program's own operations with a window open.
 void BM_sample_clock_pass(benchmark::State& state)
 {

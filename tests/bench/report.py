@@ -105,7 +105,7 @@ def figures_table(folder):
                      f'median {ms(python[0])}, p99 {ms(python[1])}{ratio}', '-', '-'))
     display = exchange_s.get('display_latency_ms')
     if display:
-        rows.append(('3. Drawing call to frame shown, while the sample clock busy-polls',
+        rows.append(('3. Drawing call to frame shown, while the sample clock runs',
                      f'median {ms(display[0])}, p99 {ms(display[1])}, max {ms(display[2])}',
                      'p99 < 20 ms', verdict(display[1] < 20.0)))
     lock_wait = exchange_s.get('display_lock_wait_ms')

@@ -50,6 +50,10 @@ bool DisplayFrame::take(Screen& screen) {
     return palette_changed;
 }
 
+bool DisplayFrame::anything_to_show() const {
+    return full_redraw_ || std::find(taken_rows_.begin(), taken_rows_.end(), true) != taken_rows_.end();
+}
+
 void DisplayFrame::whole_frame_shown() {
     full_redraw_ = false;
     taken_rows_.fill(false);

@@ -64,6 +64,8 @@ public:
 
     bool full_redraw_owed() const { return full_redraw_; }
     void owe_full_redraw() { full_redraw_ = true; }
+    // Rows taken and not yet shown, or a full redraw owed.
+    bool anything_to_show() const;
     // The whole frame is on show: nothing is owed any more.
     void whole_frame_shown();
     // Hands each run of rows taken since they were last shown to

@@ -323,8 +323,10 @@ void Win32Window::refresh_frame() {
     show_changed_rows();
 }
 
-// Shows each run of rows taken since the last pass, or the whole frame.
+// Shows each run of rows taken since the last pass, or the whole frame. Most
+// passes have nothing to show: they do not even ask for the device context.
 void Win32Window::show_changed_rows() {
+    if (!frame_.anything_to_show()) return;
     HDC device = GetDC(window_);
     if (device == nullptr) return;
     if (frame_.full_redraw_owed()) {

@@ -44,6 +44,7 @@ void SystemClock::sleep_ms(int64_t delay_ms)
     }
 }
 
-// With the 1 ms timer resolution the program asks for, a timed wait wakes up
-// to about two milliseconds late; without it, up to a whole 15.6 ms tick.
-double SystemClock::wake_margin_s() const { return 0.003; }
+// With the 1 ms timer resolution the program asks for, a timed wait wakes
+// within about a millisecond of its moment (without it, up to a whole 15.6 ms
+// tick late, and the polled stretch before each column would be that long).
+double SystemClock::wake_margin_s() const { return 0.002; }

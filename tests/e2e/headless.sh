@@ -1,16 +1,19 @@
 # Helpers for process tests of the logger without a window: keys go to its
 # standard input through a fifo, one byte per key. Sourced after lib.sh.
 
-# start_headless NAME: starts build/logger in $E2E_TMP/NAME with the ports
-# folder; keys for it go to the file descriptor in KEYS_FD. Sets LOGGER_PID and
-# LOGGER_START (seconds, with fractions).
+# start_headless NAME [COMMAND...]: starts build/logger (or the command given,
+# e.g. another build's logger under an emulator) in $E2E_TMP/NAME with the
+# ports folder; keys for it go to the file descriptor in KEYS_FD. Sets
+# LOGGER_PID and LOGGER_START (seconds, with fractions).
 start_headless() {
   local name=$1
-  local dir="$E2E_TMP/$name"
+  shift
+  local dir="$E2E_TMP/$name" command=("$@")
+  [ ${#command[@]} -gt 0 ] || command=("$BUILD_DIR/logger")
   mkdir -p "$dir" "$E2E_TMP/ports"
   rm -f "$E2E_TMP/$name.keys"
   mkfifo "$E2E_TMP/$name.keys"
-  (cd "$dir" && LOGGER_PORTS="$E2E_TMP/ports" LOGGER_WINDOW=headless exec "$BUILD_DIR/logger" \
+  (cd "$dir" && LOGGER_PORTS="$E2E_TMP/ports" LOGGER_WINDOW=headless exec "${command[@]}" \
     <"$E2E_TMP/$name.keys" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err") &
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)

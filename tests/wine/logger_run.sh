@@ -60,39 +60,6 @@ wait "$windows_pid" || fail "Windows run: $(cat "$E2E_TMP/windows.log")"
 bmp_rgb "$E2E_TMP/windows/BMP001.BMP" "$E2E_TMP/windows/bmp.rgb"
 [ "$(differing_pixels "$E2E_TMP/windows/screen.rgb" "$E2E_TMP/windows/bmp.rgb")" = 0 ] ||
   fail "the Windows BMP001.BMP differs from its screen"
-python3 - "$E2E_TMP/linux" "$E2E_TMP/windows" <<'PY' || fail "the two runs differ"
-import sys
-linux, windows = sys.argv[1], sys.argv[2]
-
-def rows(folder):
-    data = open(folder + '/DATA001.CSV', 'rb').read()
-    assert data.endswith(b'\r\n'), folder + ': the last row is not complete'
-    return data[:-2].split(b'\r\n')
-
-def without_times(row):
-    fields = row.split(b',')
-    return fields[2:] if len(fields) == 14 else fields
-
-a, b = rows(linux), rows(windows)
-assert len(a) == len(b), f'{len(a)} rows on Linux, {len(b)} on Windows'
-assert a[0] == b[0], 'the header rows differ'
-samples = 0
-for number, (x, y) in enumerate(zip(a[1:], b[1:]), start=2):
-    assert without_times(x) == without_times(y), f'row {number}: {x!r} on Linux, {y!r} on Windows'
-    samples += x.count(b',') == 13
-assert samples == 721, f'{samples} samples'
-
-# The pictures: the same headers and palette; pixels differ at most in the
-# elapsed-time readout (text row 3, columns 30 to 52).
-p = open(linux + '/BMP001.BMP', 'rb').read()
-q = open(windows + '/BMP001.BMP', 'rb').read()
-assert len(p) == len(q) == 481078, (len(p), len(q))
-assert p[:1078] == q[:1078], 'the picture headers or palettes differ'
-for offset in range(1078, len(p)):
-    if p[offset] != q[offset]:
-        index = offset - 1078
-        x, y = index % 800, 599 - index // 800  # rows are stored bottom up
-        assert 232 <= x < 416 and 32 <= y < 48, f'the pictures differ at pixel ({x}, {y})'
-print(f'{len(a)} rows and the pictures agree')
-PY
+python3 "$(dirname "$0")/../e2e/compare_runs.py" "$E2E_TMP/linux" "$E2E_TMP/windows" Linux Windows ||
+  fail "the two runs differ"
 echo "Windows and Linux runs agree"

@@ -69,6 +69,9 @@ bool VirtualClock::wait_until(double moment_s, WakeSignal& wake)
         return true;
     const int64_t moment_ns = to_ns(moment_s);
     const int64_t delay_ns = std::max<int64_t>(moment_ns - now_ns_, 0);
+    // A moment already passed is no wait: the hook runs only when time would move.
+    if (delay_ns == 0)
+        return false;
     if (on_sleep_)
         on_sleep_((delay_ns + 999'999) / 1'000'000);
     if (wake.take())

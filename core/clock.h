@@ -49,8 +49,9 @@ public:
 
 // Time that moves only when told: each sleep adds its length, and each reading
 // may add a fixed step so that a busy-polling loop sees time pass. An optional
-// hook runs before every sleep and wait (tests feed keys or module bytes
-// there); a wait whose signal the hook raised ends without time passing.
+// hook runs before every sleep and every wait for a moment still to come
+// (tests feed keys or module bytes there); a wait whose signal the hook raised
+// ends without time passing.
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(double start_s = 1000.0) : now_ns_(to_ns(start_s)) {}

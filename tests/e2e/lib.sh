@@ -60,9 +60,9 @@ wait_for() {
   done
 }
 
-start_xvfb() {
+start_xvfb() {  # [WIDTHxHEIGHT]
   need Xvfb xdotool import convert xdpyinfo
-  start_private_xvfb "$E2E_TMP" || { E2E_PIDS+=("$XVFB_PID"); fail "no display"; }
+  start_private_xvfb "$E2E_TMP" "$@" || { E2E_PIDS+=("$XVFB_PID"); fail "no display"; }
   E2E_PIDS+=("$XVFB_PID")
   unset SDL_VIDEODRIVER
 }
@@ -80,12 +80,13 @@ start_modsim() {
 
 # Starts build/logger in $E2E_TMP/run with the ports folder, and waits for its
 # window. With LOGGER_EXE set (inside tests/wine/sandbox.sh) it starts that
-# Windows program under Wine instead, with the folder's ports mapped.
+# Windows program under Wine instead, with the folder's ports mapped, through
+# LOGGER_WINE_START if set (such as "start /wait /max /unix").
 start_logger() {
   mkdir -p "$E2E_TMP/run" "$E2E_TMP/ports"
   if [ -n "${LOGGER_EXE:-}" ]; then
     map_wine_ports
-    (cd "$E2E_TMP/run" && exec wine "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+    (cd "$E2E_TMP/run" && exec wine ${LOGGER_WINE_START:-} "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   else
     (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
       >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &

@@ -1,6 +1,6 @@
 # A private Xvfb for a process test. Sourced by the test scripts.
 #
-#   start_private_xvfb WORK_DIR
+#   start_private_xvfb WORK_DIR [WIDTHxHEIGHT]   (1024x768 by default)
 #
 # Starts Xvfb on a free display, waits until it answers, then sets DISPLAY and
 # XVFB_PID; on failure says why on standard error and returns 1. Xvfb picks the
@@ -14,7 +14,7 @@ start_private_xvfb() {
   local work=$1 lock display_file="$1/xvfb.display" deadline=$((SECONDS + 15)) ready=0
   exec {lock}>/tmp/logger_xvfb_start.lock
   flock "$lock"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+  Xvfb -displayfd 3 -screen 0 "${2:-1024x768}x24" -nolisten tcp -noreset \
     3>"$display_file" >/dev/null 2>"$work/xvfb.log" </dev/null {lock}>&- &
   XVFB_PID=$!
   while [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null; do

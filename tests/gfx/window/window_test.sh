@@ -4,6 +4,8 @@
 #   keys   - typed keys, the close button, the pointer, and the picture pixel for pixel
 #   passes - the display keeps its 10 ms pace, idle and while the program relocks the screen
 #   tone   - the tone reaches an audio device (SDL's file-writing driver) intact (SDL only)
+#   scale  - the window opens at the scale that fits the screen, the picture
+#            follows resizing and full screen, and fits a small screen (SDL only)
 # RUNNER starts the check program: tests/wine/run.sh for the Windows one, which
 # runs only inside tests/wine/sandbox.sh.
 # Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing, or
@@ -59,7 +61,9 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 source "$(dirname "$0")/../../support/xvfb.sh"
-start_private_xvfb "$work" || { xvfb_pid=$XVFB_PID; fail "no display"; }
+screen_size=1024x768
+[ "$mode" = scale ] && screen_size=2560x1440
+start_private_xvfb "$work" "$screen_size" || { xvfb_pid=$XVFB_PID; fail "no display"; }
 xvfb_pid=$XVFB_PID
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
@@ -138,14 +142,15 @@ window_id() {
     xdotool search --name "^${title}\$" 2>/dev/null | head -n 1
 }
 
-expect_screen_equals_frame() {  # window id, when
+expect_screen_equals_frame() {  # window id, when [expected picture, default the frame]
+    local expected=${3:-$work/frame.rgb}
     for _ in $(seq 10); do
         sleep 0.2
         import -silent -window "$1" -depth 8 "rgb:$work/shot.rgb" 2>>"$work/err" || continue
-        cmp -s "$work/shot.rgb" "$work/frame.rgb" && return 0
+        cmp -s "$work/shot.rgb" "$expected" && return 0
     done
     local differing
-    differing=$(cmp -l "$work/shot.rgb" "$work/frame.rgb" 2>/dev/null | wc -l)
+    differing=$(cmp -l "$work/shot.rgb" "$expected" 2>/dev/null | wc -l)
     fail "screenshot $2 differs from the frame in $differing bytes"
 }
 
@@ -180,8 +185,8 @@ run_keys() {
     else
         [ "$wx" = 112 ] && [ "$wy" = 84 ] || fail "window at ($wx,$wy), not centred at (112,84)"
     fi
-    # Not resizable: the size hints pin it to 800x600.
-    if command -v xprop >/dev/null; then
+    # The Windows window is not resizable: the size hints pin it to 800x600.
+    if [ -n "$runner" ] && command -v xprop >/dev/null; then
         xprop -id "$wid" WM_NORMAL_HINTS >"$work/hints"
         grep -q 'minimum size: 800 by 600' "$work/hints" && grep -q 'maximum size: 800 by 600' "$work/hints" ||
             fail "the window can be resized: $(cat "$work/hints")"
@@ -194,17 +199,20 @@ run_keys() {
 
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 30 'aZ9'
-    xdotool key --delay 30 Return BackSpace Tab Escape Up Delete Home F1 F11
+    # F11 is the SDL window's full-screen key (mode scale), no key for the program.
+    local f11=F11 f11_code=34303
+    [ -z "$runner" ] && f11="" f11_code=""
+    xdotool key --delay 30 Return BackSpace Tab Escape Up Delete Home F1 $f11
     # With Num Lock off (as Xvfb starts) the keypad arrows are arrows too.
     xdotool key --delay 30 KP_Up KP_Delete KP_End
-    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479
+    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 $f11_code 18687 21503 20479
     type_accented 'é' 130
     type_accented '£' 156
     # Alt with a letter types nothing, F10 is a plain key, Alt alone and
     # Alt+Space do nothing: no system menu opens to eat the next key.
     xdotool key --delay 30 alt+a F10 Alt_L alt+space
     xdotool type 'b'
-    local typed="97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479 130 156 17663 98"
+    local typed="97 90 57 13 8 9 27 18687 21503 18431 15359 $f11_code 18687 21503 20479 130 156 17663 98"
     expect_keys $typed
 
     # The close button queues 255 + 256*107 and the window stays.
@@ -216,7 +224,7 @@ run_keys() {
 
     # Pointer moves are clamped to the client area: (5000, -3) lands on (799, 0).
     xdotool type 'w'
-    wait_for_key_count 21
+    wait_for_key_count $(($(echo $typed | wc -w) + 2))
     local moved=""
     for _ in $(seq 20); do
         eval "$(xdotool getmouselocation --shell)"
@@ -299,9 +307,56 @@ run_tone() {
     echo "PASS: two tones played back to back, clean"
 }
 
+expect_geometry() {  # window id, WIDTHxHEIGHT+X+Y, when
+    local got
+    for _ in $(seq 20); do
+        eval "$(xdotool getwindowgeometry --shell "$1")"
+        got="${WIDTH}x${HEIGHT}+${X}+${Y}"
+        [ "$got" = "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "$3: the window is $got, not $2"
+}
+
+run_scale() {
+    command -v convert >/dev/null || skip "ImageMagick's convert is not installed"
+    start_check
+    local wid
+    wid=$(window_id)
+    # 2560x1440: scale 2 fits, centred; the pointer sits on frame pixel (400, 300) doubled.
+    expect_geometry "$wid" 1600x1200+480+120 "on a 2560x1440 screen"
+    eval "$(xdotool getmouselocation --shell)"
+    [ "$X" = $((480 + 801)) ] && [ "$Y" = $((120 + 601)) ] || fail "pointer at ($X,$Y), not on frame pixel (400,300)"
+    xdotool windowfocus --sync "$wid" && xdotool type 'd'
+    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    convert -size 800x600 -depth 8 "rgb:$work/frame.rgb" -sample 200% "rgb:$work/frame2.rgb"
+    expect_screen_equals_frame "$wid" "at scale 2" "$work/frame2.rgb"
+    # Resized wider, the picture stays at scale 2 between black bars.
+    xdotool windowsize "$wid" 2000 1200
+    convert -size 1600x1200 -depth 8 "rgb:$work/frame2.rgb" -bordercolor black -border 200x0 "rgb:$work/bars.rgb"
+    expect_screen_equals_frame "$wid" "resized to 2000x1200" "$work/bars.rgb"
+    # F11 and Alt+Enter switch full screen on and off and queue nothing. SDL
+    # asks the window manager for full screen, and Xvfb has none: only the way
+    # back to the window's size can be seen here.
+    xdotool key --delay 100 F11 alt+Return alt+KP_Enter F11
+    expect_screen_equals_frame "$wid" "after the full-screen keys" "$work/bars.rgb"
+    finish_with_f12
+    expect_keys 100 34559
+
+    # On an 800x480 screen the window fits whole, at scale 0.8.
+    stop_process "$xvfb_pid"
+    start_private_xvfb "$work" 800x480 || fail "no 800x480 display"
+    xvfb_pid=$XVFB_PID
+    start_check
+    expect_geometry "$(window_id)" 640x480+80+0 "on an 800x480 screen"
+    finish_with_f12
+    echo "PASS: scale 2, resized, full screen and back, scale 0.8 on a small screen"
+}
+
 case "$mode" in
     keys) run_keys ;;
     passes) run_passes ;;
     tone) run_tone ;;
+    scale) run_scale ;;
     *) fail "unknown mode $mode" ;;
 esac

@@ -11,7 +11,8 @@ BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
 
-start_xvfb
+# The silent run's window opens at scale 2: its picture file must still be the frame.
+start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"

@@ -1,5 +1,6 @@
 // Costs of the pieces a sample is made of: drawing a glyph, a text row, a
-// trace segment, converting the whole frame through the palette, saving the
+// trace segment, converting the whole frame through the palette, a scaled
+// display pass, saving the
 // picture, writing a data row, formatting a readout, and one pass of the
 // sample clock.
 #include <benchmark/benchmark.h>
@@ -19,6 +20,7 @@
 #include "core/error_status.h"
 #include "gfx/draw_line.h"
 #include "gfx/graphics.h"
+#include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/snapshot.h"
 #include "io/channels.h"
@@ -103,6 +105,32 @@ void BM_full_frame_palette_conversion(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * screen_width * screen_height);
 }
 BENCHMARK(BM_full_frame_palette_conversion);
+
+// A display pass into a window of width x height: the device rows that a run
+// of changed frame rows (a text row's 16, or all 600) maps to, scaled.
+void BM_scaled_display_pass(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    const ArgbColours colours = argb_colours(screen.palette());
+    const Presentation presentation = make_presentation(static_cast<int32_t>(state.range(0)),
+                                                        static_cast<int32_t>(state.range(1)));
+    std::vector<uint32_t> target(static_cast<size_t>(state.range(0) * state.range(1)));
+    const auto frame_rows = static_cast<int32_t>(state.range(2));
+    const DeviceRows rows = device_rows_for_frame_rows(presentation, 576, 576 + frame_rows - 1);
+    const DeviceRows all{0, presentation.target.height - 1};
+    for (auto _ : state) {
+        scale_frame_rows(presentation, screen.frame(), colours, frame_rows == screen_height ? all : rows,
+                         target.data(), presentation.target.width * 4);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_scaled_display_pass)
+    ->ArgsProduct({{800}, {600}, {16, 600}})
+    ->ArgsProduct({{1600}, {1200}, {16, 600}})
+    ->ArgsProduct({{1200}, {900}, {16, 600}})
+    ->ArgsProduct({{1920}, {1080}, {16, 600}})
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_save_snapshot(benchmark::State& state)
 {

@@ -325,7 +325,11 @@ run_scale() {
     wid=$(window_id)
     # 2560x1440: scale 2 fits, centred; the pointer sits on frame pixel (400, 300) doubled.
     expect_geometry "$wid" 1600x1200+480+120 "on a 2560x1440 screen"
-    eval "$(xdotool getmouselocation --shell)"
+    for _ in $(seq 20); do
+        eval "$(xdotool getmouselocation --shell)"
+        [ "$X" = $((480 + 801)) ] && [ "$Y" = $((120 + 601)) ] && break
+        sleep 0.1
+    done
     [ "$X" = $((480 + 801)) ] && [ "$Y" = $((120 + 601)) ] || fail "pointer at ($X,$Y), not on frame pixel (400,300)"
     xdotool windowfocus --sync "$wid" && xdotool type 'd'
     wait_for_line '^dumped$' 50 || fail "the frame was not written"

@@ -30,7 +30,8 @@ ScaleTaps make_taps(int32_t source, int32_t device) {
         uint32_t total = 0;
         size_t largest = start;
         for (int32_t i = first; i <= last; ++i) {
-            const int64_t overlap = std::min<int64_t>(int64_t{i + 1} * device, end) - std::max<int64_t>(int64_t{i} * device, begin);
+            const int64_t overlap =
+                std::min<int64_t>(int64_t{i + 1} * device, end) - std::max<int64_t>(int64_t{i} * device, begin);
             const auto weight = static_cast<uint16_t>((overlap * scale_weight_total + source / 2) / source);
             taps.weights.push_back(weight);
             total += weight;
@@ -49,7 +50,8 @@ ScaleTaps make_taps(int32_t source, int32_t device) {
 }
 
 uint32_t* target_row(uint32_t* target, int32_t pitch_bytes, int32_t y) {
-    return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target) + static_cast<ptrdiff_t>(y) * pitch_bytes);
+    auto* row = reinterpret_cast<uint8_t*>(target) + static_cast<ptrdiff_t>(y) * pitch_bytes;
+    return reinterpret_cast<uint32_t*>(row);
 }
 
 // A picture row at a whole scale k: every frame pixel becomes k device pixels.
@@ -81,17 +83,17 @@ void filter_row(const Presentation& p, const uint8_t* frame, const ArgbColours& 
     const ScaleTaps& rows = p.rows;
     const int32_t first_tap = rows.tap_start[static_cast<size_t>(d)];
     const int32_t end_tap = rows.tap_start[static_cast<size_t>(d) + 1];
-    const uint8_t* frame_row = frame + static_cast<ptrdiff_t>(rows.first_source[static_cast<size_t>(d)]) * screen_width;
-    if (end_tap - first_tap == 1) {  // one frame row only, as most are when growing
+    const ptrdiff_t first_row = rows.first_source[static_cast<size_t>(d)];
+    const uint8_t* frame_row = frame + first_row * screen_width;
+    if (end_tap - first_tap == 1) {  // one frame row only, as many are when growing
         for (int32_t x = 0; x < screen_width; ++x) mixed_row[static_cast<size_t>(x)] = colours[frame_row[x]];
     } else {
         std::fill(sums.begin(), sums.end(), MixedPixel{});
         for (int32_t t = first_tap; t < end_tap; ++t, frame_row += screen_width) {
             const uint32_t weight = rows.weights[static_cast<size_t>(t)];
-            if (weight == 0) continue;
-            for (int32_t x = 0; x < screen_width; ++x) sums[static_cast<size_t>(x)].add(colours[frame_row[x]], weight);
+            for (size_t x = 0; x < sums.size(); ++x) sums[x].add(colours[frame_row[x]], weight);
         }
-        for (int32_t x = 0; x < screen_width; ++x) mixed_row[static_cast<size_t>(x)] = sums[static_cast<size_t>(x)].argb();
+        for (size_t x = 0; x < mixed_row.size(); ++x) mixed_row[x] = sums[x].argb();
     }
     const int32_t* first_source = p.columns.first_source.data();
     const int32_t* tap_start = p.columns.tap_start.data();
@@ -209,7 +211,8 @@ DeviceSize starting_window_size(int32_t work_width, int32_t work_height, double 
     if (stated) {
         scale = stated_scale;
     } else {
-        scale = std::floor(std::min(static_cast<double>(fitted.width) / screen_width, static_cast<double>(fitted.height) / screen_height));
+        scale = std::floor(std::min(static_cast<double>(fitted.width) / screen_width,
+                                    static_cast<double>(fitted.height) / screen_height));
     }
     if (scale <= 0) return largest;
     const DeviceSize size{static_cast<int32_t>(std::lround(screen_width * std::min(scale, 16.0))),

@@ -369,7 +369,8 @@ void SdlWindow::place_at_starting_size() {
 }
 
 void SdlWindow::toggle_full_screen() {
-    const bool full_screen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    const uint32_t flags = SDL_GetWindowFlags(window_);
+    const bool full_screen = (flags & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
     if (!full_screen) SDL_GetWindowSize(window_, &windowed_width_, &windowed_height_);
     SDL_SetWindowFullscreen(window_, full_screen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
     // A window manager restores the size; where there is none, nothing would.
@@ -417,9 +418,9 @@ void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
         staging_.resize(static_cast<size_t>(surface_->w) * surface_->h);
         const int32_t pitch = surface_->w * 4;
         scale_frame_rows(presentation, frame_.pixels(), colours_, rows, staging_.data(), pitch);
+        auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(rows.first) * surface_->pitch;
         SDL_ConvertPixels(surface_->w, count, SDL_PIXELFORMAT_ARGB8888,
-                          &staging_[static_cast<size_t>(rows.first) * surface_->w], pitch, format,
-                          static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(rows.first) * surface_->pitch,
+                          &staging_[static_cast<size_t>(rows.first) * surface_->w], pitch, format, target,
                           surface_->pitch);
     }
     if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);

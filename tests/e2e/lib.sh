@@ -145,7 +145,6 @@ screenshot_rgb() {
   y=$(echo "$geometry" | sed -n 's/^Y=//p')
   width=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
   height=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
-  # A window at a whole scale shows each frame pixel as a square: one of each is the frame.
   import -window root -crop "${width}x${height}+$x+$y" miff:- | convert - -sample '800x600!' -depth 8 "rgb:$out"
 }
 

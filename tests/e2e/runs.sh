@@ -11,8 +11,7 @@ BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
 
-# The silent run's window opens at scale 2: its picture file must still be the frame.
-start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"
+start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # the silent run at scale 2: its picture is the frame still
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -30,20 +31,28 @@ ScaleTaps make_taps(int32_t source, int32_t device) {
         uint32_t total = 0;
         size_t largest = start;
         for (int32_t i = first; i <= last; ++i) {
-            const int64_t overlap = std::min<int64_t>(int64_t{i + 1} * device, end) - std::max<int64_t>(int64_t{i} * device, begin);
+            const int64_t overlap =
+                std::min<int64_t>(int64_t{i + 1} * device, end) - std::max<int64_t>(int64_t{i} * device, begin);
             const auto weight = static_cast<uint16_t>((overlap * scale_weight_total + source / 2) / source);
             taps.weights.push_back(weight);
             total += weight;
             if (weight > taps.weights[largest]) largest = taps.weights.size() - 1;
         }
         taps.weights[largest] = static_cast<uint16_t>(taps.weights[largest] + scale_weight_total - total);
+        // Taps that round to nothing cost work and change nothing.
+        while (taps.weights.back() == 0) taps.weights.pop_back();
+        while (taps.weights[start] == 0) {
+            taps.weights.erase(taps.weights.begin() + static_cast<ptrdiff_t>(start));
+            ++taps.first_source.back();
+        }
         taps.tap_start.push_back(static_cast<int32_t>(taps.weights.size()));
     }
     return taps;
 }
 
 uint32_t* target_row(uint32_t* target, int32_t pitch_bytes, int32_t y) {
-    return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target) + static_cast<ptrdiff_t>(y) * pitch_bytes);
+    auto* row = reinterpret_cast<uint8_t*>(target) + static_cast<ptrdiff_t>(y) * pitch_bytes;
+    return reinterpret_cast<uint32_t*>(row);
 }
 
 // A picture row at a whole scale k: every frame pixel becomes k device pixels.
@@ -54,40 +63,52 @@ void replicate_row(const uint8_t* frame_row, const ArgbColours& colours, int32_t
     }
 }
 
-// A picture row at any other scale: the frame rows of device row d mixed by
-// their weights per channel, then the columns likewise. Each weight is out of
-// 256, so a channel sum stays below 255 * 65536 and fits 32 bits.
-void filter_row(const Presentation& p, const uint8_t* frame, const ArgbColours& colours, int32_t d,
-                std::vector<uint32_t>& sums, uint32_t* out) {
-    std::fill(sums.begin(), sums.end(), 0u);
-    const ScaleTaps& rows = p.rows;
-    int32_t y = rows.first_source[static_cast<size_t>(d)];
-    for (int32_t t = rows.tap_start[static_cast<size_t>(d)]; t < rows.tap_start[static_cast<size_t>(d) + 1]; ++t, ++y) {
-        const uint32_t weight = rows.weights[static_cast<size_t>(t)];
-        if (weight == 0) continue;
-        const uint8_t* frame_row = frame + static_cast<ptrdiff_t>(y) * screen_width;
-        uint32_t* sum = sums.data();
-        for (int32_t x = 0; x < screen_width; ++x, sum += 3) {
-            const uint32_t colour = colours[frame_row[x]];
-            sum[0] += ((colour >> 16) & 0xFFu) * weight;
-            sum[1] += ((colour >> 8) & 0xFFu) * weight;
-            sum[2] += (colour & 0xFFu) * weight;
-        }
+// Red and blue share one 32-bit word, green has another: with weights out of
+// 256 no channel's sum reaches the next, so each tap costs two multiplies.
+struct MixedPixel {
+    uint32_t red_blue = 0;
+    uint32_t green = 0;
+    void add(uint32_t argb, uint32_t weight) {
+        red_blue += (argb & 0xFF00FFu) * weight;
+        green += (argb & 0x00FF00u) * weight;
     }
-    const ScaleTaps& columns = p.columns;
-    constexpr uint32_t half = scale_weight_total * scale_weight_total / 2;
-    for (int32_t c = 0; c < p.picture.width; ++c) {
-        uint32_t red = half;
-        uint32_t green = half;
-        uint32_t blue = half;
-        const uint32_t* sum = sums.data() + static_cast<ptrdiff_t>(columns.first_source[static_cast<size_t>(c)]) * 3;
-        for (int32_t t = columns.tap_start[static_cast<size_t>(c)]; t < columns.tap_start[static_cast<size_t>(c) + 1]; ++t, sum += 3) {
-            const uint32_t weight = columns.weights[static_cast<size_t>(t)];
-            red += sum[0] * weight;
-            green += sum[1] * weight;
-            blue += sum[2] * weight;
+    uint32_t argb() const {
+        return black_argb | (((red_blue + 0x800080u) >> 8) & 0xFF00FFu) | (((green + 0x8000u) >> 8) & 0x00FF00u);
+    }
+};
+
+// A picture row at any other scale: the frame rows of device row d mixed by
+// their weights into one row of colours, then its columns likewise.
+void filter_row(const Presentation& p, const uint8_t* frame, const ArgbColours& colours, int32_t d,
+                std::vector<uint32_t>& mixed_row, std::vector<MixedPixel>& sums, uint32_t* out) {
+    const ScaleTaps& rows = p.rows;
+    const int32_t first_tap = rows.tap_start[static_cast<size_t>(d)];
+    const int32_t end_tap = rows.tap_start[static_cast<size_t>(d) + 1];
+    const ptrdiff_t first_row = rows.first_source[static_cast<size_t>(d)];
+    const uint8_t* frame_row = frame + first_row * screen_width;
+    if (end_tap - first_tap == 1) {  // one frame row only, as many are when growing
+        for (int32_t x = 0; x < screen_width; ++x) mixed_row[static_cast<size_t>(x)] = colours[frame_row[x]];
+    } else {
+        std::fill(sums.begin(), sums.end(), MixedPixel{});
+        for (int32_t t = first_tap; t < end_tap; ++t, frame_row += screen_width) {
+            const uint32_t weight = rows.weights[static_cast<size_t>(t)];
+            for (size_t x = 0; x < sums.size(); ++x) sums[x].add(colours[frame_row[x]], weight);
         }
-        out[c] = black_argb | ((red >> 16) << 16) | ((green >> 16) << 8) | (blue >> 16);
+        for (size_t x = 0; x < mixed_row.size(); ++x) mixed_row[x] = sums[x].argb();
+    }
+    const int32_t* first_source = p.columns.first_source.data();
+    const int32_t* tap_start = p.columns.tap_start.data();
+    const uint16_t* weights = p.columns.weights.data();
+    for (int32_t c = 0; c < p.picture.width; ++c) {
+        const uint32_t* source = mixed_row.data() + first_source[c];
+        const int32_t last_tap = tap_start[c + 1] - 1;
+        if (last_tap == tap_start[c]) {  // inside one frame pixel
+            out[c] = *source;
+            continue;
+        }
+        MixedPixel pixel;
+        for (int32_t t = tap_start[c]; t <= last_tap; ++t) pixel.add(*source++, weights[t]);
+        out[c] = pixel.argb();
     }
 }
 
@@ -134,8 +155,12 @@ void scale_frame_rows(const Presentation& p, const uint8_t* frame, const ArgbCol
     const int32_t first = std::max(rows.first, 0);
     const int32_t last = std::min(rows.last, p.target.height - 1);
     const DeviceRect& picture = p.picture;
-    std::vector<uint32_t> sums;
-    if (p.whole_scale == 0 && picture.width > 0) sums.resize(static_cast<size_t>(screen_width) * 3);
+    std::vector<uint32_t> mixed_row;
+    std::vector<MixedPixel> sums;
+    if (p.whole_scale == 0 && picture.width > 0) {
+        mixed_row.resize(static_cast<size_t>(screen_width));
+        sums.resize(static_cast<size_t>(screen_width));
+    }
     for (int32_t y = first; y <= last; ++y) {
         uint32_t* out = target_row(target, target_pitch_bytes, y);
         const int32_t d = y - picture.y;
@@ -149,7 +174,7 @@ void scale_frame_rows(const Presentation& p, const uint8_t* frame, const ArgbCol
             const uint8_t* frame_row = frame + static_cast<ptrdiff_t>(d / p.whole_scale) * screen_width;
             replicate_row(frame_row, colours, p.whole_scale, out + picture.x);
         } else {
-            filter_row(p, frame, colours, d, sums, out + picture.x);
+            filter_row(p, frame, colours, d, mixed_row, sums, out + picture.x);
         }
     }
 }
@@ -187,7 +212,8 @@ DeviceSize starting_window_size(int32_t work_width, int32_t work_height, double 
     if (stated) {
         scale = stated_scale;
     } else {
-        scale = std::floor(std::min(static_cast<double>(fitted.width) / screen_width, static_cast<double>(fitted.height) / screen_height));
+        scale = std::floor(std::min(static_cast<double>(fitted.width) / screen_width,
+                                    static_cast<double>(fitted.height) / screen_height));
     }
     if (scale <= 0) return largest;
     const DeviceSize size{static_cast<int32_t>(std::lround(screen_width * std::min(scale, 16.0))),

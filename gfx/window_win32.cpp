@@ -570,6 +570,8 @@ LRESULT CALLBACK Win32Window::window_procedure(HWND window, UINT message, WPARAM
     if (message == WM_NCCREATE) {
         const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lparam);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+        // Known before CreateWindowExA returns: the first WM_SIZE comes sooner.
+        static_cast<Win32Window*>(creation->lpCreateParams)->window_ = window;
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self == nullptr) return DefWindowProcA(window, message, wparam, lparam);

@@ -50,5 +50,7 @@ void request_program_end();
 // the program's files closed may go on.
 void note_program_closed();
 void sound_tone();
+// The program's progress, for a window with a terminal view (see Window::show_progress).
+void show_progress(std::string_view line, int32_t first_row, int32_t last_row);
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style);
 int32_t save_snapshot(std::string_view file_name);

@@ -35,9 +35,10 @@ public:
     void play_tone() override;
     void show_progress(std::string_view line, int32_t first_row, int32_t last_row) override;
 
-    struct Shared;
-
 private:
+    // What the view's thread shares with the window; the thread holds a share,
+    // so a thread left writing to a stalled terminal outlives the window safely.
+    struct Shared;
     std::unique_ptr<Window> inner_;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;

@@ -52,6 +52,8 @@ LOGGER_PID=$!
 E2E_PIDS+=("$LOGGER_PID")
 wait_for 30 xdotool search --name '^logger$' || fail "no logger window: $(cat "$E2E_TMP/demo.out")"
 LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+class=$(sed -n 's/^StartupWMClass=//p' /usr/share/applications/serial-logger.desktop)
+[[ "$(xprop -id "$LOGGER_WINDOW" WM_CLASS)" == *", \"$class\"" ]] || fail "the window's class is not the menu entry's $class"
 type_line 1
 sleep 4  # the link test: fifty exchanges of at least 50 ms each
 type_line 1

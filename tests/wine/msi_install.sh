@@ -18,7 +18,9 @@ need msiinfo wixl
 installed="$WINEPREFIX/drive_c/Program Files/Serial Data Logger"
 profile="$WINEPREFIX/drive_c/users/$(id -un)"
 menu="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Serial Data Logger"
-data="$E2E_TMP/home/Data Logger"
+# A documents folder outside the ANSI code page.
+home="$E2E_TMP/Zoë Δ"
+data="$home/Data Logger"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msiexec() { wine msiexec "$1" "$(winepath -w "$2")" /qn </dev/null >>"$E2E_TMP/msiexec.log" 2>&1; }
 # The Apps and Features entries of this product (one paragraph each).
@@ -27,8 +29,8 @@ products() { wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk -
 # Documents is a link to $HOME in this prefix: here a private home, and a run
 # that fails midway leaves neither the programs nor the link behind.
 documents_target=$(readlink "$profile/Documents")
-mkdir -p "$E2E_TMP/home"
-ln -sfn "$E2E_TMP/home" "$profile/Documents"
+mkdir -p "$home"
+ln -sfn "$home" "$profile/Documents"
 later="$E2E_TMP/later.msi"
 trap 'msiexec /x "$MSI"; [ ! -f "$later" ] || msiexec /x "$later"; ln -sfn "$documents_target" "$profile/Documents"; e2e_cleanup' EXIT
 
@@ -69,6 +71,7 @@ msiexec /i "$later" || fail "the upgrade failed: $(cat "$E2E_TMP/msiexec.log")"
   fail "after the upgrade: $(products)"
 
 msiexec /x "$later" || fail "the silent removal failed: $(cat "$E2E_TMP/msiexec.log")"
-[ ! -e "$installed" ] && [ ! -e "$menu" ] && [ -z "$(products)" ] || fail "the removal left $(ls "$installed" "$menu")"
+[ ! -e "$installed" ] && [ ! -e "$menu" ] && [ -z "$(products)" ] &&
+  ! wine reg query 'HKLM\Software\Serial Data Logger' >/dev/null 2>&1 || fail "the removal left $(ls "$installed" "$menu")"
 [ "$(LC_ALL=C ls "$data" | tr '\n' ' ')" = "BMP001.BMP DATA001.CSV " ] || fail "the data folder changed: $(ls "$data")"
 echo "installed, ran the launcher, upgraded to $major.$minor.$((patch + 1)) and removed in $SECONDS s"

@@ -76,6 +76,11 @@ public:
                             folder.c_str(), &startup, &process))
             return GetLastError();
         CloseHandle(process.hThread);
+        // Windows shows a busy pointer until a new program first looks for
+        // input; the launcher has no window, so it looks once now and leaves
+        // the pointer to the logger.
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
         // Waiting passes the logger's exit status on to whoever started the launcher.
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 1;

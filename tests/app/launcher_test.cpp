@@ -11,15 +11,13 @@ struct FakeSystem : LauncherSystem {
 
     std::wstring documents_folder(unsigned long& error) override
     {
-        error = documents_error;
-        return documents_error != 0 ? L"" : L"\\\\server\\home\\Zo\u00eb\\Documents\\";
+        return (error = documents_error) != 0 ? L"" : L"\\\\server\\home\\Zo\u00eb\\Documents\\";
     }
     std::wstring launcher_path(unsigned long&) override { return L"C:\\Program Files\\SDL\\serial-logger.exe"; }
     unsigned long make_folder(const std::wstring& path) override { return made = path, folder_error; }
     unsigned long run_program(const std::wstring& program, const std::wstring& folder, int& status) override
     {
-        started = program, started_in = folder, status = 7;
-        return start_error;
+        return started = program, started_in = folder, status = 7, start_error;
     }
     std::wstring error_text(unsigned long error) override { return L"reason " + std::to_wstring(error) + L"\r\n"; }
     void tell_user(const std::wstring& message) override { told = message; }
@@ -35,7 +33,7 @@ TEST(Launcher, RunsTheLoggerBesideItInTheDataFolderOrSaysWhyNot)
         std::wstring started, told;
     } cases[] = {
         {0, 0, 0, 7, logger, L""},
-        {5, 0, 0, 1, L"", L"Documents folder could not be found, so the data folder cannot be made in it.\n\nreason 5\n\n"},
+        {5, 0, 0, 1, L"", L"could not be found, so the data folder cannot be made in it.\n\nreason 5\n\n"},
         {0, 3, 0, 1, L"", L"The data folder could not be made:\n" + data + L"\n\nreason 3\n\n"},
         {0, 0, 2, 1, logger, L"The logger could not be started:\n" + logger + L"\n\nreason 2\n\n"},
     };

@@ -26,6 +26,7 @@ data="$home/Data Logger"
 mkdir -p "$home" && ln -sfn "$home" "$profile/Documents"
 trap 'msiexec /x "$MSI"; [ ! -f "$later" ] || msiexec /x "$later"
       ln -sfn "$documents_target" "$profile/Documents"; e2e_cleanup' EXIT
+trap 'exit 143' TERM  # a time-out too restores the link
 
 msiexec /i "$MSI" || fail "the silent install failed: $(cat "$E2E_TMP/msiexec.log")"
 programs="LICENSE README.txt comscan.exe logger.exe serial-logger.exe "

@@ -4,7 +4,8 @@
 #   silent   - the module stops answering mid-run
 #   kill     - the logger is killed with SIGKILL mid-run
 #   minute   - a whole one-minute run to its last column
-#   term     - SIGTERM mid-run: taken like ESC
+#   term     - SIGTERM and SIGHUP at once mid-run (a session's end): taken like ESC
+#   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
 BUILD_DIR=$1
@@ -96,13 +97,25 @@ case "$MODE" in
     sleep 8
     screenshot_rgb "$E2E_TMP/term.rgb"
     kill -TERM "$LOGGER_PID"
-    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM"
+    kill -HUP "$LOGGER_PID"
+    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM and SIGHUP"
     check_run_kept 40 SIGTERM
     bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
     [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
       fail "BMP001.BMP is not the screen"
     echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
+    ;;
+  display_lost)
+    LOGGER_LAUNCH=nohup begin_run
+    sleep 4
+    kill -HUP "$LOGGER_PID"
+    sleep 4
+    kill -0 "$LOGGER_PID" || fail "the logger started with nohup ended on SIGHUP"
+    kill -9 "$XVFB_PID"
+    wait_logger_exit 5 || fail "the logger ended with status $? when its display went away"
+    check_run_kept 40 "the display went away"
+    echo "SIGHUP ignored, then the display lost after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
     start_modsim 3 --log "$E2E_TMP/modsim.log"

@@ -12,6 +12,7 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "core/power.h"
+#include "core/program_life.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
 

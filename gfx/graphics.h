@@ -46,9 +46,6 @@ double wait_margin_s();
 // Any thread: asks the program to end as if ESC were pressed at its next look
 // at the keys (poll_key and pause_ms then throw EndRequested).
 void request_program_end();
-// The program's thread: the closing stage is over; a thread waiting to see
-// the program's files closed may go on.
-void note_program_closed();
 void sound_tone();
 // The program's progress, for a window with a terminal view (see Window::show_progress).
 void show_progress(std::string_view line, int32_t first_row, int32_t last_row);

@@ -4,9 +4,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
+#include "app/data_file.h"
 #include "app/run_settings.h"
 #include "app/start_place.h"
 #include "gfx/snapshot.h"
@@ -322,23 +324,52 @@ TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
     EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 2u);
 }
 
-TEST(FileNumber, with_all_100_names_taken_the_run_goes_on_unrecorded_and_says_so)
+TEST(FileNumber, a_number_is_taken_by_either_of_its_files_or_by_a_file_made_between_the_look_and_the_create)
+{
+    struct Case {
+        const char* what;
+        std::function<std::string(int32_t)> present;  // the name already there for a number, or ""
+        int32_t raced;                                 // its data file appears after the look
+        int32_t chosen;
+    } cases[] = {
+        {"a picture without its data file", [](int32_t n) { return n == 1 ? picture_name(n) : ""; }, 0, 2},
+        {"100 data files", [](int32_t n) { return n <= 100 ? data_file_name(n) : ""; }, 0, 101},
+        {"made between the look and the create", [](int32_t) { return ""; }, 1, 2},
+        {"999 numbers, each with one of its files",
+         [](int32_t n) { return n % 2 ? picture_name(n) : data_file_name(n); }, 0, 1000},
+    };
+    for (const Case& c : cases) {
+        ProgramFixture program;
+        for (int32_t n = 1; n <= 999; ++n)
+            if (!c.present(n).empty())
+                std::ofstream(program.folder / c.present(n)) << "old";
+        const int32_t chosen = choose_data_file([&](int32_t n) {
+            if (n == c.raced)
+                std::ofstream(program.folder / data_file_name(n)) << "old";
+        });
+        EXPECT_EQ(chosen, c.chosen) << c.what;
+        EXPECT_EQ(data_file_is_open(), chosen <= 999) << c.what;
+        program.channels.close_all();
+        EXPECT_EQ(program.read_file(c.present(1).empty() ? data_file_name(1) : c.present(1)), "old") << c.what;
+    }
+}
+
+TEST(FileNumber, with_all_999_numbers_taken_the_run_goes_on_unrecorded_and_replaces_no_picture)
 {
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
-    for (int32_t n = 1; n <= 100; ++n)
-        std::ofstream(program.folder / data_file_name(n)) << n;
+    for (int32_t n = 1; n <= 999; ++n)
+        std::ofstream(program.folder / (n == 999 ? picture_name(n) : data_file_name(n))) << n;
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
         if (n == 50 + 3)
             program.screen.queue_key(key_escape);
     };
     EXPECT_EQ(program.run(), 0);
-    EXPECT_FALSE(program.file_exists("DATA101.CSV"));
-    EXPECT_EQ(program.read_file("DATA001.CSV"), "1");
-    EXPECT_TRUE(program.file_exists("BMP101.BMP"));
-    EXPECT_EQ(text_at(program.screen, 1, 53, 22, black), "Data File: DATA101.CSV");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.folder), {}), 999);
+    EXPECT_EQ(program.read_file("BMP999.BMP"), "999");
     EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
+    EXPECT_EQ(text_at(program.screen, 3, 67, 27, red), "NO IMAGE FILE WILL BE SAVED");
 }
 
 TEST(StartUp, a_refused_port_saves_bmp000_with_its_reason_below_the_warning_and_a_missing_one_without)

@@ -544,6 +544,23 @@ TEST_F(Win32SerialTest, read_asks_for_the_count_and_gets_what_was_waiting)
     EXPECT_EQ(status.code(), status_io_failed);
 }
 
+TEST_F(Win32SerialTest, the_errors_of_a_lost_device_from_the_count_a_read_or_a_write_mean_it_is_gone)
+{
+    for (DWORD error : {ERROR_BAD_COMMAND, ERROR_DEVICE_NOT_CONNECTED, ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED,
+                        ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER}) {
+        for (const char* call : {"ClearCommError", "ReadFile", "WriteFile"}) {
+            calls.failures.clear();
+            open();
+            calls.failures[call] = error;
+            channels.location(2);
+            get(1);
+            channels.put_data(2, "X");
+            EXPECT_EQ(channels.device_gone(2), error != ERROR_INVALID_PARAMETER) << call << " " << error;
+            channels.close(2);
+        }
+    }
+}
+
 // One request and reply with the module simulator on a real COM port (under
 // Wine, a pseudo-terminal mapped as the port), then the module's hang-up: a
 // driver script kills the simulator when this test prints its cue.

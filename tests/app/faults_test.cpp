@@ -199,7 +199,7 @@ TEST(FileSystemFaults, entries_that_are_no_readable_files_are_taken_and_left_as_
     EXPECT_TRUE(fs::is_symlink(folder / "DATA005.CSV"));
     EXPECT_TRUE(fs::is_symlink(folder / "DATA006.CSV"));
     EXPECT_EQ(complete_rows(program, "DATA008.CSV").size(), 1u + 3u);
-    EXPECT_TRUE(fs::is_fifo(folder / "BMP007.BMP"));  // its number is taken; nothing waits on it
+    EXPECT_TRUE(fs::is_fifo(folder / "BMP007.BMP"));  // the picture is not saved, and nothing waits
 }
 
 TEST(OperatorInput, floods_long_lines_and_every_extended_key_at_every_prompt_leave_the_dialogue_sound)

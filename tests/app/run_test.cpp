@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #include <string>
 
@@ -292,6 +291,7 @@ TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alon
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
     std::ofstream(program.folder / "DATA001.CSV") << "old one";
+    std::ofstream(program.folder / "BMP002.BMP") << "old two";  // a picture without its data file
     std::ofstream(program.folder / "DATA003.CSV") << "old three";
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
@@ -300,9 +300,10 @@ TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alon
     };
     program.run();
     EXPECT_EQ(program.read_file("DATA001.CSV"), "old one");
+    EXPECT_EQ(program.read_file("BMP002.BMP"), "old two");
     EXPECT_EQ(program.read_file("DATA003.CSV"), "old three");
-    EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 3u);
-    EXPECT_TRUE(program.file_exists("BMP002.BMP"));
+    EXPECT_EQ(program.data_rows("DATA004.CSV").size(), 3u);
+    EXPECT_TRUE(program.file_exists("BMP004.BMP"));
 }
 
 TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
@@ -324,42 +325,21 @@ TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
     EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 2u);
 }
 
-TEST(FileNumber, a_number_is_taken_by_either_of_its_files_or_by_a_file_made_between_the_look_and_the_create)
+TEST(FileNumber, a_data_file_made_between_the_look_and_the_create_takes_its_number)
 {
-    struct Case {
-        const char* what;
-        std::function<std::string(int32_t)> present;  // the name already there for a number, or ""
-        int32_t raced;                                 // its data file appears after the look
-        int32_t chosen;
-    } cases[] = {
-        {"a picture without its data file", [](int32_t n) { return n == 1 ? picture_name(n) : ""; }, 0, 2},
-        {"100 data files", [](int32_t n) { return n <= 100 ? data_file_name(n) : ""; }, 0, 101},
-        {"made between the look and the create", [](int32_t) { return ""; }, 1, 2},
-        {"999 numbers, each with one of its files",
-         [](int32_t n) { return n % 2 ? picture_name(n) : data_file_name(n); }, 0, 1000},
-    };
-    for (const Case& c : cases) {
-        ProgramFixture program;
-        for (int32_t n = 1; n <= 999; ++n)
-            if (!c.present(n).empty())
-                std::ofstream(program.folder / c.present(n)) << "old";
-        const int32_t chosen = choose_data_file([&](int32_t n) {
-            if (n == c.raced)
-                std::ofstream(program.folder / data_file_name(n)) << "old";
-        });
-        EXPECT_EQ(chosen, c.chosen) << c.what;
-        EXPECT_EQ(data_file_is_open(), chosen <= 999) << c.what;
-        program.channels.close_all();
-        EXPECT_EQ(program.read_file(c.present(1).empty() ? data_file_name(1) : c.present(1)), "old") << c.what;
-    }
+    ProgramFixture program;
+    const auto make_first = [&](int32_t n) { if (n == 1) std::ofstream(program.folder / "DATA001.CSV") << "old"; };
+    EXPECT_EQ(choose_data_file(make_first), 2);
+    program.channels.close_all();
+    EXPECT_EQ(program.read_file("DATA001.CSV"), "old");
 }
 
-TEST(FileNumber, with_all_999_numbers_taken_the_run_goes_on_unrecorded_and_replaces_no_picture)
+TEST(FileNumber, with_all_999_names_taken_the_run_goes_on_unrecorded_replaces_no_picture_and_says_so)
 {
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
     for (int32_t n = 1; n <= 999; ++n)
-        std::ofstream(program.folder / (n == 999 ? picture_name(n) : data_file_name(n))) << n;
+        std::ofstream(program.folder / data_file_name(n)) << n;
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
         if (n == 50 + 3)
@@ -367,9 +347,9 @@ TEST(FileNumber, with_all_999_numbers_taken_the_run_goes_on_unrecorded_and_repla
     };
     EXPECT_EQ(program.run(), 0);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.folder), {}), 999);
-    EXPECT_EQ(program.read_file("BMP999.BMP"), "999");
-    EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
+    EXPECT_EQ(program.read_file("DATA001.CSV"), "1");
     EXPECT_EQ(text_at(program.screen, 3, 67, 27, red), "NO IMAGE FILE WILL BE SAVED");
+    EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
 }
 
 TEST(StartUp, a_refused_port_saves_bmp000_with_its_reason_below_the_warning_and_a_missing_one_without)

@@ -6,8 +6,7 @@
 #   late         - every reply 60 ms late, after the 50 ms window: the same
 #   silent_mid   - silence after 30 samples: the no-reply ending and its note
 #   short        - a reply cut to 16 bytes: the short-reply ending and its note
-#   hangup       - the line is hung up mid-run (adapter pulled out): no-reply ending,
-#                  and the picture says the port was disconnected
+#   hangup       - the line is hung up mid-run (adapter pulled out): no-reply ending
 #   spoiled      - wrong checksums, wrong markers, binary junk, NUL bytes and a
 #                  5000-byte reply without a separator: the run goes on
 #   unasked      - a reply-like line sent unasked after every reply: drained, never stored
@@ -123,8 +122,7 @@ case "$FAULT" in
   hangup)
     begin_run --hangup-at 60
     expect_loop_ending no-reply 9
-    # Row 7 from column 30 holds only red text on white: the disconnected line over the chart.
-    python3 -c 'import sys; d = open(sys.argv[1], "rb").read()
+    python3 -c 'import sys; d = open(sys.argv[1], "rb").read()  # row 7, columns 30-85: red text on white only
 sys.exit({d[1078 + (599 - y) * 800 + x] for y in range(96, 112) for x in range(232, 680)} != {4, 15})' \
       "$E2E_TMP/run/BMP001.BMP" || fail "no disconnected line on row 7 of the picture"
     ;;

@@ -62,6 +62,10 @@ void take_end_signals(sigset_t signals, const std::function<void()>& request_end
 
 void watch_end_signals(std::function<void()> request_end)
 {
+    // A reader of standard output or error that went away (a pipe into tee
+    // when the SSH session ends) must not end the program before its picture
+    // is saved: the write fails with EPIPE instead.
+    signal(SIGPIPE, SIG_IGN);
     // Threads started later (the window's, the audio's) inherit the mask, so
     // only the watching thread ever sees these signals.
     const sigset_t signals = end_signal_set();

@@ -4,7 +4,7 @@
 #   silent   - the module stops answering mid-run
 #   kill     - the logger is killed with SIGKILL mid-run
 #   minute   - a whole one-minute run to its last column
-#   term     - SIGTERM and SIGHUP at once mid-run (a session's end): taken like ESC
+#   term     - SIGTERM and SIGHUP at once mid-run (a session's end), standard error's reader gone: taken like ESC
 #   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
@@ -96,7 +96,9 @@ case "$MODE" in
     echo "kill -9: $samples complete rows"
     ;;
   term)
-    begin_run
+    # Standard error goes to a reader that is already gone, as a pipe into tee after an SSH hang-up.
+    printf '#!/bin/bash\nexec "$@" 2> >(exec true)\n' >"$E2E_TMP/gone_reader" && chmod +x "$E2E_TMP/gone_reader"
+    LOGGER_LAUNCH=$E2E_TMP/gone_reader begin_run
     sleep 8
     screenshot_rgb "$E2E_TMP/term.rgb"
     kill -TERM "$LOGGER_PID"

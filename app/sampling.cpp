@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "app/chart.h"
@@ -104,13 +105,25 @@ void show_elapsed_time(const RunSettings& settings, double elapsed_s)
 }
 
 RunEnding end_without_reply(std::string_view first_line, std::string_view second_line, int32_t first_row,
-                            std::string_view note, RunEnding ending)
+                            std::string_view note, RunEnding ending, std::string_view third_line = {})
 {
     write_at(first_row, 30, colour_red, first_line);
     write_at(first_row + 1, 30, colour_red, second_line);
+    if (!third_line.empty())
+        write_at(first_row + 2, 30, colour_red, third_line);
     write_note_row(note);
     pause_ms(ending_wait_ms);
     return ending;
+}
+
+// Below the no-reply messages when the port itself went away, so that a pulled
+// cable is not taken for a dead module; empty while the port is still there.
+std::string disconnected_line(int32_t port_number)
+{
+    if (!serial_port_gone())
+        return {};
+    return join_text(join_text("COM", int_to_text(port_number)),
+                     " was disconnected: check the cable, then start again");
 }
 
 }  // namespace
@@ -136,13 +149,16 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
     if (state.x == first_column_x)
         elapsed_s = 0.0;
 
+    // A port whose device went away has no reply to give, whatever it counts.
     const int64_t waiting = serial_bytes_waiting();
-    if (waiting == 0)
+    if (waiting == 0 || serial_port_gone())
         return ColumnOutcome::no_reply;
     if (waiting < minimum_reply_bytes)
         return ColumnOutcome::short_reply;
 
     ReadingRecord record = read_reading_record();
+    if (serial_port_gone())
+        return ColumnOutcome::no_reply;  // the fields after the loss read as nothing: no sample
     const bool checksum_failed = !checksum_holds(record);
     if (checksum_failed)
         mark_checksum_failure(state.x);
@@ -186,7 +202,7 @@ RunEnding run_sampling_loop(const RunSettings& settings)
         case ColumnOutcome::no_reply:
             return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
                                      "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note,
-                                     RunEnding::no_reply);
+                                     RunEnding::no_reply, disconnected_line(settings.port_number));
         case ColumnOutcome::short_reply:
             return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
                                      "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,

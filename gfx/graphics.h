@@ -46,9 +46,6 @@ double wait_margin_s();
 // Any thread: asks the program to end as if ESC were pressed at its next look
 // at the keys (poll_key and pause_ms then throw EndRequested).
 void request_program_end();
-// The program's thread: the closing stage is over; a thread waiting to see
-// the program's files closed may go on.
-void note_program_closed();
 void sound_tone();
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style);
 int32_t save_snapshot(std::string_view file_name);

@@ -4,8 +4,10 @@
 #   silent   - the module stops answering mid-run
 #   kill     - the logger is killed with SIGKILL mid-run
 #   minute   - a whole one-minute run to its last column
-#   term     - SIGTERM mid-run: taken like ESC
+#   term     - SIGTERM and SIGHUP at once mid-run (a session's end): taken like ESC
+#   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
+#   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
 BUILD_DIR=$1
 MODE=$2
@@ -96,13 +98,25 @@ case "$MODE" in
     sleep 8
     screenshot_rgb "$E2E_TMP/term.rgb"
     kill -TERM "$LOGGER_PID"
-    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM"
+    kill -HUP "$LOGGER_PID"
+    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM and SIGHUP"
     check_run_kept 40 SIGTERM
     bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
     [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
       fail "BMP001.BMP is not the screen"
     echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
+    ;;
+  display_lost)
+    LOGGER_LAUNCH=nohup begin_run
+    sleep 4
+    kill -HUP "$LOGGER_PID"
+    sleep 4
+    kill -0 "$LOGGER_PID" || fail "the logger started with nohup ended on SIGHUP"
+    kill -9 "$XVFB_PID"
+    wait_logger_exit 5 || fail "the logger ended with status $? when its display went away"
+    check_run_kept 40 "the display went away"
+    echo "SIGHUP ignored, then the display lost after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
     start_modsim 3 --log "$E2E_TMP/modsim.log"
@@ -114,6 +128,25 @@ case "$MODE" in
     [ ! -e "$E2E_TMP/run/DATA001.CSV" ] || fail "a data file was made"
     echo "SIGINT at the port prompt: BMP000.BMP"
     ;;
+  launcher)
+    sed -e "s|^program_dir=.*|program_dir=$BUILD_DIR|" -e "s|^simulator=.*|simulator=$BUILD_DIR/modsim|" \
+      "$(dirname "$0")/../../packaging/linux/serial-logger" >"$E2E_TMP/serial-logger"
+    mkdir -p "$E2E_TMP/home"
+    ln -s "$E2E_TMP/home/Data Logger" "$E2E_TMP/run"
+    HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home TMPDIR=$E2E_TMP bash "$E2E_TMP/serial-logger" --demo &
+    LOGGER_PID=$!
+    E2E_PIDS+=($LOGGER_PID)
+    wait_for 30 xdotool search --name '^logger$' || fail "the demo's logger window did not appear"
+    LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+    type_line 1 && sleep 3.5 && type_line 1 && type_line V && sleep 6
+    kill -TERM "$LOGGER_PID"
+    wait_logger_exit 5 || fail "the launcher ended with status $? after SIGTERM"
+    SAMPLES=$(check_rows_complete) && [ "$SAMPLES" -ge 10 ] || fail "rows lost after SIGTERM to the launcher"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture after SIGTERM to the launcher"
+    ! pgrep -f -- "--ports-dir $E2E_TMP/serial-logger-demo" >/dev/null || fail "the simulator was left running"
+    ! ls -d "$E2E_TMP"/serial-logger-demo.* 2>/dev/null || fail "the ports folder was left"
+    echo "SIGTERM to the demo launcher: $SAMPLES rows and the picture, status 0"
+    ;;
   endsession)
     [ -n "${LOGGER_EXE:-}" ] && [ -n "${END_SESSION_EXE:-}" ] || skip "only for logger.exe under Wine"
     begin_run
@@ -122,6 +155,9 @@ case "$MODE" in
       fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
     wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
     check_run_kept 40 "the session's end"
+    # The reason the session waits is stated first and withdrawn after the picture.
+    sed -n '/the session is ending; saving the chart/,$p' "$E2E_TMP/logger.err" | grep -q 'the chart is saved' ||
+      fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"
     echo "end of session after 8 s: $SAMPLES rows and the picture"
     ;;
   minute)

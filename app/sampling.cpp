@@ -75,6 +75,23 @@ void show_readouts(const RunSettings& settings, const ConvertedReadings& convert
     }
 }
 
+// One line per column for a terminal view: the column, the elapsed time and
+// the readouts as the screen shows them.
+void show_column_progress(const RunSettings& settings, const SamplingState& state, double elapsed_s,
+                          const ConvertedReadings& converted)
+{
+    const bool degrees = settings.mode_letter == "T";
+    std::string line = "Column " + std::to_string(state.x - first_column_x + 1) + "/" +
+                       std::to_string(last_column_x - first_column_x + 1) + "  " +
+                       picture_text("Elapsed Time: #####.###", elapsed_in_unit(elapsed_s, settings.run_length_min)) +
+                       " " + settings.unit_label;
+    for (size_t i = 0; i < readouts.size(); ++i)
+        line += "  " + picture_text(degrees ? readouts[i].degrees_template : readouts[i].volts_template,
+                                    degrees ? converted.temperatures_f[i] : converted.volts[i]);
+    // Rows 2 and 3 hold the readouts and the elapsed time.
+    show_progress(line, 2, 3);
+}
+
 void draw_traces(SamplingState& state, const ConvertedReadings& converted)
 {
     const auto x = static_cast<float>(state.x);
@@ -166,6 +183,7 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
         write_at(28, 10, colour_red, "DATA ERROR: First Character received is not X");
 
     const ConvertedReadings converted = convert_reply(record, settings.mode_letter);
+    show_column_progress(settings, state, elapsed_s, converted);
     show_readouts(settings, converted);
     write_data_row(elapsed_s, record, converted);
     if (checksum_failed)

@@ -9,11 +9,13 @@
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
+#   terminal - no window: answered and watched on a pseudo-terminal, ended with ESC
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/headless.sh"
 
-start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # the silent run at scale 2: its picture is the frame still
+[ "$MODE" = terminal ] || start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # silent at scale 2: the picture is the frame still
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
@@ -159,6 +161,27 @@ case "$MODE" in
     sed -n '/the session is ending; saving the chart/,$p' "$E2E_TMP/logger.err" | grep -q 'the chart is saved' ||
       fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"
     echo "end of session after 8 s: $SAMPLES rows and the picture"
+    ;;
+  terminal)
+    start_modsim 3 --log "$E2E_TMP/modsim.log"
+    in_terminal run 'Number \(1-10\):' '3\n' 'minutes\):' '1\n' 'Temperature:' 'V\n' 'Column 40/' '\033\n' ||
+      fail "the run in a terminal failed"
+    check_run_kept 40 "ESC in the terminal"
+    # The prompts and messages in order, then one line per row of the data file, with its values.
+    python3 - "$E2E_TMP/run.out" "$E2E_TMP/run/DATA001.CSV" <<'PY' || fail "the terminal showed the run wrongly"
+import re, sys
+shown = open(sys.argv[1], encoding='ascii').read()
+wanted = ['COM Port Number (1-10): 3', 'Serial Port Speed is OK', '1440 minutes): 1', 'Temperature: V',
+          'now starting', 'Data File: DATA001.CSV']
+assert all(0 <= shown.find(w) < shown.find(n) for w, n in zip(wanted, wanted[1:])), shown[:2000]
+lines = re.findall(r'^Column (\d+)/721 +Elapsed Time: +([\d.]+) Seconds +V1= ([\d.]+) +V2= ([\d.]+) +V3= ([\d.]+)$',
+                   shown, re.M)
+rows = [r.split(',') for r in open(sys.argv[2]).read().splitlines() if r.count(',') == 13][1:]
+assert [int(l[0]) for l in lines] == list(range(1, len(rows) + 1)), (len(lines), len(rows))
+for line, row in zip(lines, rows):
+    assert all(abs(float(a) - float(b)) < 0.0011 for a, b in zip(line[1:], [row[1]] + row[8:11])), (line, row)
+PY
+    echo "in a terminal: the prompts and $SAMPLES progress lines, one per row"
     ;;
   minute)
     begin_run

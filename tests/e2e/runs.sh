@@ -15,7 +15,7 @@ MODE=$2
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/headless.sh"
 
-[ "$MODE" = terminal ] || start_xvfb
+[ "$MODE" = terminal ] || start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # silent at scale 2: the picture is the frame still
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"

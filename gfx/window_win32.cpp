@@ -7,6 +7,7 @@
 #include <imm.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <condition_variable>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/program_life.h"
 #include "gfx/display_thread.h"
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
@@ -417,13 +419,18 @@ void Win32Window::refresh_frame() {
 }
 
 // A new client size: the frame fitted to it anew, the whole picture scaled
-// from the display's copy and shown. A minimised window keeps what it had.
+// from the display's copy and shown. A minimised window keeps what it had; a
+// window not yet shown leaves the scaling to the first pass.
 void Win32Window::lay_out(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return;
     if (picture_pixels_ != nullptr && presentation_.target == DeviceSize{width, height}) return;
     free_picture();
     presentation_ = make_presentation(width, height);
     if (!make_picture(presentation_.target)) return;
+    if (!IsWindowVisible(window_)) {
+        frame_.owe_full_redraw();
+        return;
+    }
     scale_frame_rows(presentation_, frame_.pixels(), colours_, DeviceRows{0, height - 1}, picture_pixels_,
                      width * 4);
     InvalidateRect(window_, nullptr, FALSE);
@@ -634,11 +641,20 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
 // The session ends (shut-down, restart, log-off): the program's thread takes
 // the end like ESC and saves its picture. Windows ends the process soon after
 // this message returns, so it waits for the closing stage, within the few
-// seconds Windows allows before it offers to end the program regardless.
+// seconds Windows allows before it offers to end the program regardless. The
+// reason stated meanwhile is what Windows shows beside the program on its
+// "waiting for programs" screen; the notes on standard error say when the
+// wait began and ended.
 void Win32Window::end_with_the_session() {
     constexpr int64_t closing_wait_ms = 4000;
+    const BOOL reason_stated = ShutdownBlockReasonCreate(window_, L"Saving the chart");
+    std::fprintf(stderr, "logger: the session is ending; saving the chart (reason stated: %s)\n",
+                 reason_stated != FALSE ? "yes" : "no");
     display_.screen().request_end();
-    display_.screen().wait_for_closing_done(closing_wait_ms);
+    program_closing().wait_until_done(closing_wait_ms);
+    const BOOL reason_destroyed = ShutdownBlockReasonDestroy(window_);
+    std::fprintf(stderr, "logger: the chart is saved; the session may end (reason destroyed: %s)\n",
+                 reason_destroyed != FALSE ? "yes" : "no");
 }
 
 // WM_CHAR brings one byte of the ANSI code page (two messages for a

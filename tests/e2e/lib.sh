@@ -88,18 +88,18 @@ start_logger() {
     map_wine_ports
     (cd "$E2E_TMP/run" && exec wine ${LOGGER_WINE_START:-} "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   else
-    (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
+    (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec ${LOGGER_LAUNCH:-} "$BUILD_DIR/logger") \
       >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   fi
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
   local deadline=$((SECONDS + 30))
-  until xdotool search --name '^logger$' >/dev/null 2>&1; do
+  until xdotool search --onlyvisible --name '^logger$' >/dev/null 2>&1; do
     kill -0 "$LOGGER_PID" 2>/dev/null || fail "the logger ended before its window appeared: $(cat "$E2E_TMP/logger.err")"
     [ $SECONDS -lt $deadline ] || fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
     sleep 0.05
   done
-  LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+  LOGGER_WINDOW=$(xdotool search --onlyvisible --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }
 

@@ -1,7 +1,8 @@
-// The real window on Windows: an 800x600 Win32 window that shows the Screen's
-// palette frame buffer, turns keyboard and close messages into queued keys,
-// places and hides the pointer and sounds the tone. The display thread creates
-// the window and so receives its messages; every window call runs there.
+// The real window on Windows: a resizable, DPI-aware Win32 window that shows
+// the Screen's palette frame buffer scaled to fit (full screen on Alt+Enter or
+// F11), turns keyboard and close messages into queued keys, places and hides
+// the pointer and sounds the tone. The display thread creates the window and so
+// receives its messages; every window call runs there.
 #include <windows.h>
 #include <imm.h>
 
@@ -17,6 +18,7 @@
 
 #include "core/program_life.h"
 #include "gfx/display_thread.h"
+#include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
 
@@ -26,7 +28,14 @@ constexpr DWORD tone_frequency_hz = 1000;
 constexpr DWORD tone_duration_ms = 250;
 // A program that rings the bell in a loop must not queue minutes of sound.
 constexpr int32_t most_tones_queued = 4;
-constexpr DWORD window_style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+constexpr DWORD window_style =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+// Full screen: no caption, no frame, the whole monitor.
+constexpr DWORD full_screen_style = WS_POPUP;
+constexpr UINT standard_dpi = 96;
+// The smallest client area the user can drag the window to, at 96 DPI.
+constexpr int32_t smallest_client_width = 400;
+constexpr int32_t smallest_client_height = 300;
 constexpr UINT code_page_437 = 437;
 constexpr UINT_PTR modal_loop_timer_id = 1;
 constexpr char window_class_name[] = "logger_palette_window";
@@ -45,7 +54,6 @@ std::optional<uint32_t> key_code_for(WPARAM virtual_key) {
         case VK_END: return key_end;
         case VK_PRIOR: return key_page_up;
         case VK_NEXT: return key_page_down;
-        case VK_F11: return extended_key(133);
         case VK_F12: return extended_key(134);
         default: break;
     }
@@ -87,11 +95,74 @@ std::string describe_last_error(const std::string& what) {
     return cause + ")";
 }
 
-// A BITMAPINFO with room for the whole palette.
-struct PaletteBitmapInfo {
-    BITMAPINFOHEADER header;
-    std::array<RGBQUAD, 256> colours;
-};
+// A function of user32.dll that older Windows lacks; null where it is missing.
+template <typename Function>
+Function user32_function(const char* name) {
+    const FARPROC found = GetProcAddress(GetModuleHandleA("user32.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// Sharp at every display scale: per-monitor aware (version 2, then 1) where
+// the manifest was not read, system aware where the system knows no better.
+// The window takes its size from whatever DPI it is then given.
+void become_dpi_aware() {
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    const auto set_context = user32_function<SetContext>("SetProcessDpiAwarenessContext");
+    if (set_context != nullptr) {
+        for (const intptr_t context : {-4, -3}) {  // per monitor v2, per monitor
+            if (set_context(reinterpret_cast<HANDLE>(context))) return;
+            // Already set, by the manifest: that setting stands.
+            if (GetLastError() == ERROR_ACCESS_DENIED) return;
+        }
+    }
+    SetProcessDPIAware();
+}
+
+// The DPI the window is shown at: its monitor's, or the system's.
+UINT dpi_of(HWND window) {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    static const auto get_dpi_for_window = user32_function<GetDpi>("GetDpiForWindow");
+    UINT dpi = get_dpi_for_window != nullptr ? get_dpi_for_window(window) : 0;
+    if (dpi == 0) {
+        HDC device = GetDC(nullptr);
+        if (device != nullptr) {
+            dpi = static_cast<UINT>(std::max(0, GetDeviceCaps(device, LOGPIXELSX)));
+            ReleaseDC(nullptr, device);
+        }
+    }
+    // 25 % to 1000 %; anything else is not a DPI.
+    return dpi >= standard_dpi / 4 && dpi <= standard_dpi * 10 ? dpi : standard_dpi;
+}
+
+// The outer window size for a client area at a DPI.
+SIZE outer_size_for_client(int32_t client_width, int32_t client_height, UINT dpi) {
+    using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust_for_dpi = user32_function<AdjustForDpi>("AdjustWindowRectExForDpi");
+    RECT outer{0, 0, client_width, client_height};
+    if (adjust_for_dpi == nullptr || !adjust_for_dpi(&outer, window_style, FALSE, 0, dpi)) {
+        AdjustWindowRectEx(&outer, window_style, FALSE, 0);
+    }
+    return SIZE{outer.right - outer.left, outer.bottom - outer.top};
+}
+
+int32_t scaled_by_dpi(int32_t length, UINT dpi) {
+    return static_cast<int32_t>(MulDiv(length, static_cast<int>(dpi), static_cast<int>(standard_dpi)));
+}
+
+// Maximised when the starter asks (a shortcut set to run maximised, "start
+// /max"): read here, as not every system applies it to a window that a second
+// thread shows.
+int show_command_at_start() {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoA(&startup);
+    const bool maximised = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 &&
+                           (startup.wShowWindow == SW_SHOWMAXIMIZED || startup.wShowWindow == SW_MAXIMIZE);
+    return maximised ? SW_SHOWMAXIMIZED : SW_SHOW;
+}
+
+// A key held down: the system repeats it, with the previous-state bit set.
+bool key_repeats(LPARAM flags) { return (flags & (1 << 30)) != 0; }
 
 class Win32Window final : public Window, private DisplayBackend {
 public:
@@ -108,14 +179,22 @@ private:
 
     // Display thread.
     bool create_window(const std::string& title, std::string& error) override;
-    void fit_client_area();
+    void place_at_start();
+    void fit_client_area(int32_t width, int32_t height);
     void destroy_window() override;
     void take_frame() override;
     void show_frame() override;
     void refresh_frame();
+    void lay_out(int32_t width, int32_t height);
+    bool make_picture(DeviceSize size);
+    void free_picture();
     void show_changed_rows();
     void show_rows(HDC device, int32_t first_y, int32_t last_y);
     void paint();
+    void keep_smallest_size(MINMAXINFO& limits) const;
+    void follow_dpi_change(UINT dpi, const RECT& suggested);
+    void toggle_full_screen();
+    void cover_monitor();
     void pump_messages();
     void end_with_the_session();
     void queue_typed_character(WPARAM character, LPARAM flags);
@@ -145,8 +224,17 @@ private:
     // Owned by the display thread.
     HWND window_ = nullptr;
     bool class_registered_ = false;
-    PaletteBitmapInfo bitmap_info_{};
     DisplayFrame frame_;
+    ArgbColours colours_{};
+    UINT dpi_ = standard_dpi;
+    // The frame scaled to the client area, in a 32-bit DIB section.
+    Presentation presentation_;
+    HDC picture_device_ = nullptr;
+    HBITMAP picture_bitmap_ = nullptr;
+    HGDIOBJ replaced_bitmap_ = nullptr;
+    uint32_t* picture_pixels_ = nullptr;
+    bool full_screen_ = false;
+    WINDOWPLACEMENT placement_before_full_screen_{};
     bool pointer_hidden_ = false;  // over the client area, as the program asked
     bool pointer_drawn_ = true;    // this thread's ShowCursor state
     char pending_lead_byte_ = 0;   // first half of a double-byte character
@@ -220,9 +308,7 @@ void Win32Window::stop_tones() {
 }
 
 bool Win32Window::create_window(const std::string& title, std::string& error) {
-    // Pixels, not scaled points: on a high-DPI desktop the system would
-    // otherwise stretch the 800x600 frame and blur it.
-    SetProcessDPIAware();
+    become_dpi_aware();
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = window_procedure;
@@ -236,52 +322,61 @@ bool Win32Window::create_window(const std::string& title, std::string& error) {
     }
     class_registered_ = true;
 
-    RECT outer{0, 0, screen_width, screen_height};
-    AdjustWindowRect(&outer, window_style, FALSE);
-    const int outer_width = outer.right - outer.left;
-    const int outer_height = outer.bottom - outer.top;
-    RECT desktop{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &desktop, 0);
-    // Centred; on a desktop smaller than the window the caption stays in reach.
-    const int x = std::max(desktop.left, desktop.left + (desktop.right - desktop.left - outer_width) / 2);
-    const int y = std::max(desktop.top, desktop.top + (desktop.bottom - desktop.top - outer_height) / 2);
-
-    window_ = CreateWindowExA(0, window_class_name, title.c_str(), window_style, x, y, outer_width, outer_height,
-                              nullptr, nullptr, instance, this);
-    if (window_ == nullptr) {
-        error = describe_last_error("cannot create the window");
-        return false;
-    }
-    fit_client_area();
-    // No input method: with one on, digits arrive full-width and the key mapping drops them.
-    ImmAssociateContext(window_, nullptr);
-
     frame_.reset();
+    colours_ = ArgbColours{};
+    presentation_ = Presentation{};
+    full_screen_ = false;
     pointer_.take();  // nothing left over from an earlier opening
     pointer_hidden_ = false;
     pointer_drawn_ = true;
     pending_lead_byte_ = 0;
-    bitmap_info_ = PaletteBitmapInfo{};
-    bitmap_info_.header.biSize = sizeof(BITMAPINFOHEADER);
-    bitmap_info_.header.biWidth = screen_width;
-    bitmap_info_.header.biPlanes = 1;
-    bitmap_info_.header.biBitCount = 8;
-    bitmap_info_.header.biCompression = BI_RGB;
-    bitmap_info_.header.biClrUsed = 256;
 
-    ShowWindow(window_, SW_SHOW);
+    // Created hidden, then sized for the DPI of the monitor it landed on.
+    window_ = CreateWindowExA(0, window_class_name, title.c_str(), window_style, CW_USEDEFAULT, CW_USEDEFAULT,
+                              screen_width, screen_height, nullptr, nullptr, instance, this);
+    if (window_ == nullptr) {
+        error = describe_last_error("cannot create the window");
+        return false;
+    }
+    place_at_start();
+    // No input method: with one on, digits arrive full-width and the key mapping drops them.
+    ImmAssociateContext(window_, nullptr);
+
+    ShowWindow(window_, show_command_at_start());
     SetForegroundWindow(window_);
     return true;
 }
 
-// Makes the client area exactly 800x600 where the frame the system draws
-// differs from what AdjustWindowRect said.
-void Win32Window::fit_client_area() {
+// 800x600 times the monitor's scale, or the largest size that fits its work
+// area, centred there; on a desktop too small the caption stays in reach.
+void Win32Window::place_at_start() {
+    dpi_ = dpi_of(window_);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoA(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) work = monitor.rcWork;
+    const int32_t work_width = work.right - work.left;
+    const int32_t work_height = work.bottom - work.top;
+    const SIZE frame = outer_size_for_client(0, 0, dpi_);
+    const DeviceSize client = starting_window_size(work_width - frame.cx, work_height - frame.cy,
+                                                   static_cast<double>(dpi_) / standard_dpi);
+    const SIZE outer = outer_size_for_client(client.width, client.height, dpi_);
+    const int x = std::max(work.left, work.left + (work_width - outer.cx) / 2);
+    const int y = std::max(work.top, work.top + (work_height - outer.cy) / 2);
+    SetWindowPos(window_, nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    fit_client_area(client.width, client.height);
+    RECT client_area{};
+    if (GetClientRect(window_, &client_area)) lay_out(client_area.right, client_area.bottom);
+}
+
+// Makes the client area exactly the size asked where the frame the system
+// draws differs from what AdjustWindowRectEx said.
+void Win32Window::fit_client_area(int32_t width, int32_t height) {
     RECT client{};
     RECT outer{};
     if (!GetClientRect(window_, &client) || !GetWindowRect(window_, &outer)) return;
-    const int extra_width = screen_width - (client.right - client.left);
-    const int extra_height = screen_height - (client.bottom - client.top);
+    const int extra_width = width - (client.right - client.left);
+    const int extra_height = height - (client.bottom - client.top);
     if (extra_width == 0 && extra_height == 0) return;
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left + extra_width,
                  outer.bottom - outer.top + extra_height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -297,16 +392,14 @@ void Win32Window::destroy_window() {
         DestroyWindow(window_);
         window_ = nullptr;
     }
+    free_picture();
     if (class_registered_) UnregisterClassA(window_class_name, GetModuleHandleA(nullptr));
     class_registered_ = false;
 }
 
 void Win32Window::take_frame() {
     if (!frame_.take(display_.screen())) return;
-    const Palette& palette = display_.screen().palette();
-    for (size_t i = 0; i < palette.size(); ++i) {
-        bitmap_info_.colours[i] = RGBQUAD{palette[i].blue, palette[i].green, palette[i].red, 0};
-    }
+    colours_ = argb_colours(display_.screen().palette());
 }
 
 void Win32Window::show_frame() {
@@ -325,51 +418,151 @@ void Win32Window::refresh_frame() {
     show_changed_rows();
 }
 
+// A new client size: the frame fitted to it anew, the whole picture scaled
+// from the display's copy and shown. A minimised window keeps what it had; a
+// window not yet shown leaves the scaling to the first pass.
+void Win32Window::lay_out(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return;
+    if (picture_pixels_ != nullptr && presentation_.target == DeviceSize{width, height}) return;
+    free_picture();
+    presentation_ = make_presentation(width, height);
+    if (!make_picture(presentation_.target)) return;
+    if (!IsWindowVisible(window_)) {
+        frame_.owe_full_redraw();
+        return;
+    }
+    scale_frame_rows(presentation_, frame_.pixels(), colours_, DeviceRows{0, height - 1}, picture_pixels_,
+                     width * 4);
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+// A top-down 32-bit DIB section of the client's size, selected into a memory
+// device context, which the scaler writes into and the passes copy from.
+bool Win32Window::make_picture(DeviceSize size) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size.width;
+    info.bmiHeader.biHeight = -size.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    picture_bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    picture_device_ = CreateCompatibleDC(nullptr);
+    if (picture_bitmap_ == nullptr || picture_device_ == nullptr || bits == nullptr) {
+        free_picture();
+        return false;
+    }
+    replaced_bitmap_ = SelectObject(picture_device_, picture_bitmap_);
+    picture_pixels_ = static_cast<uint32_t*>(bits);
+    return true;
+}
+
+void Win32Window::free_picture() {
+    if (picture_device_ != nullptr) {
+        if (replaced_bitmap_ != nullptr) SelectObject(picture_device_, replaced_bitmap_);
+        DeleteDC(picture_device_);
+    }
+    if (picture_bitmap_ != nullptr) DeleteObject(picture_bitmap_);
+    picture_device_ = nullptr;
+    picture_bitmap_ = nullptr;
+    replaced_bitmap_ = nullptr;
+    picture_pixels_ = nullptr;
+}
+
 // Shows each run of rows taken since the last pass, or the whole frame. Most
 // passes have nothing to show: they do not even ask for the device context.
 void Win32Window::show_changed_rows() {
     if (!frame_.anything_to_show()) return;
-    HDC device = GetDC(window_);
-    if (device == nullptr) return;
+    HDC device = picture_pixels_ != nullptr ? GetDC(window_) : nullptr;
+    if (device == nullptr) {
+        // Minimised or without a picture: the next lay-out scales the whole frame.
+        frame_.whole_frame_shown();
+        return;
+    }
     if (frame_.full_redraw_owed()) {
-        show_rows(device, 0, screen_height - 1);
+        const DeviceSize target = presentation_.target;
+        scale_frame_rows(presentation_, frame_.pixels(), colours_, DeviceRows{0, target.height - 1}, picture_pixels_,
+                         target.width * 4);
+        BitBlt(device, 0, 0, target.width, target.height, picture_device_, 0, 0, SRCCOPY);
         frame_.whole_frame_shown();
     }
     frame_.show_taken_rows([this, device](int32_t first_y, int32_t last_y) { show_rows(device, first_y, last_y); });
     ReleaseDC(window_, device);
 }
 
-// Rows first_y..last_y of the display's copy, through the palette, onto the
-// same rows of the client area: a top-down 8-bit DIB starting at first_y.
+// Frame rows first_y..last_y of the display's copy, scaled through the palette
+// into the device rows they cover, and those rows onto the client area.
 void Win32Window::show_rows(HDC device, int32_t first_y, int32_t last_y) {
-    first_y = std::clamp(first_y, 0, screen_height - 1);
-    last_y = std::clamp(last_y, first_y, screen_height - 1);
-    const int32_t rows = last_y - first_y + 1;
-    bitmap_info_.header.biHeight = -rows;
-    SetDIBitsToDevice(device, 0, first_y, screen_width, static_cast<DWORD>(rows), 0, 0, 0,
-                      static_cast<UINT>(rows), frame_.pixels() + static_cast<size_t>(first_y) * screen_width,
-                      reinterpret_cast<const BITMAPINFO*>(&bitmap_info_), DIB_RGB_COLORS);
+    const DeviceRows rows = device_rows_for_frame_rows(presentation_, first_y, last_y);
+    if (rows.empty()) return;
+    scale_frame_rows(presentation_, frame_.pixels(), colours_, rows, picture_pixels_, presentation_.target.width * 4);
+    const DeviceRect& picture = presentation_.picture;
+    BitBlt(device, picture.x, rows.first, picture.width, rows.last - rows.first + 1, picture_device_, picture.x,
+           rows.first, SRCCOPY);
 }
 
-// The whole frame again from the display's copy; black beyond it, should the
-// window have been maximised.
+// The picture as last scaled, bars included.
 void Win32Window::paint() {
     PAINTSTRUCT paint_state{};
     HDC device = BeginPaint(window_, &paint_state);
     if (device == nullptr) return;
-    show_rows(device, 0, screen_height - 1);
-    RECT client{};
-    GetClientRect(window_, &client);
-    auto* black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    if (client.right > screen_width) {
-        const RECT right{screen_width, 0, client.right, client.bottom};
-        FillRect(device, &right, black);
-    }
-    if (client.bottom > screen_height) {
-        const RECT below{0, screen_height, std::min<LONG>(client.right, screen_width), client.bottom};
-        FillRect(device, &below, black);
+    const RECT& area = paint_state.rcPaint;
+    if (picture_pixels_ != nullptr) {
+        BitBlt(device, area.left, area.top, area.right - area.left, area.bottom - area.top, picture_device_,
+               area.left, area.top, SRCCOPY);
+    } else {
+        FillRect(device, &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     }
     EndPaint(window_, &paint_state);
+}
+
+// No smaller than 400x300 client pixels at 96 DPI, scaled to the window's DPI.
+void Win32Window::keep_smallest_size(MINMAXINFO& limits) const {
+    if (full_screen_) return;
+    const SIZE outer = outer_size_for_client(scaled_by_dpi(smallest_client_width, dpi_),
+                                             scaled_by_dpi(smallest_client_height, dpi_), dpi_);
+    limits.ptMinTrackSize = POINT{outer.cx, outer.cy};
+}
+
+// Moved to a monitor of another scale (or the scale changed): the system
+// suggests the place and size for the new DPI; the picture follows the size.
+void Win32Window::follow_dpi_change(UINT dpi, const RECT& suggested) {
+    dpi_ = dpi >= standard_dpi / 4 && dpi <= standard_dpi * 10 ? dpi : dpi_of(window_);
+    if (full_screen_) {
+        cover_monitor();
+        return;
+    }
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Alt+Enter or F11: a borderless window over the whole monitor, and back to
+// the window as it was (maximised or not, its place and size).
+void Win32Window::toggle_full_screen() {
+    if (!full_screen_) {
+        placement_before_full_screen_ = WINDOWPLACEMENT{};
+        placement_before_full_screen_.length = sizeof(WINDOWPLACEMENT);
+        if (!GetWindowPlacement(window_, &placement_before_full_screen_)) return;
+        full_screen_ = true;
+        SetWindowLongPtrA(window_, GWL_STYLE, full_screen_style | WS_VISIBLE);
+        cover_monitor();
+        return;
+    }
+    full_screen_ = false;
+    SetWindowLongPtrA(window_, GWL_STYLE, window_style | WS_VISIBLE);
+    SetWindowPlacement(window_, &placement_before_full_screen_);
+    SetWindowPos(window_, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+}
+
+void Win32Window::cover_monitor() {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetMonitorInfoA(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    const RECT& whole = monitor.rcMonitor;
+    SetWindowPos(window_, HWND_TOP, whole.left, whole.top, whole.right - whole.left, whole.bottom - whole.top,
+                 SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
 }
 
 void Win32Window::pump_messages() {
@@ -384,6 +577,8 @@ LRESULT CALLBACK Win32Window::window_procedure(HWND window, UINT message, WPARAM
     if (message == WM_NCCREATE) {
         const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lparam);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+        // Known before CreateWindowExA returns: the first WM_SIZE comes sooner.
+        static_cast<Win32Window*>(creation->lpCreateParams)->window_ = window;
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self == nullptr) return DefWindowProcA(window, message, wparam, lparam);
@@ -393,10 +588,21 @@ LRESULT CALLBACK Win32Window::window_procedure(HWND window, UINT message, WPARAM
 LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_CHAR: queue_typed_character(wparam, lparam); return 0;
-        case WM_KEYDOWN: queue_extended_key(wparam, lparam); return 0;
+        case WM_KEYDOWN:
+            if (wparam == VK_F11) {
+                if (!key_repeats(lparam)) toggle_full_screen();
+                return 0;
+            }
+            queue_extended_key(wparam, lparam);
+            return 0;
         case WM_SYSKEYDOWN:
             // Alt+F4 is the system's close command; it comes back as WM_CLOSE.
             if (wparam == VK_F4 && (lparam & (1 << 29)) != 0) break;
+            // Alt+Enter and Alt+F11: full screen, and no key.
+            if (wparam == VK_RETURN || wparam == VK_F11) {
+                if (!key_repeats(lparam)) toggle_full_screen();
+                return 0;
+            }
             // F10 and Alt combinations: the key, but never the system menu.
             queue_extended_key(wparam, lparam);
             return 0;
@@ -410,6 +616,11 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
         case WM_ENDSESSION:
             if (wparam != FALSE) end_with_the_session();
             return 0;
+        case WM_SIZE:
+            if (wparam != SIZE_MINIMIZED) lay_out(LOWORD(lparam), HIWORD(lparam));
+            return 0;
+        case WM_GETMINMAXINFO: keep_smallest_size(*reinterpret_cast<MINMAXINFO*>(lparam)); return 0;
+        case WM_DPICHANGED: follow_dpi_change(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam)); return 0;
         case WM_PAINT: paint(); return 0;
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_SETCURSOR:
@@ -498,14 +709,17 @@ void Win32Window::set_pointer_drawn(bool drawn) {
 bool Win32Window::pointer_over_client() {
     POINT point{};
     if (!GetCursorPos(&point) || WindowFromPoint(point) != window_) return false;
-    if (!ScreenToClient(window_, &point)) return false;
-    return point.x >= 0 && point.y >= 0 && point.x < screen_width && point.y < screen_height;
+    RECT client{};
+    if (!ScreenToClient(window_, &point) || !GetClientRect(window_, &client)) return false;
+    return point.x >= 0 && point.y >= 0 && point.x < client.right && point.y < client.bottom;
 }
 
 void Win32Window::apply_pointer_request() {
     const PointerRequest request = pointer_.take();
     if (request.warp) {
-        POINT point{request.x, request.y};
+        // Onto the device pixel that shows the frame pixel asked for.
+        const DevicePoint device = device_point_for_frame_pixel(presentation_, request.x, request.y);
+        POINT point{device.x, device.y};
         if (ClientToScreen(window_, &point)) SetCursorPos(point.x, point.y);
     }
     if (request.visibility >= 0) {

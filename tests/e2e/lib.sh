@@ -80,12 +80,13 @@ start_modsim() {
 
 # Starts build/logger in $E2E_TMP/run with the ports folder, and waits for its
 # window. With LOGGER_EXE set (inside tests/wine/sandbox.sh) it starts that
-# Windows program under Wine instead, with the folder's ports mapped.
+# Windows program under Wine instead, with the folder's ports mapped, through
+# LOGGER_WINE_START if set (such as "start /wait /max /unix").
 start_logger() {
   mkdir -p "$E2E_TMP/run" "$E2E_TMP/ports"
   if [ -n "${LOGGER_EXE:-}" ]; then
     map_wine_ports
-    (cd "$E2E_TMP/run" && exec wine "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
+    (cd "$E2E_TMP/run" && exec wine ${LOGGER_WINE_START:-} "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   else
     (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec ${LOGGER_LAUNCH:-} "$BUILD_DIR/logger") \
       >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
@@ -93,12 +94,12 @@ start_logger() {
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
   local deadline=$((SECONDS + 30))
-  until xdotool search --name '^logger$' >/dev/null 2>&1; do
+  until xdotool search --onlyvisible --name '^logger$' >/dev/null 2>&1; do
     kill -0 "$LOGGER_PID" 2>/dev/null || fail "the logger ended before its window appeared: $(cat "$E2E_TMP/logger.err")"
     [ $SECONDS -lt $deadline ] || fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
     sleep 0.05
   done
-  LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+  LOGGER_WINDOW=$(xdotool search --onlyvisible --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }
 

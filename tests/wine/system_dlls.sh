@@ -16,6 +16,12 @@ for program in "$@"; do
       *) echo "FAIL: $program needs $dll, which Windows does not have"; status=1 ;;
     esac
   done
+  # The logger carries its manifest (DPI awareness) in its resources.
+  if [ "$(basename "$program")" = logger.exe ] &&
+    ! x86_64-w64-mingw32-objcopy -O binary -j .rsrc "$program" /dev/stdout | grep -q '<dpiAwareness'; then
+    echo "FAIL: $program has no DPI-aware manifest"
+    status=1
+  fi
   echo "$program: $(echo $dlls)"
 done
 exit $status

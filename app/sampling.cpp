@@ -163,7 +163,9 @@ float elapsed_in_unit(double elapsed_s, double run_length_min)
 double next_readout_change_s(double elapsed_s, double run_length_min)
 {
     const float value = elapsed_in_unit(elapsed_s, run_length_min);
-    if (!std::isfinite(value) || !std::isfinite(elapsed_s))
+    // Beyond the readout's five digits (a clock gone wrong) the text is no
+    // longer a plain count: the readout is then simply rewritten every pass.
+    if (!(std::fabs(value) < 1e5f) || !std::isfinite(elapsed_s))
         return elapsed_s + readout_period_s;
     const float next = next_shown_value(value);
     const double unit_s = seconds_per_unit(run_length_min);

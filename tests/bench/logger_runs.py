@@ -103,6 +103,19 @@ def cpu_seconds(pid):
         return None
 
 
+def cpu_seconds_by_thread(pid):
+    """Thread id -> user and system time so far."""
+    times = {}
+    try:
+        for task in os.listdir(f'/proc/{pid}/task'):
+            with open(f'/proc/{pid}/task/{task}/stat') as stat:
+                fields = stat.read().rsplit(')', 1)[1].split()
+            times[int(task)] = (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+    except (FileNotFoundError, ProcessLookupError, IndexError, ValueError):
+        pass
+    return times
+
+
 def resident_kb(pid):
     try:
         with open(f'/proc/{pid}/status') as status:
@@ -304,8 +317,15 @@ def measure_share(args, processes):
         time.sleep(3.0)  # past the first columns and any resize
         server = wineserver_pid() if args.wine else None
         first = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
+        threads_first = cpu_seconds_by_thread(run.logger.pid)
         time.sleep(args.sample_s)
         last = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
+        threads = cpu_seconds_by_thread(run.logger.pid)
+        # The busiest threads' shares: on Linux the program's thread is the first (its id is the pid).
+        busiest = sorted(((threads[t] - threads_first.get(t, 0.0), t) for t in threads), reverse=True)[:3]
+        print('cpu_share_by_thread_percent ' + ' '.join(
+            f'{"program" if t == run.logger.pid else "other"}:{100.0 * used / (last[0] - first[0]):.2f}'
+            for used, t in busiest))
         print(f'window_size {window_size(run.window)}')
         wall_s = last[0] - first[0]
         if first[1] is None or last[1] is None:

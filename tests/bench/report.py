@@ -176,6 +176,9 @@ def cpu_rows(lines, run, aim_percent):
             rows.append((f'8. Share of a core while sampling, {run} run (all the logger\'s threads, '
                          'user and system time)', f'{share:.2f} % {" ".join(words[2:])}',
                          f'at most {aim_percent:g} %', verdict(share <= aim_percent)))
+        if words and words[0] == 'cpu_share_by_thread_percent':
+            rows.append((f'8. ... by thread (the busiest three), {run} run',
+                         ', '.join(w.replace(':', ' ') + ' %' for w in words[1:]), '-', '-'))
         if words and words[0] == 'wineserver_cpu_share_percent':
             rows.append((f'8. ... and of Wine\'s server meanwhile, {run} run', f'{float(words[1]):.2f} %', '-', '-'))
     return rows

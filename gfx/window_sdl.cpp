@@ -1,6 +1,7 @@
-// The real window on Linux: an 800x600 SDL2 window that shows the Screen's
-// palette frame buffer, turns keyboard and close events into queued keys,
-// places the pointer and sounds the tone. Every SDL call runs on the display thread.
+// The real window on Linux: an SDL2 window that shows the Screen's 800x600
+// palette frame buffer scaled to its size (resizable, full screen on Alt+Enter
+// or F11), turns keyboard and close events into queued keys, places the
+// pointer and sounds the tone. Every SDL call runs on the display thread.
 #include "gfx/window_sdl.h"
 
 #include <SDL.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "gfx/display_thread.h"
+#include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
 
@@ -175,6 +177,12 @@ std::optional<uint32_t> keypad_navigation_code_for(SDL_Keycode key) {
     }
 }
 
+// Alt+Enter and F11 switch full screen on and off; neither is a key for the program.
+bool is_full_screen_key(const SDL_Keysym& key) {
+    if (key.sym == SDLK_F11) return true;
+    return (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT) != 0;
+}
+
 // The cause of a failed video start, in words an operator can act on.
 std::string describe_video_failure(const char* sdl_error) {
     const char* display = std::getenv("DISPLAY");
@@ -213,7 +221,10 @@ private:
     void destroy_window() override;
     void take_frame() override;
     void show_frame() override;
+    void place_at_starting_size();
+    void toggle_full_screen();
     void refresh_surface();
+    const Presentation& current_presentation();
     void copy_rows(int32_t first_y, int32_t last_y);
     void handle_events();
     void handle_window_event(const SDL_WindowEvent& event);
@@ -233,6 +244,9 @@ private:
     SDL_Surface* surface_ = nullptr;
     ArgbColours colours_{};
     DisplayFrame frame_;
+    Presentation presentation_;
+    int windowed_width_ = screen_width;  // the size to return to from full screen
+    int windowed_height_ = screen_height;
     std::vector<uint32_t> staging_;
     bool alt_held_ = false;
     std::vector<SDL_Rect> dirty_rects_;
@@ -278,17 +292,27 @@ bool SdlWindow::create_window(const std::string& title, std::string& error) {
         return false;
     }
     window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screen_width,
-                               screen_height, SDL_WINDOW_SHOWN);
+                               screen_height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (window_ == nullptr) {
         error = std::string("cannot create the window; SDL: ") + SDL_GetError();
         return false;
+    }
+    SDL_SetWindowMinimumSize(window_, screen_width / 4, screen_height / 4);
+    place_at_starting_size();
+    SDL_ShowWindow(window_);
+    // A window manager's frame is known only once the window is shown: fit again with it.
+    int top = 0;
+    int left = 0;
+    int bottom = 0;
+    int right = 0;
+    if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) == 0 && top + left + bottom + right > 0) {
+        place_at_starting_size();
     }
     surface_ = SDL_GetWindowSurface(window_);
     if (surface_ == nullptr) {
         error = std::string("cannot draw into the window; SDL: ") + SDL_GetError();
         return false;
     }
-    staging_.assign(static_cast<size_t>(screen_width) * screen_height, 0);
     frame_.reset();
     dirty_rects_.clear();
     // Nothing left over from an earlier opening.
@@ -325,33 +349,82 @@ void SdlWindow::show_frame() {
     present();
 }
 
+// The largest whole scale that fits the usable bounds of the window's display
+// less the frame, or the desktop's stated scale, centred there; 800x600 when
+// the bounds are unknown.
+void SdlWindow::place_at_starting_size() {
+    SDL_Rect usable{};
+    if (SDL_GetDisplayUsableBounds(std::max(SDL_GetWindowDisplayIndex(window_), 0), &usable) != 0) return;
+    int top = 0;
+    int left = 0;
+    int bottom = 0;
+    int right = 0;
+    if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
+    const int32_t work_width = usable.w - left - right;
+    const int32_t work_height = usable.h - top - bottom;
+    const DeviceSize size = starting_window_size(work_width, work_height, stated_desktop_scale());
+    SDL_SetWindowSize(window_, size.width, size.height);
+    SDL_SetWindowPosition(window_, usable.x + left + (work_width - size.width) / 2,
+                          usable.y + top + (work_height - size.height) / 2);
+}
+
+void SdlWindow::toggle_full_screen() {
+    const uint32_t flags = SDL_GetWindowFlags(window_);
+    const bool full_screen = (flags & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    if (!full_screen) SDL_GetWindowSize(window_, &windowed_width_, &windowed_height_);
+    SDL_SetWindowFullscreen(window_, full_screen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+    // A window manager restores the size; where there is none, nothing would.
+    if (full_screen && (SDL_GetWindowFlags(window_) & SDL_WINDOW_MAXIMIZED) == 0) {
+        SDL_SetWindowSize(window_, windowed_width_, windowed_height_);
+    }
+    refresh_surface();
+}
+
 void SdlWindow::refresh_surface() {
     surface_ = SDL_GetWindowSurface(window_);
     frame_.owe_full_redraw();
 }
 
-// Copies rows first_y..last_y of the display's frame copy through the palette
-// into the window surface and notes them for the next present. The whole frame
-// settles every row still owed.
+// The frame's place in the window surface as it is now (the window may have
+// been resized, maximised or made full screen since the last pass).
+const Presentation& SdlWindow::current_presentation() {
+    if (surface_ != nullptr && presentation_.target != DeviceSize{surface_->w, surface_->h}) {
+        presentation_ = make_presentation(surface_->w, surface_->h);
+    }
+    return presentation_;
+}
+
+// Scales frame rows first_y..last_y of the display's frame copy through the
+// palette into the device rows of the window surface they show on, and notes
+// those for the next present. The whole frame settles every row still owed and
+// repaints the bars too.
 void SdlWindow::copy_rows(int32_t first_y, int32_t last_y) {
     if (surface_ == nullptr) refresh_surface();
     if (surface_ == nullptr) return;
-    if (first_y <= 0 && last_y >= screen_height - 1) frame_.whole_frame_shown();
-    first_y = std::clamp(first_y, 0, screen_height - 1);
-    last_y = std::clamp(last_y, first_y, screen_height - 1);
-    // The surface matches the window, which is 800x600; stay inside whatever it is.
-    const int32_t width = std::min(screen_width, surface_->w);
-    last_y = std::min(last_y, surface_->h - 1);
-    if (width <= 0 || last_y < first_y) return;
+    const bool whole_frame = first_y <= 0 && last_y >= screen_height - 1;
+    if (whole_frame) frame_.whole_frame_shown();
+    const Presentation& presentation = current_presentation();
+    const DeviceRows rows = whole_frame ? DeviceRows{0, surface_->h - 1}
+                                        : device_rows_for_frame_rows(presentation, first_y, last_y);
+    if (rows.empty() || surface_->w <= 0) return;
 
-    frame_rows_to_argb(frame_.pixels(), colours_, first_y, last_y, staging_.data());
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return;
-    auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(first_y) * surface_->pitch;
-    SDL_ConvertPixels(width, last_y - first_y + 1, SDL_PIXELFORMAT_ARGB8888,
-                      &staging_[static_cast<size_t>(first_y) * screen_width], screen_width * 4,
-                      surface_->format->format, target, surface_->pitch);
+    const int32_t count = rows.last - rows.first + 1;
+    const uint32_t format = surface_->format->format;
+    if (format == SDL_PIXELFORMAT_ARGB8888 || format == SDL_PIXELFORMAT_RGB888) {
+        scale_frame_rows(presentation, frame_.pixels(), colours_, rows, static_cast<uint32_t*>(surface_->pixels),
+                         surface_->pitch);
+    } else {  // any other surface format: scale aside, then convert
+        staging_.resize(static_cast<size_t>(surface_->w) * surface_->h);
+        const int32_t pitch = surface_->w * 4;
+        scale_frame_rows(presentation, frame_.pixels(), colours_, rows, staging_.data(), pitch);
+        auto* target = static_cast<uint8_t*>(surface_->pixels) + static_cast<size_t>(rows.first) * surface_->pitch;
+        SDL_ConvertPixels(surface_->w, count, SDL_PIXELFORMAT_ARGB8888,
+                          &staging_[static_cast<size_t>(rows.first) * surface_->w], pitch, format, target,
+                          surface_->pitch);
+    }
     if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
-    dirty_rects_.push_back(SDL_Rect{0, first_y, width, last_y - first_y + 1});
+    dirty_rects_.push_back(SDL_Rect{0, rows.first, surface_->w, count});
 }
 
 void SdlWindow::handle_events() {
@@ -386,6 +459,10 @@ void SdlWindow::handle_window_event(const SDL_WindowEvent& event) {
 }
 
 void SdlWindow::handle_key_down(const SDL_KeyboardEvent& event) {
+    if (is_full_screen_key(event.keysym)) {
+        if (event.repeat == 0) toggle_full_screen();
+        return;
+    }
     // Auto-repeat events count as presses: one key each.
     auto code = key_code_for(event.keysym.sym);
     if (!code && (event.keysym.mod & KMOD_NUM) == 0) code = keypad_navigation_code_for(event.keysym.sym);
@@ -399,7 +476,10 @@ void SdlWindow::handle_text_input(const char* text) {
 
 void SdlWindow::apply_pointer_request() {
     const PointerRequest request = pointer_.take();
-    if (request.warp) SDL_WarpMouseInWindow(window_, request.x, request.y);
+    if (request.warp) {
+        const DevicePoint point = device_point_for_frame_pixel(current_presentation(), request.x, request.y);
+        SDL_WarpMouseInWindow(window_, point.x, point.y);
+    }
     // A hidden SDL cursor is hidden over this window only; elsewhere the
     // desktop's own pointer shows.
     if (request.visibility >= 0) SDL_ShowCursor(request.visibility == 0 ? SDL_DISABLE : SDL_ENABLE);

@@ -22,3 +22,7 @@ std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency
 
 // True while SDL's video is up with the screen saver and idle sleep kept off.
 bool sdl_screen_saver_kept_off();
+
+// The scale the desktop states for its windows: GDK_SCALE where it is a whole
+// number from 1 to 8, else the X resource Xft.dpi / 96; 0 where neither is set.
+double stated_desktop_scale();

@@ -1,7 +1,7 @@
 // Costs of the pieces a sample is made of: drawing a glyph, a text row, a
 // trace segment, converting the whole frame through the palette, saving the
 // picture, writing a data row, formatting a readout, and one pass of the
-// sample clock.
+// sample clock; and a display pass scaled to the window.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -19,6 +19,7 @@
 #include "core/error_status.h"
 #include "gfx/draw_line.h"
 #include "gfx/graphics.h"
+#include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/snapshot.h"
 #include "io/channels.h"
@@ -103,6 +104,25 @@ void BM_full_frame_palette_conversion(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * screen_width * screen_height);
 }
 BENCHMARK(BM_full_frame_palette_conversion);
+
+// A display pass into a window of 800x600, 1600x1200, 1200x900 or 1920x1080 (argument 0 to 3):
+// the device rows that a text row's 16 frame rows, or all 600, map to, scaled.
+void BM_scaled_display_pass(benchmark::State& state)
+{
+    ErrorStatus status;
+    Screen screen(status);
+    const DeviceSize sizes[] = {{800, 600}, {1600, 1200}, {1200, 900}, {1920, 1080}};
+    const DeviceSize size = sizes[state.range(0)];
+    const Presentation p = make_presentation(size.width, size.height);
+    const ArgbColours colours = argb_colours(screen.palette());
+    std::vector<uint32_t> target(static_cast<size_t>(size.width) * size.height);
+    const DeviceRows rows = device_rows_for_frame_rows(p, 584 - static_cast<int32_t>(state.range(1)), 583);
+    for (auto _ : state) {
+        scale_frame_rows(p, screen.frame(), colours, rows, target.data(), size.width * 4);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_scaled_display_pass)->ArgsProduct({{0, 1, 2, 3}, {16, 600}})->Unit(benchmark::kMicrosecond);
 
 void BM_save_snapshot(benchmark::State& state)
 {

@@ -60,9 +60,9 @@ wait_for() {
   done
 }
 
-start_xvfb() {
+start_xvfb() {  # [WIDTHxHEIGHT]
   need Xvfb xdotool import convert xdpyinfo
-  start_private_xvfb "$E2E_TMP" || { E2E_PIDS+=("$XVFB_PID"); fail "no display"; }
+  start_private_xvfb "$E2E_TMP" "${1:-}" || { E2E_PIDS+=("$XVFB_PID"); fail "no display"; }
   E2E_PIDS+=("$XVFB_PID")
   unset SDL_VIDEODRIVER
 }
@@ -139,11 +139,13 @@ wait_logger_exit() {
 # Writes the window's 800x600 client area as raw RGB to a file.
 screenshot_rgb() {
   local out=$1
-  local geometry x y
+  local geometry x y width height
   geometry=$(xdotool getwindowgeometry --shell "$LOGGER_WINDOW")
   x=$(echo "$geometry" | sed -n 's/^X=//p')
   y=$(echo "$geometry" | sed -n 's/^Y=//p')
-  import -window root -crop "800x600+$x+$y" -depth 8 "rgb:$out"
+  width=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
+  height=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+  import -window root -crop "${width}x${height}+$x+$y" miff:- | convert - -sample '800x600!' -depth 8 "rgb:$out"
 }
 
 # The BMP's pixels as raw RGB, for comparison with a screenshot.

@@ -11,7 +11,7 @@ BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
 
-start_xvfb
+start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # the silent run at scale 2: its picture is the frame still
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"

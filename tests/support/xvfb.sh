@@ -1,6 +1,6 @@
 # A private Xvfb for a process test. Sourced by the test scripts.
 #
-#   start_private_xvfb WORK_DIR
+#   start_private_xvfb WORK_DIR [WIDTHxHEIGHT, default 1024x768]
 #
 # Starts Xvfb on a free display, waits until it answers, then sets DISPLAY and
 # XVFB_PID; on failure says why on standard error and returns 1. Xvfb picks the
@@ -11,10 +11,10 @@
 # leaves, and a program connecting during that restart is refused; the tests'
 # own xdpyinfo and xdotool calls come and go all the time.
 start_private_xvfb() {
-  local work=$1 lock display_file="$1/xvfb.display" deadline=$((SECONDS + 15)) ready=0
+  local work=$1 size=${2:-1024x768} lock display_file="$1/xvfb.display" deadline=$((SECONDS + 15)) ready=0
   exec {lock}>/tmp/logger_xvfb_start.lock
   flock "$lock"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset \
     3>"$display_file" >/dev/null 2>"$work/xvfb.log" </dev/null {lock}>&- &
   XVFB_PID=$!
   while [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null; do

@@ -4,6 +4,7 @@
 #   keys   - typed keys, the close button, the pointer, and the picture pixel for pixel
 #   passes - the display keeps its 10 ms pace, idle and while the program relocks the screen
 #   tone   - the tone reaches an audio device (SDL's file-writing driver) intact (SDL only)
+#   scale  - the window opens at the scale that fits the screen, follows resizing (SDL only)
 # RUNNER starts the check program: tests/wine/run.sh for the Windows one, which
 # runs only inside tests/wine/sandbox.sh.
 # Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing, or
@@ -30,7 +31,7 @@ if [ -n "$runner" ]; then
     [ "$mode" != tone ] || skip "the tone test listens to SDL's audio driver"
 fi
 command -v xdotool >/dev/null || skip "xdotool is not installed"
-if [ "$mode" = keys ]; then
+if [ "$mode" = keys ] || [ "$mode" = scale ]; then
     command -v import >/dev/null || skip "ImageMagick's import is not installed"
     [ -n "$wm_close" ] && [ -x "$wm_close" ] || skip "wm_close was not built (no Xlib headers)"
 fi
@@ -59,7 +60,7 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 source "$(dirname "$0")/../../support/xvfb.sh"
-start_private_xvfb "$work" || { xvfb_pid=$XVFB_PID; fail "no display"; }
+start_private_xvfb "$work" "$([ "$mode" = scale ] && echo 2560x1440)" || { xvfb_pid=$XVFB_PID; fail "no display"; }
 xvfb_pid=$XVFB_PID
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
 # In a sanitizer build, leak reports from the system libraries SDL loads are not ours.
@@ -138,14 +139,15 @@ window_id() {
     xdotool search --name "^${title}\$" 2>/dev/null | head -n 1
 }
 
-expect_screen_equals_frame() {  # window id, when
+expect_screen_equals_frame() {  # window id, when [expected picture, default the frame]
+    local expected=${3:-$work/frame.rgb}
     for _ in $(seq 10); do
         sleep 0.2
         import -silent -window "$1" -depth 8 "rgb:$work/shot.rgb" 2>>"$work/err" || continue
-        cmp -s "$work/shot.rgb" "$work/frame.rgb" && return 0
+        cmp -s "$work/shot.rgb" "$expected" && return 0
     done
     local differing
-    differing=$(cmp -l "$work/shot.rgb" "$work/frame.rgb" 2>/dev/null | wc -l)
+    differing=$(cmp -l "$work/shot.rgb" "$expected" 2>/dev/null | wc -l)
     fail "screenshot $2 differs from the frame in $differing bytes"
 }
 
@@ -180,8 +182,8 @@ run_keys() {
     else
         [ "$wx" = 112 ] && [ "$wy" = 84 ] || fail "window at ($wx,$wy), not centred at (112,84)"
     fi
-    # Not resizable: the size hints pin it to 800x600.
-    if command -v xprop >/dev/null; then
+    # The Windows window is not resizable: the size hints pin it to 800x600.
+    if [ -n "$runner" ] && command -v xprop >/dev/null; then
         xprop -id "$wid" WM_NORMAL_HINTS >"$work/hints"
         grep -q 'minimum size: 800 by 600' "$work/hints" && grep -q 'maximum size: 800 by 600' "$work/hints" ||
             fail "the window can be resized: $(cat "$work/hints")"
@@ -194,17 +196,18 @@ run_keys() {
 
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 30 'aZ9'
-    xdotool key --delay 30 Return BackSpace Tab Escape Up Delete Home F1 F11
+    local f11=F11 f11_code=34303; [ -z "$runner" ] && f11="" f11_code=""  # SDL: full screen (mode scale)
+    xdotool key --delay 30 Return BackSpace Tab Escape Up Delete Home F1 $f11
     # With Num Lock off (as Xvfb starts) the keypad arrows are arrows too.
     xdotool key --delay 30 KP_Up KP_Delete KP_End
-    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479
+    expect_keys 97 90 57 13 8 9 27 18687 21503 18431 15359 $f11_code 18687 21503 20479
     type_accented 'é' 130
     type_accented '£' 156
     # Alt with a letter types nothing, F10 is a plain key, Alt alone and
     # Alt+Space do nothing: no system menu opens to eat the next key.
     xdotool key --delay 30 alt+a F10 Alt_L alt+space
     xdotool type 'b'
-    local typed="97 90 57 13 8 9 27 18687 21503 18431 15359 34303 18687 21503 20479 130 156 17663 98"
+    local typed="97 90 57 13 8 9 27 18687 21503 18431 15359 $f11_code 18687 21503 20479 130 156 17663 98"
     expect_keys $typed
 
     # The close button queues 255 + 256*107 and the window stays.
@@ -216,7 +219,7 @@ run_keys() {
 
     # Pointer moves are clamped to the client area: (5000, -3) lands on (799, 0).
     xdotool type 'w'
-    wait_for_key_count 21
+    wait_for_key_count $(($(echo $typed | wc -w) + 2))
     local moved=""
     for _ in $(seq 20); do
         eval "$(xdotool getmouselocation --shell)"
@@ -299,9 +302,44 @@ run_tone() {
     echo "PASS: two tones played back to back, clean"
 }
 
+retry() { for _ in $(seq 20); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 2 s
+geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x${HEIGHT}+$X+$Y" = "$2" ]; }
+pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
+
+run_scale() {
+    start_check
+    local wid=$(window_id)
+    # 2560x1440: scale 2 fits, centred; the pointer sits on frame pixel (400, 300) doubled.
+    retry geometry_is "$wid" 1600x1200+480+120 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 2560x1440"
+    retry pointer_at 1281,721 || fail "pointer at ($X,$Y), not on frame pixel (400,300)"
+    xdotool windowfocus --sync "$wid" && xdotool type 'd'
+    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    convert -size 800x600 -depth 8 "rgb:$work/frame.rgb" -sample 200% "rgb:$work/frame2.rgb"
+    expect_screen_equals_frame "$wid" "at scale 2" "$work/frame2.rgb"
+    # Resized wider, the picture stays at scale 2 between black bars.
+    xdotool windowsize "$wid" 2000 1200
+    convert -size 1600x1200 -depth 8 "rgb:$work/frame2.rgb" -bordercolor black -border 200x0 "rgb:$work/bars.rgb"
+    expect_screen_equals_frame "$wid" "resized to 2000x1200" "$work/bars.rgb"
+    # F11 and Alt+Enter queue nothing. Full screen needs a window manager, which
+    # Xvfb lacks: only the way back to the window's size shows here.
+    xdotool key --delay 100 F11 alt+Return alt+KP_Enter F11
+    expect_screen_equals_frame "$wid" "after the full-screen keys" "$work/bars.rgb"
+    finish_with_f12
+    expect_keys 100 34559
+    # On an 800x480 screen the window fits whole, at scale 0.8.
+    stop_process "$xvfb_pid"
+    start_private_xvfb "$work" 800x480 || fail "no 800x480 display"
+    xvfb_pid=$XVFB_PID
+    start_check
+    retry geometry_is "$(window_id)" 640x480+80+0 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 800x480"
+    finish_with_f12
+    echo "PASS: scale 2, resized, full screen and back, scale 0.8 on a small screen"
+}
+
 case "$mode" in
     keys) run_keys ;;
     passes) run_passes ;;
     tone) run_tone ;;
+    scale) run_scale ;;
     *) fail "unknown mode $mode" ;;
 esac

@@ -196,7 +196,10 @@ class Run:
             raise RuntimeError('the logger window did not appear')
 
     def focus(self):
-        subprocess.run(['xdotool', 'windowfocus', '--sync', self.window], check=True)
+        # A window just found may not be mapped yet, and cannot take the focus until it is.
+        if not wait_until(lambda: subprocess.run(['xdotool', 'windowfocus', '--sync', self.window],
+                                                 stderr=subprocess.DEVNULL).returncode == 0, 5, 0.1):
+            raise RuntimeError('the logger window did not take the focus')
 
     def type_line(self, text):
         self.focus()
@@ -314,6 +317,14 @@ def measure_share(args, processes):
         if args.full_screen:
             run.focus()
             subprocess.run(['xdotool', 'key', 'F11'], check=True)
+            time.sleep(1.0)
+            screen = subprocess.run(['xdotool', 'getdisplaygeometry'], capture_output=True, text=True).stdout.split()
+            if window_size(run.window) != 'x'.join(screen):
+                # Without a window manager (a bare Xvfb) nobody grants full screen: a window of the
+                # screen's size at its corner shows the same picture.
+                subprocess.run(['xdotool', 'windowsize', run.window, *screen], check=True)
+                subprocess.run(['xdotool', 'windowmove', run.window, '0', '0'], check=True)
+                print('full_screen_by_resize True')
         time.sleep(3.0)  # past the first columns and any resize
         server = wineserver_pid() if args.wine else None
         first = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
@@ -321,17 +332,16 @@ def measure_share(args, processes):
         time.sleep(args.sample_s)
         last = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
         threads = cpu_seconds_by_thread(run.logger.pid)
-        # The busiest threads' shares: on Linux the program's thread is the first (its id is the pid).
-        busiest = sorted(((threads[t] - threads_first.get(t, 0.0), t) for t in threads), reverse=True)[:3]
-        print('cpu_share_by_thread_percent ' + ' '.join(
-            f'{"program" if t == run.logger.pid else "other"}:{100.0 * used / (last[0] - first[0]):.2f}'
-            for used, t in busiest))
         print(f'window_size {window_size(run.window)}')
         wall_s = last[0] - first[0]
         if first[1] is None or last[1] is None:
             raise RuntimeError('the logger ended before its sample was taken')
         print(f'cpu_share_during_sampling_percent {100.0 * (last[1] - first[1]) / wall_s:.2f} '
               f'(cpu {last[1] - first[1]:.2f} s of {wall_s:.1f} s)')
+        # The busiest threads' shares: the program's thread is the one whose id is the pid.
+        busiest = sorted(((threads[t] - threads_first.get(t, 0.0), t) for t in threads), reverse=True)[:3]
+        print('cpu_share_by_thread_percent ' + ' '.join(
+            f'{"program" if t == run.logger.pid else "other"}:{100.0 * used / wall_s:.2f}' for used, t in busiest))
         if first[2] is not None and last[2] is not None:
             print(f'wineserver_cpu_share_percent {100.0 * (last[2] - first[2]) / wall_s:.2f}')
         run.focus()

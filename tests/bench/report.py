@@ -193,6 +193,8 @@ def share_rows(folder):
         where = next((line[6:] for line in lines if line.startswith('where ')), '')
         aim = next((float(line.split()[1]) for line in lines if line.startswith('aim ')), 1.0)
         size = next((line.split()[1] for line in lines if line.startswith('window_size ')), None)
+        if 'full_screen_by_resize True' in lines:
+            size = f'{size} (resized to the screen: a bare Xvfb grants no full screen)'
         described = f'{where}{f", window {size}" if size else ""}: a sample of a {described}'
         found = cpu_rows(lines, described, aim)
         rows += found or [(f'8. Share of a core while sampling, {described} run', 'no figure (the run failed)',

@@ -81,3 +81,9 @@ void show_no_data_file_warning()
     // clear of every label and readout of the chart screen.
     write_at(3, 2, colour_red, "WARNING: NO DATA FILE");
 }
+
+void show_no_picture_warning()
+{
+    // Row 3, columns 67-93: right of the unit label, the free end of the row.
+    write_at(3, 67, colour_red, "NO IMAGE FILE WILL BE SAVED");
+}

@@ -15,3 +15,5 @@ void draw_chart(const RunSettings& settings);
 void show_header_line(int32_t file_number);
 // Red notice above the plot that this run's samples are not being stored.
 void show_no_data_file_warning();
+// Red notice beside it that no picture will be saved (every file number is taken).
+void show_no_picture_warning();

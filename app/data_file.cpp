@@ -27,23 +27,37 @@ constexpr std::array<std::string_view, 14> column_headings{
 
 bool file_name_taken(const std::string& name) { return name_exists(name); }
 
-int32_t choose_data_file()
+namespace {
+
+// The look: the number is taken when its data file can be read, or when either
+// of its names exists in any form (a file that cannot be read is still
+// somebody's data; a picture without its data file is still somebody's picture).
+bool file_number_looks_taken(int32_t file_number)
 {
-    int32_t file_number = 1;
-    while (file_number <= last_file_number) {
-        const std::string name = data_file_name(file_number);
-        open_channel_file(data_channel, name, mode_input, access_default, lock_none, 0);
-        if (error_code() == status_ok)
-            close_channel(data_channel);
-        // A file that exists but cannot be read is still somebody's data: never
-        // open it for writing. Only a name with no file at all is created.
-        if (error_code() >= 1 && !file_name_taken(name)) {
-            open_channel_file(data_channel, name, mode_binary, access_default, lock_none, 0);
-            return file_number;
-        }
-        ++file_number;
+    const std::string name = data_file_name(file_number);
+    open_channel_file(data_channel, name, mode_input, access_default, lock_none, 0);
+    if (error_code() == status_ok) {
+        close_channel(data_channel);
+        return true;
     }
-    return file_number;
+    return file_name_taken(name) || file_name_taken(picture_name(file_number));
+}
+
+}  // namespace
+
+int32_t choose_data_file(const std::function<void(int32_t file_number)>& after_look)
+{
+    for (int32_t file_number = 1; file_number <= last_file_number; ++file_number) {
+        if (file_number_looks_taken(file_number))
+            continue;
+        if (after_look)
+            after_look(file_number);
+        // Only a name with no file at all is created: another logger in the same
+        // folder that chose the same number a moment earlier keeps its file.
+        if (create_channel_file(data_channel, data_file_name(file_number)) != NewFileOutcome::name_taken)
+            return file_number;
+    }
+    return last_file_number + 1;
 }
 
 bool data_file_is_open() { return the_channels().is_open(data_channel); }

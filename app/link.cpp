@@ -71,6 +71,8 @@ bool marker_holds(const ReadingRecord& record) { return record.marker == "X"; }
 
 int64_t serial_bytes_waiting() { return channel_location(serial_channel); }
 
+bool serial_port_gone() { return channel_device_gone(serial_channel); }
+
 void drain_serial_channel()
 {
     int32_t stalls = 0;

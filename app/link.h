@@ -32,6 +32,8 @@ void drain_serial_channel();
 // "X" and the line end on the serial channel, then 50 ms.
 void send_request();
 int64_t serial_bytes_waiting();
+// True once the serial port has said its device went away (cable pulled).
+bool serial_port_gone();
 // The seven fields from the serial channel.
 ReadingRecord read_reading_record();
 

@@ -12,6 +12,7 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "core/power.h"
+#include "core/program_life.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
 
@@ -22,9 +23,11 @@ constexpr int32_t header_line_wait_ms = 2000;
 void warn_no_data_file(int32_t file_number)
 {
     show_no_data_file_warning();
-    if (file_number > last_file_number)
-        std::fprintf(stderr, "logger: DATA001.CSV to DATA100.CSV all exist; this run's samples are not stored\n");
-    else
+    if (file_number > last_file_number) {
+        show_no_picture_warning();
+        std::fprintf(stderr, "logger: every number from 001 to 999 has its DATAnnn.CSV or BMPnnn.BMP;"
+                             " this run's samples are not stored\n");
+    } else
         std::fprintf(stderr, "logger: cannot create %s in the current folder; this run's samples are not stored\n",
                      data_file_name(file_number).c_str());
 }
@@ -33,7 +36,11 @@ void warn_no_data_file(int32_t file_number)
 
 void run_closing_stage(int32_t file_number)
 {
-    save_snapshot(picture_name(file_number));
+    // With every number taken, any picture name would replace an earlier run's picture.
+    if (file_number > last_file_number)
+        std::fprintf(stderr, "logger: no picture saved; BMP001.BMP to BMP999.BMP are left as they are\n");
+    else
+        save_snapshot(picture_name(file_number));
     close_channel(data_channel);
     close_channel(serial_channel);
 }

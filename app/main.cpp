@@ -10,8 +10,10 @@
 #include "app/start_place.h"
 #include "core/end_signals.h"
 #include "core/power.h"
+#include "core/stdout_text.h"
 #include "gfx/graphics.h"
 #include "gfx/stdin_keys.h"
+#include "gfx/terminal_view.h"
 #include "io/channels.h"
 
 namespace {
@@ -20,6 +22,19 @@ bool headless_requested()
 {
     const char* backend = std::getenv("LOGGER_WINDOW");
     return backend != nullptr && std::strcmp(backend, "headless") == 0;
+}
+
+// LOGGER_WINDOW=terminal: no window either, and the screen's text and the
+// run's progress written to standard output for a person at a terminal.
+bool terminal_view_requested()
+{
+    const char* backend = std::getenv("LOGGER_WINDOW");
+    return backend != nullptr && std::strcmp(backend, "terminal") == 0;
+}
+
+std::unique_ptr<Window> make_terminal_view()
+{
+    return std::make_unique<TerminalViewWindow>(make_headless_window(), write_stdout_text);
 }
 
 }  // namespace
@@ -37,6 +52,9 @@ int main()
     StdinKeys stdin_keys;
     if (headless_requested())
         set_window_factory([&stdin_keys] { return std::make_unique<StdinKeysWindow>(stdin_keys); });
+    else if (terminal_view_requested())
+        set_window_factory(
+            [&stdin_keys] { return std::make_unique<StdinKeysWindow>(stdin_keys, make_terminal_view()); });
     else
         set_window_factory(make_system_window);
     const int exit_status = run_logger();

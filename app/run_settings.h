@@ -26,7 +26,7 @@ constexpr int32_t first_port_number = 1;
 constexpr int32_t last_port_number = 10;
 constexpr int32_t data_channel = 1;
 constexpr int32_t serial_channel = 2;
-constexpr int32_t last_file_number = 100;
+constexpr int32_t last_file_number = 999;
 
 bool is_allowed_port_number(int32_t port_number);
 bool is_allowed_run_length(double run_length_min);

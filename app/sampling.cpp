@@ -82,6 +82,23 @@ void show_readouts(const RunSettings& settings, const ConvertedReadings& convert
     }
 }
 
+// One line per column for a terminal view: the column, the elapsed time and
+// the readouts as the screen shows them.
+void show_column_progress(const RunSettings& settings, const SamplingState& state, double elapsed_s,
+                          const ConvertedReadings& converted)
+{
+    const bool degrees = settings.mode_letter == "T";
+    std::string line = "Column " + std::to_string(state.x - first_column_x + 1) + "/" +
+                       std::to_string(last_column_x - first_column_x + 1) + "  " +
+                       picture_text("Elapsed Time: #####.###", elapsed_in_unit(elapsed_s, settings.run_length_min)) +
+                       " " + settings.unit_label;
+    for (size_t i = 0; i < readouts.size(); ++i)
+        line += "  " + picture_text(degrees ? readouts[i].degrees_template : readouts[i].volts_template,
+                                    degrees ? converted.temperatures_f[i] : converted.volts[i]);
+    // Rows 2 and 3 hold the readouts and the elapsed time.
+    show_progress(line, 2, 3);
+}
+
 void draw_traces(SamplingState& state, const ConvertedReadings& converted)
 {
     const auto x = static_cast<float>(state.x);
@@ -138,13 +155,25 @@ float next_shown_value(float value)
 }
 
 RunEnding end_without_reply(std::string_view first_line, std::string_view second_line, int32_t first_row,
-                            std::string_view note, RunEnding ending)
+                            std::string_view note, RunEnding ending, std::string_view third_line = {})
 {
     write_at(first_row, 30, colour_red, first_line);
     write_at(first_row + 1, 30, colour_red, second_line);
+    if (!third_line.empty())
+        write_at(first_row + 2, 30, colour_red, third_line);
     write_note_row(note);
     pause_ms(ending_wait_ms);
     return ending;
+}
+
+// Below the no-reply messages when the port itself went away, so that a pulled
+// cable is not taken for a dead module; empty while the port is still there.
+std::string disconnected_line(int32_t port_number)
+{
+    if (!serial_port_gone())
+        return {};
+    return join_text(join_text("COM", int_to_text(port_number)),
+                     " was disconnected: check the cable, then start again");
 }
 
 }  // namespace
@@ -193,13 +222,16 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
     if (state.x == first_column_x)
         elapsed_s = 0.0;
 
+    // A port whose device went away has no reply to give, whatever it counts.
     const int64_t waiting = serial_bytes_waiting();
-    if (waiting == 0)
+    if (waiting == 0 || serial_port_gone())
         return ColumnOutcome::no_reply;
     if (waiting < minimum_reply_bytes)
         return ColumnOutcome::short_reply;
 
     ReadingRecord record = read_reading_record();
+    if (serial_port_gone())
+        return ColumnOutcome::no_reply;  // the fields after the loss read as nothing: no sample
     const bool checksum_failed = !checksum_holds(record);
     if (checksum_failed)
         mark_checksum_failure(state.x);
@@ -207,6 +239,7 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
         write_at(28, 10, colour_red, "DATA ERROR: First Character received is not X");
 
     const ConvertedReadings converted = convert_reply(record, settings.mode_letter);
+    show_column_progress(settings, state, elapsed_s, converted);
     show_readouts(settings, converted);
     write_data_row(elapsed_s, record, converted);
     if (checksum_failed)
@@ -247,7 +280,7 @@ RunEnding run_sampling_loop(const RunSettings& settings)
         case ColumnOutcome::no_reply:
             return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
                                      "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note,
-                                     RunEnding::no_reply);
+                                     RunEnding::no_reply, disconnected_line(settings.port_number));
         case ColumnOutcome::short_reply:
             return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
                                      "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,

@@ -4,6 +4,9 @@
 #include <functional>
 
 // Call first in main, before any other thread starts. The first request calls
-// request_end on a thread of its own; a second one ends the process at once,
-// as a second Ctrl+C is expected to.
+// request_end on a thread of its own. After it only a second Ctrl+C ends the
+// process at once, killed by that signal; the SIGTERM and SIGHUP that a
+// session's end sends together leave the closing stage to finish. A signal
+// the program was started with ignored (nohup) stays ignored. SIGPIPE is
+// ignored, so a closed pipe on standard error cannot end a run unsaved.
 void watch_end_signals(std::function<void()> request_end);

@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <string>
 
-// Like std::fopen with stream_mode "r", "w" or "a" (with "+" and "b" as
-// usual), except that it never blocks and opens only what can be a file: a
+// Like std::fopen with stream_mode "r", "w" or "a" (with "+", "b" and, after
+// "w", "x" as usual: "x" creates the file and fails with EEXIST when any entry
+// of that name is already there), except that it never blocks and opens only what can be a file: a
 // fifo or a socket is refused (an open of a fifo would wait for a partner for
 // good), and so is a folder. Devices are opened as they are. Null on failure.
 std::FILE* open_file_stream(const std::string& name, const char* stream_mode);

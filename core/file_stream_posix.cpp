@@ -19,7 +19,9 @@ int open_flags_for(const char* stream_mode)
     case 'r':
         return update ? O_RDWR : O_RDONLY;
     case 'w':
-        return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+        // With "x" not even a dangling link of that name is followed.
+        return (update ? O_RDWR : O_WRONLY) | O_CREAT |
+               (std::strchr(stream_mode, 'x') != nullptr ? O_EXCL : O_TRUNC);
     case 'a':
         return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
     default:
@@ -57,7 +59,9 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode)
         ::close(fd);
         return nullptr;
     }
-    std::FILE* stream = fdopen(fd, stream_mode);
+    std::string descriptor_mode(stream_mode);
+    std::erase(descriptor_mode, 'x');  // the file is made already
+    std::FILE* stream = fdopen(fd, descriptor_mode.c_str());
     if (stream == nullptr)
         ::close(fd);
     return stream;

@@ -33,7 +33,7 @@ bool open_request_for(const char* stream_mode, OpenRequest& request)
         return true;
     case 'w':
         request.access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
-        request.disposition = CREATE_ALWAYS;
+        request.disposition = std::strchr(stream_mode, 'x') != nullptr ? CREATE_NEW : CREATE_ALWAYS;
         return true;
     case 'a':
         request.access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
@@ -58,7 +58,10 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode)
     const HANDLE handle = CreateFileA(name.c_str(), request.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+                : error == ERROR_ACCESS_DENIED                               ? EACCES
+                                                                             : ENOENT;
         return nullptr;
     }
     // A named pipe is no file: its reads would wait for the other end.
@@ -72,7 +75,9 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode)
         CloseHandle(handle);
         return nullptr;
     }
-    std::FILE* stream = _fdopen(fd, stream_mode);
+    std::string descriptor_mode(stream_mode);
+    std::erase(descriptor_mode, 'x');  // the C library of Windows knows no "x"
+    std::FILE* stream = _fdopen(fd, descriptor_mode.c_str());
     if (stream == nullptr)
         _close(fd);
     return stream;

@@ -80,6 +80,8 @@ bool DisplayThread::start(Screen& screen, const std::string& title, std::string&
     }
     screen_ = &screen;
     stop_ = false;
+    finished_ = false;
+    parked_ = false;
     open_reported_ = false;  // a result from an earlier opening must not answer this one
     try {
         thread_ = std::thread([this, title] { run(title); });
@@ -102,13 +104,35 @@ bool DisplayThread::start(Screen& screen, const std::string& title, std::string&
 void DisplayThread::stop() {
     std::lock_guard start_guard(start_mutex_);
     if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // An exit on the display thread (a library's fatal path): the window
+        // is left to the process's end, never torn down or joined from here.
+        thread_.detach();
+        return;
+    }
+    bool parked = false;
+    {
+        std::unique_lock stop_guard(stop_mutex_);
+        stop_ = true;
+        stop_requested_.notify_all();
+        stop_requested_.wait(stop_guard, [this] { return finished_ || parked_; });
+        parked = parked_;
+    }
+    if (parked)
+        thread_.detach();  // it never returns; the process's end takes it
+    else
+        thread_.join();
+    screen_ = nullptr;
+}
+
+void DisplayThread::park_after_display_lost() {
+    screen_->request_end();
     {
         std::lock_guard stop_guard(stop_mutex_);
-        stop_ = true;
+        parked_ = true;
     }
     stop_requested_.notify_all();
-    thread_.join();
-    screen_ = nullptr;
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 void DisplayThread::run(const std::string& title) {
@@ -130,6 +154,9 @@ void DisplayThread::run(const std::string& title) {
         pause_until(due);
     }
     backend_.destroy_window();
+    std::lock_guard stop_guard(stop_mutex_);
+    finished_ = true;
+    stop_requested_.notify_all();
 }
 
 void DisplayThread::report_open_result(bool opened, const std::string& error) {

@@ -107,8 +107,14 @@ public:
     // false with the cause in `error` (the thread has ended by then).
     bool start(Screen& screen, const std::string& title, std::string& error);
     // Ends the passes, has the thread destroy the window and joins it; does
-    // nothing when no thread runs.
+    // nothing when no thread runs. A thread parked after its display was lost
+    // is let go instead, and a call from the display thread itself never joins.
     void stop();
+    // Display thread, from the windowing system's fatal-error path: the
+    // display is gone and its library may not be entered again. Asks the
+    // program to end like ESC (the closing stage saves the picture from the
+    // frame buffer), lets stop() go on without this thread, and never returns.
+    [[noreturn]] void park_after_display_lost();
     bool running() const { return thread_.joinable(); }
     // The screen being shown; only while running.
     Screen& screen() { return *screen_; }
@@ -124,9 +130,12 @@ private:
     std::thread thread_;
     std::mutex start_mutex_;  // start and stop one at a time
     std::atomic<bool> stop_{false};
-    // Wakes the thread from its pause between passes when stopping.
+    // Wakes the thread from its pause between passes when stopping, and
+    // stop() when the thread has finished or is parked.
     std::mutex stop_mutex_;
     std::condition_variable stop_requested_;
+    bool finished_ = false;
+    bool parked_ = false;
 
     // Open handshake between start() and the thread.
     std::mutex open_mutex_;

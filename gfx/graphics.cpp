@@ -229,9 +229,13 @@ void wait_for_key_until(double wake_s, double deadline_s)
 
 void request_program_end() { the_screen().request_end(); }
 
-void note_program_closed() { the_screen().note_closing_done(); }
-
 void sound_tone() { the_screen().sound_tone(); }
+
+void show_progress(std::string_view line, int32_t first_row, int32_t last_row)
+{
+    if (Window* window = the_window())
+        window->show_progress(line, first_row, last_row);
+}
 
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style)
 {

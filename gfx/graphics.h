@@ -44,9 +44,8 @@ void wait_for_key_until(double wake_s, double deadline_s);
 // Any thread: asks the program to end as if ESC were pressed at its next look
 // at the keys (poll_key and pause_ms then throw EndRequested).
 void request_program_end();
-// The program's thread: the closing stage is over; a thread waiting to see
-// the program's files closed may go on.
-void note_program_closed();
 void sound_tone();
+// The program's progress, for a window with a terminal view (see Window::show_progress).
+void show_progress(std::string_view line, int32_t first_row, int32_t last_row);
 void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style);
 int32_t save_snapshot(std::string_view file_name);

@@ -447,22 +447,6 @@ void Screen::request_end()
 
 bool Screen::end_requested() { return end_requested_.load(); }
 
-void Screen::note_closing_done()
-{
-    {
-        std::lock_guard<std::mutex> guard(closing_mutex_);
-        closing_done_ = true;
-    }
-    closing_done_cv_.notify_all();
-}
-
-bool Screen::wait_for_closing_done(int64_t timeout_ms)
-{
-    std::unique_lock<std::mutex> guard(closing_mutex_);
-    return closing_done_cv_.wait_for(guard, std::chrono::milliseconds(std::max<int64_t>(timeout_ms, 0)),
-                                     [this] { return closing_done_; });
-}
-
 // ---------------------------------------------------------------------------
 // Pixels and change marks.
 

@@ -134,10 +134,6 @@ public:
     // pause_ms throw EndRequested once it is set, and every wait ends early.
     void request_end();
     bool end_requested();
-    // The program's thread has saved its picture and closed its files; a
-    // thread that requested the end may wait for that, at most timeout_ms.
-    void note_closing_done();
-    bool wait_for_closing_done(int64_t timeout_ms);
 
     // Pixels. The caller of frame_for_drawing holds the lock and marks the rows it drew.
     uint8_t pixel(int32_t x, int32_t y) const;
@@ -190,9 +186,6 @@ private:
     bool key_arrived_ = false;
     WakeSignal key_signal_;
     std::atomic<bool> end_requested_{false};
-    std::mutex closing_mutex_;
-    std::condition_variable closing_done_cv_;
-    bool closing_done_ = false;
     std::function<void()> play_tone_;
 };
 

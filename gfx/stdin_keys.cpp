@@ -40,6 +40,10 @@ void StdinKeys::run()
 
 StdinKeysWindow::StdinKeysWindow(StdinKeys& keys) : keys_(keys), window_(make_headless_window()) {}
 
+StdinKeysWindow::StdinKeysWindow(StdinKeys& keys, std::unique_ptr<Window> inner) : keys_(keys), window_(std::move(inner))
+{
+}
+
 bool StdinKeysWindow::open(Screen& screen, const std::string& title, std::string& error)
 {
     if (!window_->open(screen, title, error))
@@ -53,3 +57,8 @@ void StdinKeysWindow::close() { window_->close(); }
 void StdinKeysWindow::move_mouse(int32_t x, int32_t y, int32_t visible) { window_->move_mouse(x, y, visible); }
 
 void StdinKeysWindow::play_tone() { window_->play_tone(); }
+
+void StdinKeysWindow::show_progress(std::string_view line, int32_t first_row, int32_t last_row)
+{
+    window_->show_progress(line, first_row, last_row);
+}

@@ -33,10 +33,13 @@ private:
 class StdinKeysWindow final : public Window {
 public:
     explicit StdinKeysWindow(StdinKeys& keys);
+    // Over another window without a display (a terminal view of the headless one).
+    StdinKeysWindow(StdinKeys& keys, std::unique_ptr<Window> inner);
     bool open(Screen& screen, const std::string& title, std::string& error) override;
     void close() override;
     void move_mouse(int32_t x, int32_t y, int32_t visible) override;
     void play_tone() override;
+    void show_progress(std::string_view line, int32_t first_row, int32_t last_row) override;
 
 private:
     StdinKeys& keys_;

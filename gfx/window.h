@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class Screen;
 
@@ -22,6 +23,10 @@ public:
     virtual void move_mouse(int32_t x, int32_t y, int32_t visible) = 0;
     // 1000 Hz for 250 ms; silently nothing where there is no audio device.
     virtual void play_tone() = 0;
+    // A line that sums up the program's progress and stands for the text rows
+    // first_row..last_row, whose readouts change too often to follow: only a
+    // terminal view shows it.
+    virtual void show_progress(std::string_view /*line*/, int32_t /*first_row*/, int32_t /*last_row*/) {}
 };
 
 // A measuring aid: a window with a display thread calls the observer after each

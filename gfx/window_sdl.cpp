@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -16,6 +17,13 @@
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
+
+// Last: the X headers it brings name a Window and a Screen of their own.
+#define Window X11Window
+#define Screen X11Screen
+#include <SDL_syswm.h>
+#undef Window
+#undef Screen
 
 // ---------------------------------------------------------------------------
 // Typed text to code page 437
@@ -234,6 +242,8 @@ private:
     void play_pending_tones();
     bool open_audio();
     void present();
+    void watch_for_lost_display();
+    static void on_display_lost(Display* display, void* self);
 
     // Handed over from the program thread.
     PointerHandover pointer_;
@@ -320,7 +330,28 @@ bool SdlWindow::create_window(const std::string& title, std::string& error) {
     pointer_.take();
     SDL_StartTextInput();
     SDL_RaiseWindow(window_);
+    watch_for_lost_display();
     return true;
+}
+
+// Xlib's fatal I/O path (the X server ended, the connection broke) would call
+// exit() here on the display thread, whose teardown then joins this thread
+// from itself. Instead the display thread parks and the program ends like ESC.
+// Xlib's own I/O error handler exits before the display's exit handler is
+// reached, so it is replaced by one that only says what happened.
+void SdlWindow::watch_for_lost_display() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window_, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return;
+    XSetIOErrorHandler([](Display*) {
+        std::fputs("logger: the connection to the X display is lost\n", stderr);
+        return 0;
+    });
+    XSetIOErrorExitHandler(info.info.x11.display, on_display_lost, this);
+}
+
+void SdlWindow::on_display_lost(Display*, void* self) {
+    static_cast<SdlWindow*>(self)->display_.park_after_display_lost();
 }
 
 void SdlWindow::destroy_window() {

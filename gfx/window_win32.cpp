@@ -6,6 +6,7 @@
 #include <imm.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/program_life.h"
 #include "gfx/display_thread.h"
 #include "gfx/screen.h"
 #include "gfx/window.h"
@@ -428,11 +430,20 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
 // The session ends (shut-down, restart, log-off): the program's thread takes
 // the end like ESC and saves its picture. Windows ends the process soon after
 // this message returns, so it waits for the closing stage, within the few
-// seconds Windows allows before it offers to end the program regardless.
+// seconds Windows allows before it offers to end the program regardless. The
+// reason stated meanwhile is what Windows shows beside the program on its
+// "waiting for programs" screen; the notes on standard error say when the
+// wait began and ended.
 void Win32Window::end_with_the_session() {
     constexpr int64_t closing_wait_ms = 4000;
+    const BOOL reason_stated = ShutdownBlockReasonCreate(window_, L"Saving the chart");
+    std::fprintf(stderr, "logger: the session is ending; saving the chart (reason stated: %s)\n",
+                 reason_stated != FALSE ? "yes" : "no");
     display_.screen().request_end();
-    display_.screen().wait_for_closing_done(closing_wait_ms);
+    program_closing().wait_until_done(closing_wait_ms);
+    const BOOL reason_destroyed = ShutdownBlockReasonDestroy(window_);
+    std::fprintf(stderr, "logger: the chart is saved; the session may end (reason destroyed: %s)\n",
+                 reason_destroyed != FALSE ? "yes" : "no");
 }
 
 // WM_CHAR brings one byte of the ANSI code page (two messages for a

@@ -78,6 +78,24 @@ void ChannelTable::open_file(int32_t channel, std::string_view name, int32_t mod
     report(open_status);
 }
 
+NewFileOutcome ChannelTable::create_file(int32_t channel, std::string_view name)
+{
+    if (!begin_open(channel, mode_binary, access_read_write, lock_none, 0))
+        return NewFileOutcome::failed;
+    Channel& c = *entry(channel);
+    int32_t open_status = status_ok;
+    bool name_taken = false;
+    c.device = create_new_disk_file(name, open_status, name_taken);
+    if (c.device)
+        c.size = 0;
+    else
+        c = Channel{};
+    report(open_status);
+    if (c.device)
+        return NewFileOutcome::created;
+    return name_taken ? NewFileOutcome::name_taken : NewFileOutcome::failed;
+}
+
 void ChannelTable::open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access,
                              uint32_t lock, int32_t record_length)
 {
@@ -99,6 +117,11 @@ void ChannelTable::open_port(int32_t channel, std::string_view open_string, int3
     if (!c.device)
         c = Channel{};
     report(open_status);
+}
+
+bool ChannelTable::device_gone(int32_t channel) const
+{
+    return is_open(channel) && this->channel(channel)->device->gone();
 }
 
 void ChannelTable::open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode,
@@ -265,6 +288,11 @@ void open_channel_file(int32_t channel, std::string_view name, int32_t mode, uin
     the_channels().open_file(channel, name, mode, access, lock, record_length);
 }
 
+NewFileOutcome create_channel_file(int32_t channel, std::string_view name)
+{
+    return the_channels().create_file(channel, name);
+}
+
 void open_channel_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access, uint32_t lock,
                        int32_t record_length)
 {
@@ -284,3 +312,5 @@ void close_all_channels() { the_channels().close_all(); }
 void flush_channel(int32_t channel) { the_channels().flush(channel); }
 
 const PortRefusal& last_port_refusal() { return the_channels().port_refusal(); }
+
+bool channel_device_gone(int32_t channel) { return the_channels().device_gone(channel); }

@@ -36,6 +36,8 @@ public:
     virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
     // Hands buffered bytes to the operating system.
     virtual int32_t flush() { return status_ok; }
+    // True once the device has said it is gone for good (a serial adapter pulled out).
+    virtual bool gone() const { return false; }
 };
 
 // Why the last port open failed, in the operator's terms; the full reason goes
@@ -46,6 +48,8 @@ struct PortRefusal {
     std::string system_message;  // for other: the system's own words, in code page 437
     std::string device_path;     // the device behind the COM name where it has its own (Linux)
 };
+
+enum class NewFileOutcome { created, name_taken, failed };
 
 struct Channel {
     int32_t mode = 0;
@@ -71,6 +75,10 @@ public:
 
     void open_file(int32_t channel, std::string_view name, int32_t mode, uint32_t access, uint32_t lock,
                    int32_t record_length);
+    // Opens the channel in mode binary with read/write access on a file it
+    // creates; a file of that name that is already there is never opened
+    // (status 2, outcome name_taken). Other failures give status 2 too.
+    NewFileOutcome create_file(int32_t channel, std::string_view name);
     void open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access, uint32_t lock,
                    int32_t record_length);
     // Opens a channel on a device made elsewhere (a test's fake module).
@@ -99,6 +107,8 @@ public:
     const PortRefusal& port_refusal() const { return port_refusal_; }
 
     bool is_open(int32_t channel) const;
+    // True when the channel's device has said it is gone.
+    bool device_gone(int32_t channel) const;
     // Null for a number outside 1 to 255.
     const Channel* channel(int32_t channel) const;
 
@@ -121,6 +131,7 @@ void use_channels(ChannelTable* channels);  // nullptr restores the program's ow
 // Runtime operations over the program's channel table.
 void open_channel_file(int32_t channel, std::string_view name, int32_t mode, uint32_t access, uint32_t lock,
                        int32_t record_length);
+NewFileOutcome create_channel_file(int32_t channel, std::string_view name);
 void open_channel_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access, uint32_t lock,
                        int32_t record_length);
 void put_data(int32_t channel, std::string_view bytes);
@@ -130,3 +141,4 @@ void close_channel(int32_t channel);
 void close_all_channels();
 void flush_channel(int32_t channel);
 const PortRefusal& last_port_refusal();
+bool channel_device_gone(int32_t channel);

@@ -3,6 +3,7 @@
 // separated by a seek, as streams opened for update require.
 #include "io/disk_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -267,6 +268,23 @@ std::unique_ptr<ChannelDevice> open_disk_file(std::string_view name, int32_t mod
     }
     if (access == access_default)
         access = access_read_write;
+    status = status_ok;
+    return std::make_unique<DiskFile>(stream, std::move(buffer));
+}
+
+std::unique_ptr<ChannelDevice> create_new_disk_file(std::string_view name, int32_t& status, bool& name_taken)
+{
+    const std::string native = native_file_name(name);
+    name_taken = false;
+    status = status_cannot_open;
+    if (native.find('\0') != std::string::npos)
+        return nullptr;
+    auto buffer = std::make_unique_for_overwrite<char[]>(disk_file_buffer_bytes);
+    std::FILE* stream = open_stream(native, "w+bx", buffer.get());
+    if (stream == nullptr) {
+        name_taken = errno == EEXIST;
+        return nullptr;
+    }
     status = status_ok;
     return std::make_unique<DiskFile>(stream, std::move(buffer));
 }

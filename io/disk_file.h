@@ -18,3 +18,8 @@ std::string native_file_name(std::string_view name);
 // On failure returns null with the status (1 or 2) in status.
 std::unique_ptr<ChannelDevice> open_disk_file(std::string_view name, int32_t mode, uint32_t& access, int64_t& size,
                                               int32_t& status);
+// Creates the file for a channel in mode binary with read/write access, only
+// when no entry of that name exists: a file that is there is never opened.
+// On failure returns null with status 2; name_taken tells whether an entry of
+// that name was in the way.
+std::unique_ptr<ChannelDevice> create_new_disk_file(std::string_view name, int32_t& status, bool& name_taken);

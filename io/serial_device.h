@@ -29,6 +29,15 @@ public:
     virtual int64_t bytes_queued() = 0;
     virtual LineState line_state(ModemLine line) = 0;
     virtual void close() = 0;
+    // True once a call has failed in the way that means the device is no
+    // longer there (a USB adapter pulled out, re-enumerated after a sleep).
+    bool gone() const { return gone_; }
+
+protected:
+    void mark_gone() { gone_ = true; }
+
+private:
+    bool gone_ = false;
 };
 
 // Opens and configures COM port port_number (the platform's part of the open).
@@ -58,6 +67,7 @@ public:
     bool tell_reports_status() const override { return true; }
     int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
     int32_t write(const uint8_t* bytes, size_t count) override;
+    bool gone() const override { return port_ && port_->gone(); }
 
     uint32_t port_number() const { return port_number_; }
     const std::string& device_name() const { return device_name_; }

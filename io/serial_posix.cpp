@@ -93,6 +93,12 @@ public:
 
 private:
     Readiness wait_until_ready(short events, int64_t deadline_ms, int& idle_passes);
+    // A failed call's error: EIO, ENXIO and ENODEV mean the device went away.
+    void note_failure(long negative_error)
+    {
+        if (negative_error == -EIO || negative_error == -ENXIO || negative_error == -ENODEV)
+            mark_gone();
+    }
 
     PosixSerialCalls& calls_;
     int fd_;
@@ -141,8 +147,10 @@ int32_t PosixSerialPort::write(const uint8_t* bytes, size_t count)
             ++idle_passes;
             continue;
         }
-        if (n != 0 && n != -EAGAIN)
+        if (n != 0 && n != -EAGAIN) {
+            note_failure(n);
             return status_io_failed;  // EIO after a hang-up, among others
+        }
         if (wait_until_ready(POLLOUT, deadline_ms, idle_passes) != Readiness::ready)
             return status_io_failed;
     }
@@ -172,8 +180,10 @@ int32_t PosixSerialPort::read(uint8_t* buffer, size_t count, size_t& bytes_read)
             ++idle_passes;
             continue;
         }
-        if (n != -EAGAIN)
+        if (n != -EAGAIN) {
+            note_failure(n);
             return status_io_failed;
+        }
         switch (wait_until_ready(POLLIN, deadline_ms, idle_passes)) {
         case Readiness::ready:
             break;
@@ -192,7 +202,9 @@ int64_t PosixSerialPort::bytes_queued()
     if (fd_ < 0)
         return -1;
     int count = 0;
-    if (calls_.bytes_queued(fd_, &count) < 0 || count < 0)
+    const int result = calls_.bytes_queued(fd_, &count);
+    note_failure(result);
+    if (result < 0 || count < 0)
         return -1;
     return count;
 }
@@ -342,14 +354,16 @@ void report_open_failure(uint32_t port_number, const std::string& path, const st
                  path.empty() ? "no device" : path.c_str(), reason.c_str());
 }
 
-// What the operator is told about an open that failed with this error.
-PortRefusalKind refusal_kind_for(int negative_error)
+// What the operator is told about an open that failed with this error. Once
+// the device has opened, EIO is no longer a missing port but a failing one.
+PortRefusalKind refusal_kind_for(int negative_error, bool device_opened)
 {
     switch (-negative_error) {
+    case EIO:  // a ttyS node without its UART
+        return device_opened ? PortRefusalKind::other : PortRefusalKind::missing;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case EIO:  // a ttyS node without its UART
         return PortRefusalKind::missing;
     case EACCES:
     case EPERM:
@@ -365,7 +379,7 @@ PortRefusalKind refusal_kind_for(int negative_error)
 std::string reason_for(int negative_error)
 {
     const int error = -negative_error;
-    switch (refusal_kind_for(negative_error)) {
+    switch (refusal_kind_for(negative_error, false)) {
     case PortRefusalKind::no_permission:
         return std::string(std::strerror(error)) +
                " - add your user to the group that owns the device, usually dialout";
@@ -408,8 +422,9 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialO
         return nullptr;
     };
     // A failed system call: its kind, the full reason, and the system's words.
+    bool opened = false;
     auto fail_call = [&](int32_t code, int result) {
-        return fail(code, refusal_kind_for(result), reason_for(result), std::strerror(-result));
+        return fail(code, refusal_kind_for(result, opened), reason_for(result), std::strerror(-result));
     };
     if (path.empty())
         return fail(status_cannot_open, PortRefusalKind::missing, "no such port", {});
@@ -417,6 +432,7 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialO
     if (fd < 0)
         return fail_call(status_cannot_open, fd);
     auto port = std::make_unique<PosixSerialPort>(calls, fd);
+    opened = true;
     if (!calls.is_terminal(fd))
         return fail(status_cannot_open, PortRefusalKind::other, "not a serial port", "not a serial port");
     // The lock keeps out other programs even where the tty's own exclusive

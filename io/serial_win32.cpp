@@ -105,6 +105,23 @@ public:
     void close() override;
 
 private:
+    // After a failed call: these errors mean the device went away (a USB
+    // adapter pulled out or re-enumerated, whose handle now leads nowhere).
+    void note_failure()
+    {
+        switch (calls_.last_error()) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_ACCESS_DENIED:
+            mark_gone();
+            break;
+        default:
+            break;
+        }
+    }
+
     Win32SerialCalls& calls_;
     HANDLE handle_;  // null once closed
 };
@@ -118,7 +135,11 @@ int32_t Win32SerialPort::write(const uint8_t* bytes, size_t count)
     if (count == 0)
         return status_ok;
     DWORD written = 0;
-    if (!calls_.write_file(handle_, bytes, static_cast<DWORD>(count), &written, nullptr) || written != count)
+    if (!calls_.write_file(handle_, bytes, static_cast<DWORD>(count), &written, nullptr)) {
+        note_failure();
+        return status_io_failed;
+    }
+    if (written != count)
         return status_io_failed;
     return status_ok;
 }
@@ -133,8 +154,10 @@ int32_t Win32SerialPort::read(uint8_t* buffer, size_t count, size_t& bytes_read)
         return status_ok;
     const DWORD asked = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
     DWORD got = 0;
-    if (!calls_.read_file(handle_, buffer, asked, &got, nullptr))
+    if (!calls_.read_file(handle_, buffer, asked, &got, nullptr)) {
+        note_failure();
         return status_io_failed;
+    }
     bytes_read = std::min<size_t>(got, asked);
     return status_ok;
 }
@@ -147,8 +170,10 @@ int64_t Win32SerialPort::bytes_queued()
         return -1;
     DWORD errors = 0;
     COMSTAT comm_status{};
-    if (!calls_.clear_comm_error(handle_, &errors, &comm_status))
+    if (!calls_.clear_comm_error(handle_, &errors, &comm_status)) {
+        note_failure();
         return -1;
+    }
     return comm_status.cbInQue;
 }
 

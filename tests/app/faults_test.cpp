@@ -198,7 +198,7 @@ TEST(FileSystemFaults, entries_that_are_no_readable_files_are_taken_and_left_as_
     EXPECT_TRUE(fs::is_socket(folder / "DATA004.CSV"));
     EXPECT_TRUE(fs::is_symlink(folder / "DATA005.CSV"));
     EXPECT_TRUE(fs::is_symlink(folder / "DATA006.CSV"));
-    EXPECT_EQ(complete_rows(program, "DATA007.CSV").size(), 1u + 3u);
+    EXPECT_EQ(complete_rows(program, "DATA008.CSV").size(), 1u + 3u);
     EXPECT_TRUE(fs::is_fifo(folder / "BMP007.BMP"));  // the picture is not saved, and nothing waits
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/data_file.h"
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "app/start_place.h"
@@ -312,6 +313,7 @@ TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alon
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
     std::ofstream(program.folder / "DATA001.CSV") << "old one";
+    std::ofstream(program.folder / "BMP002.BMP") << "old two";  // a picture without its data file
     std::ofstream(program.folder / "DATA003.CSV") << "old three";
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
@@ -320,9 +322,10 @@ TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alon
     };
     program.run();
     EXPECT_EQ(program.read_file("DATA001.CSV"), "old one");
+    EXPECT_EQ(program.read_file("BMP002.BMP"), "old two");
     EXPECT_EQ(program.read_file("DATA003.CSV"), "old three");
-    EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 3u);
-    EXPECT_TRUE(program.file_exists("BMP002.BMP"));
+    EXPECT_EQ(program.data_rows("DATA004.CSV").size(), 3u);
+    EXPECT_TRUE(program.file_exists("BMP004.BMP"));
 }
 
 TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
@@ -344,11 +347,20 @@ TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
     EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 2u);
 }
 
-TEST(FileNumber, with_all_100_names_taken_the_run_goes_on_unrecorded_and_says_so)
+TEST(FileNumber, a_data_file_made_between_the_look_and_the_create_takes_its_number)
+{
+    ProgramFixture program;
+    const auto make_first = [&](int32_t n) { if (n == 1) std::ofstream(program.folder / "DATA001.CSV") << "old"; };
+    EXPECT_EQ(choose_data_file(make_first), 2);
+    program.channels.close_all();
+    EXPECT_EQ(program.read_file("DATA001.CSV"), "old");
+}
+
+TEST(FileNumber, with_all_999_names_taken_the_run_goes_on_unrecorded_replaces_no_picture_and_says_so)
 {
     ProgramFixture program;
     program.clock.set_step_per_reading_us(1000);
-    for (int32_t n = 1; n <= 100; ++n)
+    for (int32_t n = 1; n <= 999; ++n)
         std::ofstream(program.folder / data_file_name(n)) << n;
     answer_prompts(program, "1", "V");
     program.module.on_request = [&](int32_t n) {
@@ -356,10 +368,9 @@ TEST(FileNumber, with_all_100_names_taken_the_run_goes_on_unrecorded_and_says_so
             program.screen.queue_key(key_escape);
     };
     EXPECT_EQ(program.run(), 0);
-    EXPECT_FALSE(program.file_exists("DATA101.CSV"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.folder), {}), 999);
     EXPECT_EQ(program.read_file("DATA001.CSV"), "1");
-    EXPECT_TRUE(program.file_exists("BMP101.BMP"));
-    EXPECT_EQ(text_at(program.screen, 1, 53, 22, black), "Data File: DATA101.CSV");
+    EXPECT_EQ(text_at(program.screen, 3, 67, 27, red), "NO IMAGE FILE WILL BE SAVED");
     EXPECT_EQ(text_at(program.screen, 3, 2, 21, red), "WARNING: NO DATA FILE");
 }
 

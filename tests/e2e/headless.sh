@@ -92,3 +92,43 @@ wait_sampling() {
   wait_for 30 sampling_or_ended "$1" "$2" || fail "the logger neither sampled nor ended within 30 s"
   grep -q ' request 51 ' "$1"
 }
+
+# in_terminal NAME [EXPECT TYPED]...: runs build/logger with its terminal view
+# (LOGGER_WINDOW=terminal) in $E2E_TMP/NAME on a pseudo-terminal, as a person
+# over SSH would: waits for each EXPECT (a regular expression) in its output,
+# then types TYPED (\n is Enter), and lets it run to its end. The output goes to
+# $E2E_TMP/NAME.out; fails when an expected text or the end does not come in 30 s.
+in_terminal() {
+  local name=$1
+  shift
+  mkdir -p "$E2E_TMP/$name" "$E2E_TMP/ports"
+  (cd "$E2E_TMP/$name" && LOGGER_PORTS="$E2E_TMP/ports" LOGGER_WINDOW=terminal python3 - \
+    "$BUILD_DIR/logger" "$E2E_TMP/$name.out" "$@" <<'PY'
+import os, pty, re, select, sys, time
+program, transcript, steps = sys.argv[1], sys.argv[2], sys.argv[3:]
+pid, terminal = pty.fork()
+if pid == 0:
+    os.execv(program, [program])
+seen, ended = b'', False
+def read_until(done):
+    global seen, ended
+    deadline = time.time() + 30
+    while not done() and not ended and time.time() < deadline:
+        if select.select([terminal], [], [], 0.2)[0]:
+            try:
+                chunk = os.read(terminal, 4096)
+            except OSError:
+                chunk = b''
+            ended = not chunk
+            seen += chunk.replace(b'\r', b'')
+for expect, typed in zip(steps[::2], steps[1::2]):
+    read_until(lambda: re.search(expect.encode(), seen))
+    if not re.search(expect.encode(), seen):
+        sys.exit(f'{expect} did not come: {seen[-300:]!r}')
+    os.write(terminal, typed.encode().decode('unicode_escape').encode('latin-1'))
+read_until(lambda: False)
+open(transcript, 'wb').write(seen)
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) if ended else 'the logger did not end')
+PY
+  )
+}

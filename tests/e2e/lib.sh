@@ -87,7 +87,7 @@ start_logger() {
     map_wine_ports
     (cd "$E2E_TMP/run" && exec wine "$LOGGER_EXE") >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   else
-    (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec "$BUILD_DIR/logger") \
+    (cd "$E2E_TMP/run" && LOGGER_PORTS="$E2E_TMP/ports" exec ${LOGGER_LAUNCH:-} "$BUILD_DIR/logger") \
       >"$E2E_TMP/logger.out" 2>"$E2E_TMP/logger.err" &
   fi
   LOGGER_PID=$!

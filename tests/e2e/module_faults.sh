@@ -122,6 +122,9 @@ case "$FAULT" in
   hangup)
     begin_run --hangup-at 60
     expect_loop_ending no-reply 9
+    python3 -c 'import sys; d = open(sys.argv[1], "rb").read()  # row 7, columns 30-85: red text on white only
+sys.exit({d[1078 + (599 - y) * 800 + x] for y in range(96, 112) for x in range(232, 680)} != {4, 15})' \
+      "$E2E_TMP/run/BMP001.BMP" || fail "no disconnected line on row 7 of the picture"
     ;;
   spoiled)
     begin_run --bad-checksum-at 53,56,59 --bad-marker-at 54,59 --garbage-at 61 --nul-at 63 --long-reply-at 65

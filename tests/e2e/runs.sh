@@ -4,14 +4,18 @@
 #   silent   - the module stops answering mid-run
 #   kill     - the logger is killed with SIGKILL mid-run
 #   minute   - a whole one-minute run to its last column
-#   term     - SIGTERM mid-run: taken like ESC
+#   term     - SIGTERM and SIGHUP at once mid-run (a session's end), standard error's reader gone: taken like ESC
+#   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
+#   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
+#   terminal - no window: answered and watched on a pseudo-terminal, ended with ESC
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/headless.sh"
 
-start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # the silent run at scale 2: its picture is the frame still
+[ "$MODE" = terminal ] || start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # silent at scale 2: the picture is the frame still
 
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
@@ -92,17 +96,31 @@ case "$MODE" in
     echo "kill -9: $samples complete rows"
     ;;
   term)
-    begin_run
+    # Standard error goes to a reader that is already gone, as a pipe into tee after an SSH hang-up.
+    printf '#!/bin/bash\nexec "$@" 2> >(exec true)\n' >"$E2E_TMP/gone_reader" && chmod +x "$E2E_TMP/gone_reader"
+    LOGGER_LAUNCH=$E2E_TMP/gone_reader begin_run
     sleep 8
     screenshot_rgb "$E2E_TMP/term.rgb"
     kill -TERM "$LOGGER_PID"
-    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM"
+    kill -HUP "$LOGGER_PID"
+    wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM and SIGHUP"
     check_run_kept 40 SIGTERM
     bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
     [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
       fail "BMP001.BMP is not the screen"
     echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
+    ;;
+  display_lost)
+    LOGGER_LAUNCH=nohup begin_run
+    sleep 4
+    kill -HUP "$LOGGER_PID"
+    sleep 4
+    kill -0 "$LOGGER_PID" || fail "the logger started with nohup ended on SIGHUP"
+    kill -9 "$XVFB_PID"
+    wait_logger_exit 5 || fail "the logger ended with status $? when its display went away"
+    check_run_kept 40 "the display went away"
+    echo "SIGHUP ignored, then the display lost after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
     start_modsim 3 --log "$E2E_TMP/modsim.log"
@@ -114,6 +132,25 @@ case "$MODE" in
     [ ! -e "$E2E_TMP/run/DATA001.CSV" ] || fail "a data file was made"
     echo "SIGINT at the port prompt: BMP000.BMP"
     ;;
+  launcher)
+    sed -e "s|^program_dir=.*|program_dir=$BUILD_DIR|" -e "s|^simulator=.*|simulator=$BUILD_DIR/modsim|" \
+      "$(dirname "$0")/../../packaging/linux/serial-logger" >"$E2E_TMP/serial-logger"
+    mkdir -p "$E2E_TMP/home"
+    ln -s "$E2E_TMP/home/Data Logger" "$E2E_TMP/run"
+    HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home TMPDIR=$E2E_TMP bash "$E2E_TMP/serial-logger" --demo &
+    LOGGER_PID=$!
+    E2E_PIDS+=($LOGGER_PID)
+    wait_for 30 xdotool search --name '^logger$' || fail "the demo's logger window did not appear"
+    LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+    type_line 1 && sleep 3.5 && type_line 1 && type_line V && sleep 6
+    kill -TERM "$LOGGER_PID"
+    wait_logger_exit 5 || fail "the launcher ended with status $? after SIGTERM"
+    SAMPLES=$(check_rows_complete) && [ "$SAMPLES" -ge 10 ] || fail "rows lost after SIGTERM to the launcher"
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture after SIGTERM to the launcher"
+    ! pgrep -f -- "--ports-dir $E2E_TMP/serial-logger-demo" >/dev/null || fail "the simulator was left running"
+    ! ls -d "$E2E_TMP"/serial-logger-demo.* 2>/dev/null || fail "the ports folder was left"
+    echo "SIGTERM to the demo launcher: $SAMPLES rows and the picture, status 0"
+    ;;
   endsession)
     [ -n "${LOGGER_EXE:-}" ] && [ -n "${END_SESSION_EXE:-}" ] || skip "only for logger.exe under Wine"
     begin_run
@@ -122,7 +159,31 @@ case "$MODE" in
       fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
     wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
     check_run_kept 40 "the session's end"
+    # The reason the session waits is stated first and withdrawn after the picture.
+    sed -n '/the session is ending; saving the chart/,$p' "$E2E_TMP/logger.err" | grep -q 'the chart is saved' ||
+      fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"
     echo "end of session after 8 s: $SAMPLES rows and the picture"
+    ;;
+  terminal)
+    start_modsim 3 --log "$E2E_TMP/modsim.log"
+    in_terminal run 'Number \(1-10\):' '3\n' 'minutes\):' '1\n' 'Temperature:' 'V\n' 'Column 40/' '\033\n' ||
+      fail "the run in a terminal failed"
+    check_run_kept 40 "ESC in the terminal"
+    # The prompts and messages in order, then one line per row of the data file, with its values.
+    python3 - "$E2E_TMP/run.out" "$E2E_TMP/run/DATA001.CSV" <<'PY' || fail "the terminal showed the run wrongly"
+import re, sys
+shown = open(sys.argv[1], encoding='ascii').read()
+wanted = ['COM Port Number (1-10): 3', 'Serial Port Speed is OK', '1440 minutes): 1', 'Temperature: V',
+          'now starting', 'Data File: DATA001.CSV']
+assert all(0 <= shown.find(w) < shown.find(n) for w, n in zip(wanted, wanted[1:])), shown[:2000]
+lines = re.findall(r'^Column (\d+)/721 +Elapsed Time: +([\d.]+) Seconds +V1= ([\d.]+) +V2= ([\d.]+) +V3= ([\d.]+)$',
+                   shown, re.M)
+rows = [r.split(',') for r in open(sys.argv[2]).read().splitlines() if r.count(',') == 13][1:]
+assert [int(l[0]) for l in lines] == list(range(1, len(rows) + 1)), (len(lines), len(rows))
+for line, row in zip(lines, rows):
+    assert all(abs(float(a) - float(b)) < 0.0011 for a, b in zip(line[1:], [row[1]] + row[8:11])), (line, row)
+PY
+    echo "in a terminal: the prompts and $SAMPLES progress lines, one per row"
     ;;
   minute)
     begin_run

@@ -294,6 +294,8 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
         EXPECT_EQ(status.code(), f.expected_status) << f.what;
         EXPECT_FALSE(channels.is_open(2)) << f.what;
         EXPECT_EQ(calls.trace, f.trace) << f.what;
+        // Once the device has opened, a failure after it (even EIO) is never a missing port.
+        EXPECT_TRUE(f.trace.size() == 1 || channels.port_refusal().kind != PortRefusalKind::missing) << f.what;
         EXPECT_NE(open_errors.find("logger: cannot open COM3 (/nonexistent-io-test-ports/COM3): "), std::string::npos)
             << open_errors;
         EXPECT_NE(open_errors.find(f.explanation), std::string::npos) << open_errors;
@@ -343,7 +345,7 @@ TEST_F(SerialSeamTest, read_retries_interruptions_waits_for_its_byte_and_fails_w
         {"interrupted read", {{-EINTR, ""}, {1, "7"}}, {}, "7", status_ok},
         {"byte arrives during the wait", {{-EAGAIN, ""}, {1, "Q"}}, {{1, POLLIN}}, "Q", status_ok},
         {"read gives 0", {{0, ""}}, {}, "", status_io_failed},
-        {"read gives EIO", {{-EIO, ""}}, {}, "", status_io_failed},
+        {"gone: read gives EIO", {{-EIO, ""}}, {}, "", status_io_failed},
         {"poll reports hang-up", {{-EAGAIN, ""}}, {{1, POLLHUP}}, "", status_io_failed},
         {"poll fails", {{-EAGAIN, ""}}, {{-EBADF, 0}}, "", status_io_failed},
     };
@@ -353,6 +355,7 @@ TEST_F(SerialSeamTest, read_retries_interruptions_waits_for_its_byte_and_fails_w
         calls.polls = c.polls;
         EXPECT_EQ(get(1), c.byte) << c.what;
         EXPECT_EQ(status.code(), c.status) << c.what;
+        EXPECT_EQ(channels.device_gone(2), std::string_view(c.what).starts_with("gone")) << c.what;
         channels.close(2);
     }
 }
@@ -378,7 +381,7 @@ TEST_F(SerialSeamTest, write_moves_every_byte_in_order_or_fails_with_3)
     } cases[] = {
         {"short and interrupted writes", {1, -EINTR, 2, -EAGAIN, 1}, {{1, POLLOUT}}, "ABCDEFGH", status_ok},
         {"output never drains", {2, -EAGAIN}, {}, "AB", status_io_failed},
-        {"hung up", {-EIO}, {}, "", status_io_failed},
+        {"gone: hung up", {-EIO}, {}, "", status_io_failed},
         {"hang-up while waiting", {-EAGAIN}, {{1, POLLHUP | POLLERR}}, "", status_io_failed},
     };
     for (const Case& c : cases) {
@@ -389,6 +392,7 @@ TEST_F(SerialSeamTest, write_moves_every_byte_in_order_or_fails_with_3)
         channels.put_data(2, "ABCDEFGH");
         EXPECT_EQ(calls.wire, c.wire) << c.what;
         EXPECT_EQ(status.code(), c.status) << c.what;
+        EXPECT_EQ(channels.device_gone(2), std::string_view(c.what).starts_with("gone")) << c.what;
         channels.close(2);
     }
 }
@@ -618,7 +622,7 @@ TEST_F(PtyPortTest, hang_up_mid_reply_fails_reads_and_writes_without_waiting)
     EXPECT_EQ(status.code(), status_io_failed);
     EXPECT_EQ(channels.location(2), 0);
     EXPECT_EQ(status.code(), status_not_allowed);
-    EXPECT_TRUE(channels.channel(2)->device->at_end());
+    EXPECT_TRUE(channels.device_gone(2));  // a pty whose other end closed answers EIO
     channels.print_line(2, "X");
     EXPECT_EQ(status.code(), status_io_failed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));

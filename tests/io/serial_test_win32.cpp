@@ -496,6 +496,7 @@ TEST_F(Win32SerialTest, bytes_waiting_is_the_receive_queue_and_a_failed_count_gi
     EXPECT_FALSE(channels.channel(2)->device->at_end());
     calls.failures["ClearCommError"] = ERROR_BAD_COMMAND;  // the module unplugged
     EXPECT_EQ(channels.channel(2)->device->tell(), -1);
+    EXPECT_TRUE(channels.device_gone(2));
     EXPECT_EQ(channels.location(2), 0);
     EXPECT_EQ(status.code(), status_not_allowed);
     EXPECT_TRUE(channels.channel(2)->device->at_end());
@@ -523,6 +524,7 @@ TEST_F(Win32SerialTest, write_is_one_call_that_must_move_every_byte_or_fails_wit
         calls.wire.clear();
         channels.put_data(2, "ABCDEFGH");
         EXPECT_EQ(status.code(), c.expected_status) << c.what;
+        EXPECT_EQ(channels.device_gone(2), c.fails) << c.what;  // a short write leaves the device there
         EXPECT_EQ(calls.wire, std::string("ABCDEFGH").substr(0, c.fails ? 0 : c.write_limit.value_or(8)))
             << c.what;
         channels.close(2);
@@ -542,6 +544,7 @@ TEST_F(Win32SerialTest, read_asks_for_the_count_and_gets_what_was_waiting)
     calls.pending = "D";
     EXPECT_EQ(get(1), "");
     EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_TRUE(channels.device_gone(2));
 }
 
 // One request and reply with the module simulator on a real COM port (under

@@ -29,7 +29,16 @@ trap finish EXIT
 # What the package holds, its own folders included.
 dpkg-deb -c "$package" | awk '{ sub(/^\./, "", $6); print $6 }' | sed 's|/$||' | grep -v '^$' >"$E2E_TMP/contents"
 export DEBIAN_FRONTEND=noninteractive
+# CI's container runs no udev: the maintainer scripts must pass over it quietly.
 apt-get install -y -qq "$package" >"$E2E_TMP/apt.log" 2>&1 || fail "apt-get install: $(tail -n 5 "$E2E_TMP/apt.log")"
+# udev 252 has no verify: a simulated event on a device without a node reads
+# every rules file and names each faulty line.
+rules=/usr/lib/udev/rules.d/60-serial-logger.rules
+udevadm test /sys/devices/system/cpu/cpu0 >"$E2E_TMP/udev.log" 2>&1 || true
+grep -q "Reading rules file: $rules" "$E2E_TMP/udev.log" || fail "udev did not read $rules"
+! grep "^$rules" "$E2E_TMP/udev.log" || fail "udev finds fault with $rules"
+entry=$(desktop-file-validate /usr/share/applications/serial-logger.desktop 2>&1) && [ -z "$entry" ] ||
+  fail "desktop-file-validate: $entry"
 
 # A desktop's documents folder, as xdg-user-dirs names it.
 runuser -u "$user" -- sh -c 'mkdir -p ~/.config && echo "XDG_DOCUMENTS_DIR=\"\$HOME/Documents\"" >~/.config/user-dirs.dirs'
@@ -43,6 +52,8 @@ LOGGER_PID=$!
 E2E_PIDS+=("$LOGGER_PID")
 wait_for 30 xdotool search --name '^logger$' || fail "no logger window: $(cat "$E2E_TMP/demo.out")"
 LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
+class=$(sed -n 's/^StartupWMClass=//p' /usr/share/applications/serial-logger.desktop)
+[[ "$(xprop -id "$LOGGER_WINDOW" WM_CLASS)" == *", \"$class\"" ]] || fail "the window's class is not the menu entry's $class"
 type_line 1
 sleep 4  # the link test: fifty exchanges of at least 50 ms each
 type_line 1
@@ -57,6 +68,12 @@ for file in DATA001.CSV BMP001.BMP; do
 done
 [ -z "$(find /proc -maxdepth 1 -name '[0-9]*' -user "$user")" ] || fail "a process of the demo (its simulator?) outlived it"
 [ -z "$(ls -A "$E2E_TMP/tmp")" ] || fail "the demo left $(ls "$E2E_TMP/tmp") behind"
+
+# Without a window, answered on standard input: a missing port ends the run at once.
+mkdir -p "$E2E_TMP/no-ports"
+printf '3\n' | runuser -u "$user" -- env LOGGER_PORTS="$E2E_TMP/no-ports" serial-logger --headless >"$E2E_TMP/headless.out" 2>&1
+grep -q 'SERIAL PORT IS NOT PRESENT' "$E2E_TMP/headless.out" && [ -s "$data/BMP000.BMP" ] ||
+  fail "serial-logger --headless: $(cat "$E2E_TMP/headless.out")"
 
 apt-get purge -y -qq serial-logger >"$E2E_TMP/apt.log" 2>&1 || fail "apt-get purge: $(tail -n 5 "$E2E_TMP/apt.log")"
 ! dpkg -s serial-logger >/dev/null 2>&1 || fail "serial-logger is still known to dpkg"

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,14 @@ namespace {
 
 constexpr int32_t ending_wait_ms = 5000;
 constexpr int32_t last_column_wait_ms = 1000;
-// The elapsed-time readout is rewritten at least this often: once per display pass.
+// The elapsed-time readout is rewritten at most this often: once per display pass.
 constexpr double readout_period_s = 0.010;
+// A wake for the readout aims this far past the moment its text changes, so
+// that the clock's rounding of the moment cannot end the wait a hair before it.
+constexpr double readout_wake_lag_s = 1e-6;
+// Bounds the searches for the next change: each starts a step or two away.
+constexpr int32_t search_steps = 64;
+constexpr std::string_view elapsed_picture = "Elapsed Time: #####.###";
 
 struct Readout {
     int32_t column;
@@ -116,9 +123,35 @@ void draw_switch_tick(int32_t x, int32_t switch_state)
 
 void show_elapsed_time(const RunSettings& settings, double elapsed_s)
 {
-    write_picture_at(3, 30, colour_black, "Elapsed Time: #####.###",
-                     elapsed_in_unit(elapsed_s, settings.run_length_min));
+    write_picture_at(3, 30, colour_black, elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min));
     write_at(3, 60, colour_black, settings.unit_label);
+}
+
+double seconds_per_unit(double run_length_min)
+{
+    if (run_length_min == 1440.0)
+        return 3600.0;
+    if (run_length_min == 60.0)
+        return 60.0;
+    return 1.0;
+}
+
+// The first single after `value` whose readout text differs from value's:
+// near the point halfway to the next shown digit, then stepped to the exact one.
+float next_shown_value(float value)
+{
+    const std::string shown = picture_text(elapsed_picture, value);
+    const double halfway = (std::floor(static_cast<double>(value) * 1000.0 + 0.5) + 0.5) / 1000.0;
+    float next = std::max(static_cast<float>(halfway), std::nextafter(value, INFINITY));
+    for (int32_t i = 0; i < search_steps && picture_text(elapsed_picture, next) == shown; ++i)
+        next = std::nextafter(next, INFINITY);
+    for (int32_t i = 0; i < search_steps; ++i) {
+        const float before = std::nextafter(next, -INFINITY);
+        if (!(before > value) || picture_text(elapsed_picture, before) == shown)
+            break;
+        next = before;
+    }
+    return next;
 }
 
 RunEnding end_without_reply(std::string_view first_line, std::string_view second_line, int32_t first_row,
@@ -149,11 +182,34 @@ double sample_interval_s(double run_length_min) { return (60.0 * run_length_min)
 
 float elapsed_in_unit(double elapsed_s, double run_length_min)
 {
-    if (run_length_min == 1440.0)
-        return static_cast<float>(elapsed_s / 3600.0);
-    if (run_length_min == 60.0)
-        return static_cast<float>(elapsed_s / 60.0);
-    return static_cast<float>(elapsed_s);
+    return static_cast<float>(elapsed_s / seconds_per_unit(run_length_min));
+}
+
+// The readout shows a single rounded to three decimals, and both steps only
+// ever go up with the time, so the text changes first where the single
+// reaches the next shown value; the rounding into a single is stepped over
+// exactly, so the moment is never late.
+double next_readout_change_s(double elapsed_s, double run_length_min)
+{
+    const float value = elapsed_in_unit(elapsed_s, run_length_min);
+    // Beyond the readout's five digits (a clock gone wrong) the text is no
+    // longer a plain count: the readout is then simply rewritten every pass.
+    if (!(std::fabs(value) < 1e5f) || !std::isfinite(elapsed_s))
+        return elapsed_s + readout_period_s;
+    const float next = next_shown_value(value);
+    const double unit_s = seconds_per_unit(run_length_min);
+    // The time halfway between the single below `next` and `next` rounds to
+    // one of them: start there and step to the first that gives `next`.
+    double moment_s = (static_cast<double>(std::nextafter(next, -INFINITY)) + static_cast<double>(next)) / 2.0 * unit_s;
+    for (int32_t i = 0; i < search_steps && elapsed_in_unit(moment_s, run_length_min) < next; ++i)
+        moment_s = std::nextafter(moment_s, INFINITY);
+    for (int32_t i = 0; i < search_steps; ++i) {
+        const double before_s = std::nextafter(moment_s, -INFINITY);
+        if (!(before_s > elapsed_s) || elapsed_in_unit(before_s, run_length_min) < next)
+            break;
+        moment_s = before_s;
+    }
+    return std::max(moment_s, std::nextafter(elapsed_s, INFINITY));
 }
 
 ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
@@ -194,8 +250,9 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
 }
 
 // Between its looks at the keys and the time the clock sleeps: until the
-// readout is due again or the column is near, whichever comes first. A key
-// wakes it at once, and the last stretch before the column is polled.
+// readout's text changes (at most once per display pass) or the column is
+// due, whichever comes first. A key wakes it at once, and the column's moment
+// is never overslept.
 ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& state)
 {
     const double threshold_s =
@@ -207,7 +264,10 @@ ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& s
         show_elapsed_time(settings, shown_s);
         if (seconds_clock() - state.start_s > threshold_s)
             return ClockResult::next_column;
-        wait_for_key_until(state.start_s + std::min(shown_s + readout_period_s, threshold_s - wait_margin_s()));
+        const double readout_due_s =
+            std::max(next_readout_change_s(shown_s, settings.run_length_min) + readout_wake_lag_s,
+                     shown_s + readout_period_s);
+        wait_for_key_until(state.start_s + readout_due_s, state.start_s + threshold_s);
     }
 }
 

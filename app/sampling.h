@@ -14,6 +14,9 @@ constexpr int32_t last_column_x = 760;
 double sample_interval_s(double run_length_min);
 // The elapsed time in the unit of the run: seconds, minutes or hours.
 float elapsed_in_unit(double elapsed_s, double run_length_min);
+// The first elapsed time after elapsed_s at which the elapsed-time readout
+// shows other text than at elapsed_s.
+double next_readout_change_s(double elapsed_s, double run_length_min);
 
 // Where the loop stands: the column, the rows the traces continue from, and
 // the start time taken at the first column.
@@ -30,8 +33,8 @@ enum class ClockResult { next_column, escape };
 // readouts, data row and drawing. An empty or short reply is only reported:
 // the caller ends the run.
 ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state);
-// Polls the keyboard and the clock, rewriting the elapsed time, until ESC or
-// until the column's threshold has passed.
+// Looks at the keyboard and the clock, rewriting the elapsed time whenever
+// its text changes, until ESC or until the column's threshold has passed.
 ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& state);
 
 // Samples every column until one of the four endings; shows the ending's

@@ -48,6 +48,21 @@ bool SystemClock::wait_until(double moment_s, WakeSignal& wake)
     }
 }
 
+bool Clock::wait_until_deadline(double wake_s, double deadline_s, WakeSignal& wake)
+{
+    const double margin_s = wake_margin_s();
+    if (wake_s < deadline_s - margin_s)
+        return wait_until(wake_s, wake);
+    if (wait_until(deadline_s - margin_s, wake))
+        return true;
+    // A clock without a margin wakes on time: nothing is left to poll.
+    if (margin_s > 0.0)
+        while (seconds() < deadline_s)
+            if (wake.take())
+                return true;
+    return false;
+}
+
 double VirtualClock::seconds()
 {
     ++readings_;

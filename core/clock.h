@@ -33,9 +33,13 @@ public:
     // Sleeps until the clock reads moment_s or `wake` is raised, whichever
     // comes first; true when the signal ended the wait (it is then taken).
     virtual bool wait_until(double moment_s, WakeSignal& wake) = 0;
-    // How late a wait may wake: a caller that must not miss a moment stops
-    // sleeping this long before it and polls for the rest.
+    // How late a wait may wake (wait_until_deadline polls this last stretch).
     virtual double wake_margin_s() const = 0;
+    // Sleeps until wake_s, perhaps up to the wake margin late, but never past
+    // deadline_s: when the deadline comes first or within the margin of the
+    // wake, it sleeps until the margin before the deadline and polls the rest.
+    // True when `wake` ended the wait (it is then taken).
+    bool wait_until_deadline(double wake_s, double deadline_s, WakeSignal& wake);
 };
 
 // The monotonic clock of the operating system.

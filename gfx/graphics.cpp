@@ -217,17 +217,15 @@ void pause_ms(int64_t delay_ms)
 
 double seconds_clock() { return program_clock().seconds(); }
 
-void wait_for_key_until(double moment_s)
+void wait_for_key_until(double wake_s, double deadline_s)
 {
     if (window_is_open()) {
-        the_screen().wait_for_key_until(program_clock(), moment_s);
+        the_screen().wait_for_key_until(program_clock(), wake_s, deadline_s);
         return;
     }
     WakeSignal never_raised;
-    program_clock().wait_until(moment_s, never_raised);
+    program_clock().wait_until_deadline(wake_s, deadline_s, never_raised);
 }
-
-double wait_margin_s() { return program_clock().wake_margin_s(); }
 
 void request_program_end() { the_screen().request_end(); }
 

@@ -38,11 +38,9 @@ std::string poll_key();
 bool key_waiting();
 void pause_ms(int64_t delay_ms);
 double seconds_clock();
-// Sleeps until the clock reads moment_s, or less when a key arrives.
-void wait_for_key_until(double moment_s);
-// How late such a wait may wake: a caller that must not miss a moment sleeps
-// until this long before it and polls for the rest.
-double wait_margin_s();
+// Sleeps until the clock reads wake_s, or less when a key arrives; it may
+// wake a little late (the clock's wake margin), but never past deadline_s.
+void wait_for_key_until(double wake_s, double deadline_s);
 // Any thread: asks the program to end as if ESC were pressed at its next look
 // at the keys (poll_key and pause_ms then throw EndRequested).
 void request_program_end();

@@ -428,11 +428,11 @@ bool Screen::take_key_arrival_mark()
     return arrived;
 }
 
-void Screen::wait_for_key_until(Clock& clock, double moment_s)
+void Screen::wait_for_key_until(Clock& clock, double wake_s, double deadline_s)
 {
     if (key_waiting())
         return;
-    clock.wait_until(moment_s, key_signal_);
+    clock.wait_until_deadline(wake_s, deadline_s, key_signal_);
 }
 
 void Screen::request_end()

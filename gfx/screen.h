@@ -124,9 +124,10 @@ public:
     bool key_waiting();
     // Reads and clears the key-arrival mark (pause_ms).
     bool take_key_arrival_mark();
-    // Sleeps until the clock reads moment_s, or less when a key arrives or
-    // the end is requested; returns at once when a key is already queued.
-    void wait_for_key_until(Clock& clock, double moment_s);
+    // Sleeps until the clock reads wake_s (perhaps up to its wake margin
+    // late, never past deadline_s), or less when a key arrives or the end is
+    // requested; returns at once when a key is already queued.
+    void wait_for_key_until(Clock& clock, double wake_s, double deadline_s);
 
     // An end requested from outside the program (a signal, the end of the
     // system's session), taken by the program's thread like ESC: poll_key and

@@ -2,6 +2,7 @@
 // a fake module, from the first prompt to the picture.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 
 #include "app/data_file.h"
 #include "app/run_settings.h"
+#include "app/sampling.h"
 #include "app/start_place.h"
 #include "gfx/snapshot.h"
 #include "program_fixture.h"
@@ -84,11 +86,19 @@ TEST(WholeRun, sixty_and_1440_minute_runs_space_their_samples_and_grids)
         const char* unit;
         int64_t step_us;
     };
-    for (const Case& c : {Case{"60", 5.0, 13, "Minutes", 20'000}, Case{"1440", 120.0, 25, "Hours", 500'000}}) {
+    for (const Case& c : {Case{"60", 5.0, 13, "Minutes", 1}, Case{"1440", 120.0, 25, "Hours", 1}}) {
         ProgramFixture program;
         program.clock.set_step_per_reading_us(c.step_us);
         answer_prompts(program, c.minutes, "T");
+        int64_t waits = 0;
+        program.module.on_request = [&](int32_t n) {
+            if (n == 51)
+                program.clock.set_on_sleep([&](int64_t) { ++waits; });
+        };
         EXPECT_EQ(program.run(), 0);
+        // The clock wakes when the readout's last digit (a thousandth of the unit) changes, not 100 times a second.
+        const double digit_s = std::string(c.unit) == "Hours" ? 3.6 : 0.06;
+        EXPECT_LT(waits, 720 * (c.interval_s / digit_s + 4)) << c.minutes;
         const auto rows = program.data_rows("DATA001.CSV");
         ASSERT_EQ(rows.size(), 722u) << c.minutes;
         const double tolerance_s = 5e-6 * static_cast<double>(c.step_us);
@@ -97,6 +107,18 @@ TEST(WholeRun, sixty_and_1440_minute_runs_space_their_samples_and_grids)
         EXPECT_EQ(count_vertical_grid_lines(program.screen), c.grid_lines);
         EXPECT_EQ(text_at(program.screen, 3, 60, static_cast<int32_t>(std::string(c.unit).size()), black), c.unit);
         EXPECT_EQ(text_at(program.screen, 4, 2, 3, black), "225");
+    }
+}
+
+TEST(WholeRun, the_readout_is_due_again_exactly_where_its_text_first_changes)
+{
+    for (const double minutes : {1.0, 60.0, 1440.0}) {
+        const auto text = [&](double s) { return picture_text("#####.###", elapsed_in_unit(s, minutes)); };
+        for (double e = 0.0; e < 61.0 * minutes; e += minutes / 47.3) {
+            const double change_s = next_readout_change_s(e, minutes);
+            EXPECT_NE(text(change_s), text(e)) << minutes << " min at " << e;
+            EXPECT_EQ(text(std::nextafter(change_s, 0.0)), text(e)) << minutes << " min at " << e;
+        }
     }
 }
 

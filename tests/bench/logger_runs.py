@@ -7,6 +7,8 @@ would see them, against the module simulator:
            memory and the share of a core it uses while it samples
   escape   short runs ended with ESC: start-up to the port prompt on the
            screen, and ESC to process exit with the picture saved
+  share    the share of a core of a run of --minutes, taken over
+           --sample-s seconds of its sampling (the share is steady), then ESC
 
 Needs DISPLAY, xdotool, the build folder's logger and modsim, and (for the
 start-up figure) the build's tests/bench/window_watch. With --wine EXE it
@@ -101,6 +103,19 @@ def cpu_seconds(pid):
         return None
 
 
+def cpu_seconds_by_thread(pid):
+    """Thread id -> user and system time so far."""
+    times = {}
+    try:
+        for task in os.listdir(f'/proc/{pid}/task'):
+            with open(f'/proc/{pid}/task/{task}/stat') as stat:
+                fields = stat.read().rsplit(')', 1)[1].split()
+            times[int(task)] = (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+    except (FileNotFoundError, ProcessLookupError, IndexError, ValueError):
+        pass
+    return times
+
+
 def resident_kb(pid):
     try:
         with open(f'/proc/{pid}/status') as status:
@@ -116,9 +131,17 @@ MAP_WINE_PORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 
 
 
 def wineserver_pid():
-    result = subprocess.run(['pgrep', '-x', 'wineserver'], capture_output=True, text=True)
-    pids = result.stdout.split()
-    return int(pids[0]) if pids else None
+    """The server of this sandbox's prefix (it runs as wineserver64 on 64-bit Debian; other prefixes have their own)."""
+    result = subprocess.run(['pgrep', '^wineserver'], capture_output=True, text=True)
+    wanted = f'WINEPREFIX={os.environ.get("WINEPREFIX", "")}'.encode()
+    for pid in result.stdout.split():
+        try:
+            with open(f'/proc/{pid}/environ', 'rb') as environ:
+                if wanted in environ.read().split(b'\0'):
+                    return int(pid)
+        except OSError:
+            pass
+    return None
 
 
 class Run:
@@ -146,9 +169,11 @@ class Run:
         if not wait_until(lambda: os.path.exists(os.path.join(self.ports, f'COM{PORT}')), 10):
             raise RuntimeError('modsim did not create its port')
 
-    def start_logger(self):
+    def start_logger(self, scale=None):
         environment = dict(os.environ, LOGGER_PORTS=self.ports)
         environment.pop('LOGGER_WINDOW', None)
+        if scale:
+            environment['GDK_SCALE'] = str(scale)  # the desktop's stated scale (Linux)
         command = [self.logger_path]
         if self.wine_exe:
             # The simulator's pseudo-terminal becomes Wine's COM3; the wine
@@ -171,7 +196,10 @@ class Run:
             raise RuntimeError('the logger window did not appear')
 
     def focus(self):
-        subprocess.run(['xdotool', 'windowfocus', '--sync', self.window], check=True)
+        # A window just found may not be mapped yet, and cannot take the focus until it is.
+        if not wait_until(lambda: subprocess.run(['xdotool', 'windowfocus', '--sync', self.window],
+                                                 stderr=subprocess.DEVNULL).returncode == 0, 5, 0.1):
+            raise RuntimeError('the logger window did not take the focus')
 
     def type_line(self, text):
         self.focus()
@@ -262,6 +290,72 @@ def measure_minute(args, processes):
             shutil.rmtree(folder, ignore_errors=True)
 
 
+def set_wine_scale(scale):
+    """The DPI Wine gives its programs is LogPixels (96 per whole scale); it is read when the server starts."""
+    subprocess.run(['wine', 'reg', 'add', r'HKCU\Control Panel\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD',
+                    '/d', str(96 * scale), '/f'], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(['wineserver', '-k'], check=False)
+    subprocess.run(['wineserver', '-w'], check=False)
+
+
+def window_size(window):
+    result = subprocess.run(['xdotool', 'getwindowgeometry', window], capture_output=True, text=True)
+    found = re.search(r'Geometry: (\d+x\d+)', result.stdout)
+    return found.group(1) if found else 'unknown'
+
+
+def measure_share(args, processes):
+    if args.wine:
+        set_wine_scale(args.scale or 1)
+    folder = tempfile.mkdtemp(prefix='bench_share_')
+    try:
+        run = Run(args.build, processes, folder, args.logger, args.wine)
+        run.start_modsim()
+        run.start_logger(None if args.wine else args.scale)
+        run.find_window()
+        run.answer_prompts(args.minutes)
+        if args.full_screen:
+            run.focus()
+            subprocess.run(['xdotool', 'key', 'F11'], check=True)
+            time.sleep(1.0)
+            screen = subprocess.run(['xdotool', 'getdisplaygeometry'], capture_output=True, text=True).stdout.split()
+            if window_size(run.window) != 'x'.join(screen):
+                # Without a window manager (a bare Xvfb) nobody grants full screen: a window of the
+                # screen's size at its corner shows the same picture.
+                subprocess.run(['xdotool', 'windowsize', run.window, *screen], check=True)
+                subprocess.run(['xdotool', 'windowmove', run.window, '0', '0'], check=True)
+                print('full_screen_by_resize True')
+        time.sleep(3.0)  # past the first columns and any resize
+        server = wineserver_pid() if args.wine else None
+        first = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
+        threads_first = cpu_seconds_by_thread(run.logger.pid)
+        time.sleep(args.sample_s)
+        last = (time.monotonic(), cpu_seconds(run.logger.pid), cpu_seconds(server) if server else None)
+        threads = cpu_seconds_by_thread(run.logger.pid)
+        print(f'window_size {window_size(run.window)}')
+        wall_s = last[0] - first[0]
+        if first[1] is None or last[1] is None:
+            raise RuntimeError('the logger ended before its sample was taken')
+        print(f'cpu_share_during_sampling_percent {100.0 * (last[1] - first[1]) / wall_s:.2f} '
+              f'(cpu {last[1] - first[1]:.2f} s of {wall_s:.1f} s)')
+        # The busiest threads' shares: the program's thread is the one whose id is the pid.
+        busiest = sorted(((threads[t] - threads_first.get(t, 0.0), t) for t in threads), reverse=True)[:3]
+        print('cpu_share_by_thread_percent ' + ' '.join(
+            f'{"program" if t == run.logger.pid else "other"}:{100.0 * used / wall_s:.2f}' for used, t in busiest))
+        if first[2] is not None and last[2] is not None:
+            print(f'wineserver_cpu_share_percent {100.0 * (last[2] - first[2]) / wall_s:.2f}')
+        run.focus()
+        subprocess.run(['xdotool', 'key', 'Escape'], check=True)
+        if ExitWatch(run.logger).join(10) is None:
+            raise RuntimeError('the logger did not exit after ESC')
+    finally:
+        processes.stop_all()
+        if args.wine:
+            set_wine_scale(1)
+        if not args.keep:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
 def measure_escape(args, processes):
     start_up_ms = []
     escape_from_launch_ms = []
@@ -313,7 +407,7 @@ def measure_escape(args, processes):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument('mode', choices=['minute', 'escape'])
+    parser.add_argument('mode', choices=['minute', 'escape', 'share'])
     parser.add_argument('--build', required=True, help='build folder with logger and modsim')
     parser.add_argument('--logger', help='another logger program to measure (default: the build\'s)')
     parser.add_argument('--wine', help='logger.exe to measure under Wine (inside tests/wine/sandbox.sh)')
@@ -321,6 +415,9 @@ def main(argv):
     parser.add_argument('--runs', type=int, default=5)
     parser.add_argument('--minutes', type=int, choices=[1, 60, 1440], default=1, help='run length of the minute mode')
     parser.add_argument('--keep', action='store_true', help='keep the run folders')
+    parser.add_argument('--sample-s', type=float, default=120.0, help='how long the share mode measures')
+    parser.add_argument('--scale', type=int, help='the window scale the desktop states (GDK_SCALE; Wine: LogPixels)')
+    parser.add_argument('--full-screen', action='store_true', help='F11 once sampling has begun')
     args = parser.parse_args(argv)
     args.build = os.path.abspath(args.build)
     args.logger = os.path.abspath(args.logger) if args.logger else None
@@ -333,6 +430,8 @@ def main(argv):
     try:
         if args.mode == 'minute':
             measure_minute(args, processes)
+        elif args.mode == 'share':
+            measure_share(args, processes)
         else:
             measure_escape(args, processes)
     finally:

@@ -150,6 +150,7 @@ def figures_table(folder):
     rows += cpu_rows(minute, '1-minute', 5.0)
     rows += cpu_rows(read_lines(folder, 'hour.txt'), '60-minute', 2.0)
     rows += cpu_rows(read_lines(folder, 'hour_wine.txt'), '60-minute, logger.exe under Wine', 2.0)
+    rows += share_rows(folder)
     lines = ['| figure | measured | aim | verdict |', '|---|---|---|---|']
     lines += [f'| {a} | {b} | {c} | {d} |' for a, b, c, d in rows]
     return '\n'.join(lines)
@@ -175,8 +176,29 @@ def cpu_rows(lines, run, aim_percent):
             rows.append((f'8. Share of a core while sampling, {run} run (all the logger\'s threads, '
                          'user and system time)', f'{share:.2f} % {" ".join(words[2:])}',
                          f'at most {aim_percent:g} %', verdict(share <= aim_percent)))
+        if words and words[0] == 'cpu_share_by_thread_percent':
+            rows.append((f'8. ... by thread (the busiest three), {run} run',
+                         ', '.join(w.replace(':', ' ') + ' %' for w in words[1:]), '-', '-'))
         if words and words[0] == 'wineserver_cpu_share_percent':
             rows.append((f'8. ... and of Wine\'s server meanwhile, {run} run', f'{float(words[1]):.2f} %', '-', '-'))
+    return rows
+
+
+def share_rows(folder):
+    """scripts/bench --shares: one file a run, its first lines naming the run and the aim."""
+    rows = []
+    for name in sorted(n for n in os.listdir(folder) if n.startswith('share_')):
+        lines = read_lines(folder, name)
+        described = next((line[4:] for line in lines if line.startswith('run ')), name)
+        where = next((line[6:] for line in lines if line.startswith('where ')), '')
+        aim = next((float(line.split()[1]) for line in lines if line.startswith('aim ')), 1.0)
+        size = next((line.split()[1] for line in lines if line.startswith('window_size ')), None)
+        if 'full_screen_by_resize True' in lines:
+            size = f'{size} (resized to the screen: a bare Xvfb grants no full screen)'
+        described = f'{where}{f", window {size}" if size else ""}: a sample of a {described}'
+        found = cpu_rows(lines, described, aim)
+        rows += found or [(f'8. Share of a core while sampling, {described} run', 'no figure (the run failed)',
+                           f'at most {aim:g} %', verdict(None))]
     return rows
 
 
@@ -202,7 +224,7 @@ def section(folder, label):
     parts = [begin_mark, '', '#### Machine, command, date', '']
     parts += [f'- {line}' for line in machine]
     parts += ['', '#### Figures', '', figures_table(folder), '']
-    if label not in ('wine', 'hour'):  # whole runs only: the pieces are the Linux run's
+    if label not in ('wine', 'hour') and not label.startswith('shares'):  # the pieces are the default run's
         parts += ['#### Costs of the pieces (Google Benchmark)', '', pieces_table(folder), '']
     parts += [end_mark]
     return '\n'.join(parts)

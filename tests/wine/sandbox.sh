@@ -75,7 +75,8 @@ sandbox_xvfb=
 if command -v Xvfb >/dev/null; then
   source "$(dirname "$(realpath "$0")")/../support/xvfb.sh"
   xvfb_work=$(mktemp -d /tmp/wine-display.XXXXXX)
-  if start_private_xvfb "$xvfb_work"; then
+  # WINE_SANDBOX_SCREEN (WIDTHxHEIGHT) gives that display another size.
+  if start_private_xvfb "$xvfb_work" ${WINE_SANDBOX_SCREEN:-}; then
     export WINE_SANDBOX_DISPLAY=$DISPLAY
   fi
   sandbox_xvfb=$XVFB_PID

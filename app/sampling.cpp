@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -182,7 +183,9 @@ double sample_interval_s(double run_length_min) { return (60.0 * run_length_min)
 
 float elapsed_in_unit(double elapsed_s, double run_length_min)
 {
-    return static_cast<float>(elapsed_s / seconds_per_unit(run_length_min));
+    // A clock gone wrong must not make the conversion to a single undefined.
+    constexpr double largest_single = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(elapsed_s / seconds_per_unit(run_length_min), -largest_single, largest_single));
 }
 
 // The readout shows a single rounded to three decimals, and both steps only

@@ -119,8 +119,6 @@ TEST(WholeRun, the_readout_is_due_again_exactly_where_its_text_first_changes)
             EXPECT_NE(text(change_s), text(e)) << minutes << " min at " << e;
             EXPECT_EQ(text(std::nextafter(change_s, 0.0)), text(e)) << minutes << " min at " << e;
         }
-        // A clock gone wrong: a time beyond a single's range is no undefined conversion.
-        EXPECT_GE(next_readout_change_s(1e40, minutes), 1e40);
     }
 }
 

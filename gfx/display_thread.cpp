@@ -90,12 +90,15 @@ bool DisplayThread::start(Screen& screen, const std::string& title, std::string&
         screen_ = nullptr;
         return false;
     }
+    // Changes made from here on wake the thread once its window is there.
+    screen.set_change_listener([this] { owe_pass(); });
 
     std::unique_lock lock(open_mutex_);
     open_done_.wait(lock, [this] { return open_reported_; });
     if (open_succeeded_) return true;
     error = open_error_;
     lock.unlock();
+    screen.set_change_listener(nullptr);
     thread_.join();  // the thread has cleaned up and ends by itself
     screen_ = nullptr;
     return false;
@@ -107,14 +110,17 @@ void DisplayThread::stop() {
     if (thread_.get_id() == std::this_thread::get_id()) {
         // An exit on the display thread (a library's fatal path): the window
         // is left to the process's end, never torn down or joined from here.
+        accept_wakes(false);
         thread_.detach();
         return;
     }
+    screen_->set_change_listener(nullptr);
     bool parked = false;
     {
         std::unique_lock stop_guard(stop_mutex_);
         stop_ = true;
         stop_requested_.notify_all();
+        wake_backend();
         stop_requested_.wait(stop_guard, [this] { return finished_ || parked_; });
         parked = parked_;
     }
@@ -126,6 +132,8 @@ void DisplayThread::stop() {
 }
 
 void DisplayThread::park_after_display_lost() {
+    // The backend's wake may reach the lost display too: no more of them.
+    accept_wakes(false);
     screen_->request_end();
     {
         std::lock_guard stop_guard(stop_mutex_);
@@ -139,20 +147,25 @@ void DisplayThread::run(const std::string& title) {
     std::string error;
     const bool opened = backend_.create_window(title, error);
     if (!opened) backend_.destroy_window();
+    if (opened) accept_wakes(true);
     report_open_result(opened, error);
     if (!opened) return;
 
-    // Passes are due every 10 ms from the first: a pass that starts late (a busy
-    // machine) shortens the pause after it instead of pushing every later pass.
+    // A pass runs when something is owed or a window event came, at most one
+    // per 10 ms from the start of the previous one (at once when that was
+    // longer ago), and at least one per 250 ms.
     const auto period = std::chrono::milliseconds(display_period_ms);
-    auto due = std::chrono::steady_clock::now();
+    const auto idle_period = std::chrono::milliseconds(display_idle_pass_ms);
     while (!stop_.load()) {
+        const auto began = std::chrono::steady_clock::now();
+        // Cleared before the pass takes anything: what is owed later either
+        // is taken by this pass or leaves the flag set for the next.
+        pass_owed_ = false;
         pass();
-        due += period;
-        const auto now = std::chrono::steady_clock::now();
-        if (due < now) due = now;  // too late to catch up: no burst of passes
-        pause_until(due);
+        wait_for_work_until(began + idle_period);
+        pause_until(began + period);
     }
+    accept_wakes(false);
     backend_.destroy_window();
     std::lock_guard stop_guard(stop_mutex_);
     finished_ = true;
@@ -187,6 +200,27 @@ void DisplayThread::pass() {
         times.shown_s = observer_clock.seconds();
         observer(times);
     }
+}
+
+void DisplayThread::owe_pass() {
+    if (!pass_owed_.exchange(true)) wake_backend();
+}
+
+// A wake that comes after the flag was looked at finds the backend waiting,
+// or makes its next wait return at once.
+void DisplayThread::wait_for_work_until(std::chrono::steady_clock::time_point until) {
+    if (pass_owed_.load() || stop_.load()) return;
+    backend_.wait_for_work_until(until);
+}
+
+void DisplayThread::wake_backend() {
+    std::lock_guard wake_guard(wake_mutex_);
+    if (wakes_accepted_) backend_.wake_for_work();
+}
+
+void DisplayThread::accept_wakes(bool accepted) {
+    std::lock_guard wake_guard(wake_mutex_);
+    wakes_accepted_ = accepted;
 }
 
 // Cut short by stop(): a program that ends does not wait for the rest of the

@@ -1,5 +1,6 @@
 // The display thread of a real window, without the window: the thread with its
-// open handshake and 10 ms passes, the priority screen lock, the pointer
+// open handshake and its passes (at most one per 10 ms, only when something is
+// owed or a window event came, else one per 250 ms), the priority screen lock, the pointer
 // requests handed over from the program thread, and the display's frame copy.
 #pragma once
 #include <atomic>
@@ -15,6 +16,9 @@
 #include "gfx/screen.h"
 
 constexpr int32_t display_period_ms = 10;
+// A pass runs at least this often even when nothing asked for one, so that a
+// wake that went astray leaves the window stale for no longer.
+constexpr int32_t display_idle_pass_ms = 250;
 
 // Takes the screen lock ahead of a program thread that relocks in a loop.
 class DisplayLock {
@@ -88,6 +92,12 @@ public:
     // Without the lock: events or messages, the taken rows onto the window,
     // the pointer and whatever else a pass does.
     virtual void show_frame() = 0;
+    // Sleeps until `until`, or less when a window event arrives or
+    // wake_for_work() is called; returns at once when one came since the last
+    // pass began.
+    virtual void wait_for_work_until(std::chrono::steady_clock::time_point until) = 0;
+    // Any thread, while the window exists: ends the current or next wait_for_work_until.
+    virtual void wake_for_work() = 0;
     // Destroys what create_window made, also after it failed half-way.
     virtual void destroy_window() = 0;
 
@@ -102,8 +112,8 @@ public:
     DisplayThread(const DisplayThread&) = delete;
     DisplayThread& operator=(const DisplayThread&) = delete;
 
-    // Starts the thread, which creates the window and then runs a pass on
-    // `screen` every 10 ms; returns once the window is there. On failure returns
+    // Starts the thread, which creates the window and then runs passes on
+    // `screen` as they are owed; returns once the window is there. On failure returns
     // false with the cause in `error` (the thread has ended by then).
     bool start(Screen& screen, const std::string& title, std::string& error);
     // Ends the passes, has the thread destroy the window and joins it; does
@@ -115,6 +125,10 @@ public:
     // program to end like ESC (the closing stage saves the picture from the
     // frame buffer), lets stop() go on without this thread, and never returns.
     [[noreturn]] void park_after_display_lost();
+    // Any thread: the window owes a pass (the frame or palette changed, a
+    // pointer request or a tone waits). Wakes the display thread only when no
+    // pass was owed yet, so a burst costs one wake.
+    void owe_pass();
     bool running() const { return thread_.joinable(); }
     // The screen being shown; only while running.
     Screen& screen() { return *screen_; }
@@ -124,6 +138,9 @@ private:
     void report_open_result(bool opened, const std::string& error);
     void pass();
     void pause_until(std::chrono::steady_clock::time_point due);
+    void wait_for_work_until(std::chrono::steady_clock::time_point until);
+    void wake_backend();
+    void accept_wakes(bool accepted);
 
     DisplayBackend& backend_;
     Screen* screen_ = nullptr;
@@ -136,6 +153,11 @@ private:
     std::condition_variable stop_requested_;
     bool finished_ = false;
     bool parked_ = false;
+    // Set by owe_pass, cleared as a pass begins: a pass owed skips the wait.
+    std::atomic<bool> pass_owed_{false};
+    // Wakes reach the backend only while its window exists.
+    std::mutex wake_mutex_;
+    bool wakes_accepted_ = false;
 
     // Open handshake between start() and the thread.
     std::mutex open_mutex_;

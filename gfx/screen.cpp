@@ -102,6 +102,7 @@ void Screen::reset_to_opened_state()
     changed_.fill(true);
     palette_ = default_palette();
     palette_changed_ = true;
+    note_change();
     cursor_row_ = 1;
     cursor_column_ = 1;
     foreground_ = 15;
@@ -327,8 +328,10 @@ void Screen::draw_glyph(uint8_t code)
             line_changed = line_changed || row[bit] != colour;
             row[bit] = colour;
         }
-        if (line_changed)
+        if (line_changed) {
             changed_[static_cast<size_t>(y0 + line)] = true;
+            note_change();
+        }
     }
 }
 
@@ -463,6 +466,8 @@ void Screen::mark_rows_changed(int32_t first_y, int32_t last_y)
     last_y = std::min(last_y, screen_height - 1);
     for (int32_t y = first_y; y <= last_y; ++y)
         changed_[y] = true;
+    if (first_y <= last_y)
+        note_change();
 }
 
 bool Screen::row_changed(int32_t y) const
@@ -482,6 +487,7 @@ bool Screen::take_changed_rows(int32_t& first_y, int32_t& last_y)
     first_y = static_cast<int32_t>(first - changed_.begin());
     last_y = static_cast<int32_t>(changed_.rend() - last) - 1;
     changed_.fill(false);
+    change_owed_ = false;
     return true;
 }
 
@@ -490,6 +496,7 @@ bool Screen::take_changed_row_marks(RowMarks& marks)
     std::lock_guard<ScreenLock> guard(lock_);
     marks = changed_;
     changed_.fill(false);
+    change_owed_ = false;
     return std::find(marks.begin(), marks.end(), true) != marks.end();
 }
 
@@ -498,7 +505,25 @@ bool Screen::take_palette_changed()
     std::lock_guard<ScreenLock> guard(lock_);
     const bool changed = palette_changed_;
     palette_changed_ = false;
+    change_owed_ = false;
     return changed;
+}
+
+void Screen::set_change_listener(std::function<void()> listener)
+{
+    std::lock_guard<ScreenLock> guard(lock_);
+    change_listener_ = std::move(listener);
+}
+
+// Only the step from nothing owed to something owed is reported: the display
+// thread takes everything at once, so further marks before that need no wake.
+void Screen::note_change()
+{
+    if (change_owed_)
+        return;
+    change_owed_ = true;
+    if (change_listener_)
+        change_listener_();
 }
 
 // ---------------------------------------------------------------------------

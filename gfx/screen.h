@@ -148,6 +148,10 @@ public:
     bool take_changed_row_marks(RowMarks& marks);
     const Palette& palette() const { return palette_; }
     bool take_palette_changed();
+    // Called under the lock on the first change of rows or palette after a
+    // take, so that a burst of drawing wakes the display thread once; nullptr
+    // for none. Set and cleared under the lock.
+    void set_change_listener(std::function<void()> listener);
 
     ScreenLock& lock() { return lock_; }
 
@@ -168,6 +172,7 @@ private:
     void advance_column();
     void scroll_cursor_row_onto_grid();
     void fill_rows(int32_t first_y, int32_t last_y, uint8_t colour);
+    void note_change();
 
     ErrorStatus& status_;
     ScreenLock lock_;
@@ -175,6 +180,8 @@ private:
     std::array<bool, screen_height> changed_{};
     Palette palette_;
     bool palette_changed_ = true;
+    bool change_owed_ = true;  // a change not yet taken has been reported
+    std::function<void()> change_listener_;
     int32_t cursor_row_ = 1;
     int32_t cursor_column_ = 1;
     uint8_t foreground_ = 15;

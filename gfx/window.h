@@ -13,7 +13,7 @@ class Window {
 public:
     virtual ~Window() = default;
     // Opens the 800x600 window titled `title` and starts showing `screen`
-    // (for a real window: the display thread, every 10 ms). On failure returns
+    // (for a real window: the display thread, when something changed). On failure returns
     // false and puts the cause into `error`.
     virtual bool open(Screen& screen, const std::string& title, std::string& error) = 0;
     // Stops the display and destroys the window; safe to call twice.

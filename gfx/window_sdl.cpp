@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -229,6 +230,8 @@ private:
     void destroy_window() override;
     void take_frame() override;
     void show_frame() override;
+    void wait_for_work_until(std::chrono::steady_clock::time_point until) override;
+    void wake_for_work() override;
     void place_at_starting_size();
     void toggle_full_screen();
     void refresh_surface();
@@ -274,11 +277,15 @@ bool SdlWindow::open(Screen& screen, const std::string& title, std::string& erro
 
 void SdlWindow::close() { display_.stop(); }
 
-void SdlWindow::move_mouse(int32_t x, int32_t y, int32_t visible) { pointer_.request(x, y, visible); }
+void SdlWindow::move_mouse(int32_t x, int32_t y, int32_t visible) {
+    pointer_.request(x, y, visible);
+    display_.owe_pass();
+}
 
 void SdlWindow::play_tone() {
     // The display thread sounds it; the caller goes on at once.
     if (pending_tones_.load() < most_tones_queued) ++pending_tones_;
+    display_.owe_pass();
 }
 
 bool SdlWindow::create_window(const std::string& title, std::string& error) {
@@ -378,6 +385,20 @@ void SdlWindow::show_frame() {
     apply_pointer_request();
     play_pending_tones();
     present();
+}
+
+// SDL waits on the X connection, and an event pushed from another thread ends
+// the wait; the wake event itself is drained by the next pass like any other.
+void SdlWindow::wait_for_work_until(std::chrono::steady_clock::time_point until) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<int64_t>(left.count(), display_idle_pass_ms)));
+}
+
+void SdlWindow::wake_for_work() {
+    SDL_Event wake{};
+    wake.type = SDL_USEREVENT;
+    SDL_PushEvent(&wake);
 }
 
 // The largest whole scale that fits the usable bounds of the window's display

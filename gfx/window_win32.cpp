@@ -184,6 +184,8 @@ private:
     void destroy_window() override;
     void take_frame() override;
     void show_frame() override;
+    void wait_for_work_until(std::chrono::steady_clock::time_point until) override;
+    void wake_for_work() override;
     void refresh_frame();
     void lay_out(int32_t width, int32_t height);
     bool make_picture(DeviceSize size);
@@ -224,6 +226,8 @@ private:
     // Owned by the display thread.
     HWND window_ = nullptr;
     bool class_registered_ = false;
+    // Set from any thread to end the display thread's wait (auto-reset).
+    HANDLE work_event_ = nullptr;
     DisplayFrame frame_;
     ArgbColours colours_{};
     UINT dpi_ = standard_dpi;
@@ -261,7 +265,10 @@ void Win32Window::close() {
     display_.stop();
 }
 
-void Win32Window::move_mouse(int32_t x, int32_t y, int32_t visible) { pointer_.request(x, y, visible); }
+void Win32Window::move_mouse(int32_t x, int32_t y, int32_t visible) {
+    pointer_.request(x, y, visible);
+    display_.owe_pass();
+}
 
 void Win32Window::play_tone() {
     // The tone thread sounds it; the caller goes on at once.
@@ -321,6 +328,11 @@ bool Win32Window::create_window(const std::string& title, std::string& error) {
         return false;
     }
     class_registered_ = true;
+    work_event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (work_event_ == nullptr) {
+        error = describe_last_error("cannot create the display's wake event");
+        return false;
+    }
 
     frame_.reset();
     colours_ = ArgbColours{};
@@ -395,6 +407,8 @@ void Win32Window::destroy_window() {
     free_picture();
     if (class_registered_) UnregisterClassA(window_class_name, GetModuleHandleA(nullptr));
     class_registered_ = false;
+    if (work_event_ != nullptr) CloseHandle(work_event_);
+    work_event_ = nullptr;
 }
 
 void Win32Window::take_frame() {
@@ -403,10 +417,24 @@ void Win32Window::take_frame() {
 }
 
 void Win32Window::show_frame() {
+    // A wake from before this point is for what this pass takes; one after
+    // it also leaves the display's owed flag set, so the next wait is skipped.
+    ResetEvent(work_event_);
     pump_messages();
     show_changed_rows();
     apply_pointer_request();
 }
+
+// Ends on any message for this thread (input, paint, sent or posted), on the
+// wake event, or at `until`.
+void Win32Window::wait_for_work_until(std::chrono::steady_clock::time_point until) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    const auto wait_ms = static_cast<DWORD>(std::min<int64_t>(left.count(), display_idle_pass_ms));
+    MsgWaitForMultipleObjectsEx(1, &work_event_, wait_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void Win32Window::wake_for_work() { SetEvent(work_event_); }
 
 // The frame part of a pass, for the timer that keeps the picture live while
 // the system runs a modal loop (the window being dragged, the system menu).

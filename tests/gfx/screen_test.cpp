@@ -394,6 +394,29 @@ TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
     EXPECT_FALSE(screen.take_changed_row_marks(marks));
 }
 
+// The display thread is woken by the first change after each take only: a
+// burst of drawing costs one wake, and no change after a take goes unheard.
+TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
+{
+    clear_marks();
+    int heard = 0;
+    screen.set_change_listener([&heard] { ++heard; });
+    screen.write_text("a burst of glyphs", true);
+    screen.mark_rows_changed(500, 501);
+    EXPECT_EQ(heard, 1);
+    Screen::RowMarks marks{};
+    screen.take_changed_row_marks(marks);
+    screen.write_text("x", false);
+    EXPECT_EQ(heard, 2);
+    int32_t first = 0;
+    int32_t last = 0;
+    screen.take_changed_rows(first, last);
+    screen.take_palette_changed();
+    screen.reset_to_opened_state();
+    EXPECT_EQ(heard, 3);
+    screen.set_change_listener(nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Keys.
 

@@ -2,7 +2,8 @@
 # Runs the system's real window under a private Xvfb and checks it from outside.
 # Usage: window_test.sh MODE CHECK_PROGRAM WM_CLOSE_PROGRAM [RUNNER]
 #   keys   - typed keys, the close button, the pointer, and the picture pixel for pixel
-#   passes - the display keeps its 10 ms pace, idle and while the program relocks the screen
+#   passes - the display keeps its 10 ms pace while the program relocks the screen, sleeps when
+#            idle, and a change after a quiet spell wakes it
 #   tone   - the tone reaches an audio device (SDL's file-writing driver) intact (SDL only)
 #   scale  - the window opens at the scale that fits the screen, follows resizing (SDL only)
 # RUNNER starts the check program: tests/wine/run.sh for the Windows one, which
@@ -280,9 +281,11 @@ run_passes() {
     local passes idle
     passes=$(output | sed -n 's/^passes \([0-9]*\) .*/\1/p')
     idle=$(output | sed -n 's/^passes .* idle \([0-9]*\)$/\1/p')
+    take_ms=$(output | sed -n 's/^passes .* take_ms \([0-9]*\) .*/\1/p')
     output | grep '^passes '
-    [ "$idle" -ge 30 ] || fail "only $idle display passes in one idle second"
+    [ "$idle" -le 20 ] || fail "$idle display passes in one idle second: it should sleep"
     [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"
+    [ "$take_ms" -lt 100 ] || fail "a change after a quiet spell waited $take_ms ms for the display"
     wait "$check_pid"
     local status=$?
     check_pid=""

@@ -70,6 +70,29 @@ double VirtualClock::seconds()
     return static_cast<double>(now_ns_) * 1e-9;
 }
 
+double VirtualClock::awake_seconds() { return static_cast<double>(now_ns_ - asleep_ns_) * 1e-9; }
+
+void VirtualClock::sleep_computer_ms(int64_t asleep_ms)
+{
+    now_ns_ += asleep_ms * 1'000'000;
+    asleep_ns_ += asleep_ms * 1'000'000;
+}
+
+bool SleepDetector::slept(double seconds, double awake_seconds)
+{
+    const double difference_s = seconds - awake_seconds;
+    if (!std::isfinite(difference_s))
+        return false;
+    if (!looked_) {
+        looked_ = true;
+        largest_difference_s_ = difference_s;
+        return false;
+    }
+    const bool jumped = difference_s > largest_difference_s_ + threshold_s;
+    largest_difference_s_ = std::max(largest_difference_s_, difference_s);
+    return jumped;
+}
+
 void VirtualClock::sleep_ms(int64_t delay_ms)
 {
     if (on_sleep_)

@@ -1,5 +1,6 @@
-// The system clock on Windows: the performance counter, or the millisecond
-// tick count on a machine without one, and Sleep.
+// The system clock on Windows: the performance counter (it counts the time the
+// computer sleeps), or the millisecond tick count on a machine without one;
+// the unbiased interrupt time (it stops while the computer sleeps); and Sleep.
 #include <windows.h>
 
 #include <limits>
@@ -31,6 +32,14 @@ double SystemClock::seconds()
         return static_cast<double>(whole_s) + static_cast<double>(rest) / static_cast<double>(frequency_hz);
     }
     return static_cast<double>(GetTickCount64()) / 1000.0;
+}
+
+double SystemClock::awake_seconds()
+{
+    ULONGLONG count_100ns = 0;
+    if (QueryUnbiasedInterruptTime(&count_100ns) == FALSE)
+        return seconds();  // no sleep can then be seen from the clocks alone
+    return static_cast<double>(count_100ns / 10'000'000) + static_cast<double>(count_100ns % 10'000'000) * 1e-7;
 }
 
 void SystemClock::sleep_ms(int64_t delay_ms)

@@ -33,6 +33,7 @@ constexpr double request_wait_s = 0.050;
 class SleepMeasuringClock final : public Clock {
 public:
     double seconds() override { return system_.seconds(); }
+    double awake_seconds() override { return system_.awake_seconds(); }
     void sleep_ms(int64_t delay_ms) override
     {
         const double before_s = system_.seconds();

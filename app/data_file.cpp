@@ -6,6 +6,7 @@
 #include <array>
 
 #include "app/run_settings.h"
+#include "gfx/graphics.h"
 #include "core/error_status.h"
 #include "core/file_stream.h"
 #include "io/channels.h"
@@ -90,4 +91,12 @@ void write_note_row(std::string_view note)
 {
     write_text_field(data_channel, note, true);
     flush_channel(data_channel);
+}
+
+bool save_run_picture(int32_t file_number)
+{
+    if (file_number > last_file_number)
+        return false;
+    save_snapshot(picture_name(file_number));
+    return true;
 }

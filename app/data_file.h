@@ -25,3 +25,8 @@ bool data_file_is_open();
 void write_header_row();
 void write_data_row(double elapsed_s, const ReadingRecord& record, const ConvertedReadings& converted);
 void write_note_row(std::string_view note);
+
+// Saves the screen as the run's picture, BMPnnn.BMP for its file number
+// (BMP000.BMP before one is chosen); false with every number taken, when
+// any name would replace an earlier run's picture and nothing is saved.
+bool save_run_picture(int32_t file_number);

@@ -37,10 +37,8 @@ void warn_no_data_file(int32_t file_number)
 void run_closing_stage(int32_t file_number)
 {
     // With every number taken, any picture name would replace an earlier run's picture.
-    if (file_number > last_file_number)
+    if (!save_run_picture(file_number))
         std::fprintf(stderr, "logger: no picture saved; BMP001.BMP to BMP999.BMP are left as they are\n");
-    else
-        save_snapshot(picture_name(file_number));
     close_channel(data_channel);
     close_channel(serial_channel);
 }
@@ -64,6 +62,7 @@ void run_stages(int32_t& file_number)
 
     draw_chart(settings);
     file_number = choose_data_file();
+    settings.file_number = file_number;
     show_header_line(file_number);
     if (!data_file_is_open())
         warn_no_data_file(file_number);

@@ -9,6 +9,7 @@ struct RunSettings {
     double run_length_min = 0.0;  // exactly 1, 60 or 1440
     std::string unit_label;       // "Seconds", "Minutes" or "Hours"
     std::string mode_letter;      // "V" or "T"
+    int32_t file_number = 0;      // the data file's and the picture's; beyond 999 none
 };
 
 // Palette indices the logger uses.
@@ -18,6 +19,7 @@ enum : int32_t {
     colour_green = 2,
     colour_red = 4,
     colour_light_grey = 7,
+    colour_dark_grey = 8,
     colour_yellow = 14,
     colour_white = 15,
 };
@@ -33,6 +35,8 @@ bool is_allowed_run_length(double run_length_min);
 bool is_allowed_mode_letter(const std::string& mode_letter);
 // "Seconds" for 1, "Minutes" for 60, "Hours" for 1440.
 std::string unit_label_for(double run_length_min);
+// Seconds in one unit of the elapsed time: 1, 60 or 3600.
+double seconds_per_unit(double run_length_min);
 
 // "COM<n>:38400,n,8,1,cs0,cd0,ds0,rs".
 std::string open_string_for_port(int32_t port_number);

@@ -2,13 +2,15 @@
 // drawing, then the sample clock that looks at the keyboard until the next
 // column is due. Thresholds count from the start time, so a late column delays
 // only itself. The clock sleeps between its looks instead of spinning, so a
-// day-long run costs next to nothing of the processor.
+// day-long run costs next to nothing of the processor. A port that goes away
+// or a computer that sleeps leaves a gap (gap.cpp), never a burst of columns.
 #include "app/sampling.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,7 +18,9 @@
 #include "app/conversion.h"
 #include "app/data_file.h"
 #include "app/dialogue.h"
+#include "app/gap.h"
 #include "app/link.h"
+#include "core/sleep_notices.h"
 #include "gfx/graphics.h"
 #include "text/value_format.h"
 
@@ -24,6 +28,8 @@ namespace {
 
 constexpr int32_t ending_wait_ms = 5000;
 constexpr int32_t last_column_wait_ms = 1000;
+// How long a silent port is given to say that it went away.
+constexpr int64_t second_look_ms = 250;
 // The elapsed-time readout is rewritten at most this often: once per display pass.
 constexpr double readout_period_s = 0.010;
 // A wake for the readout aims this far past the moment its text changes, so
@@ -91,7 +97,7 @@ void show_column_progress(const RunSettings& settings, const SamplingState& stat
     const bool degrees = settings.mode_letter == "T";
     std::string line = "Column " + std::to_string(state.x - first_column_x + 1) + "/" +
                        std::to_string(last_column_x - first_column_x + 1) + "  " +
-                       picture_text("Elapsed Time: #####.###", elapsed_in_unit(elapsed_s, settings.run_length_min)) +
+                       picture_text(elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min)) +
                        " " + settings.unit_label;
     for (size_t i = 0; i < readouts.size(); ++i)
         line += "  " + picture_text(degrees ? readouts[i].degrees_template : readouts[i].volts_template,
@@ -103,18 +109,24 @@ void show_column_progress(const RunSettings& settings, const SamplingState& stat
 void draw_traces(SamplingState& state, const ConvertedReadings& converted)
 {
     const auto x = static_cast<float>(state.x);
-    if (state.x != first_column_x)
+    if (state.x != first_column_x && !state.trace_broken)
         for (size_t i = 0; i < trace_colours.size(); ++i)
             draw_segment(x, static_cast<float>(converted.rows[i]), x - 1.0f,
                          static_cast<float>(state.previous_rows[i]), trace_colours[i]);
     state.previous_rows = converted.rows;
+    state.trace_broken = false;
 }
 
-void draw_switch_tick(int32_t x, int32_t switch_state)
+void draw_switch_box()
 {
     draw_line(static_cast<float>(chart_left_x), static_cast<float>(switch_strip_top_y),
               static_cast<float>(chart_right_x), static_cast<float>(switch_strip_bottom_y), colour_light_grey,
               LineKind::box_outline, style_solid);
+}
+
+void draw_switch_tick(int32_t x, int32_t switch_state)
+{
+    draw_switch_box();
     const auto column = static_cast<float>(x);
     if (switch_state == 0)
         draw_segment(column, 590.0f, column, 585.0f, colour_red);
@@ -122,20 +134,6 @@ void draw_switch_tick(int32_t x, int32_t switch_state)
         draw_segment(column, 584.0f, column, 580.0f, colour_green);
 }
 
-void show_elapsed_time(const RunSettings& settings, double elapsed_s)
-{
-    write_picture_at(3, 30, colour_black, elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min));
-    write_at(3, 60, colour_black, settings.unit_label);
-}
-
-double seconds_per_unit(double run_length_min)
-{
-    if (run_length_min == 1440.0)
-        return 3600.0;
-    if (run_length_min == 60.0)
-        return 60.0;
-    return 1.0;
-}
 
 // The first single after `value` whose readout text differs from value's:
 // near the point halfway to the next shown digit, then stepped to the exact one.
@@ -156,30 +154,103 @@ float next_shown_value(float value)
 }
 
 RunEnding end_without_reply(std::string_view first_line, std::string_view second_line, int32_t first_row,
-                            std::string_view note, RunEnding ending, std::string_view third_line = {})
+                            std::string_view note, RunEnding ending)
 {
     write_at(first_row, 30, colour_red, first_line);
     write_at(first_row + 1, 30, colour_red, second_line);
-    if (!third_line.empty())
-        write_at(first_row + 2, 30, colour_red, third_line);
     write_note_row(note);
     pause_ms(ending_wait_ms);
     return ending;
 }
 
-// Below the no-reply messages when the port itself went away, so that a pulled
-// cable is not taken for a dead module; empty while the port is still there.
-std::string disconnected_line(int32_t port_number)
+RunEnding end_with_short_reply()
 {
-    if (!serial_port_gone())
-        return {};
-    return join_text(join_text("COM", int_to_text(port_number)),
-                     " was disconnected: check the cable, then start again");
+    // Row 7 may still tell of an earlier gap.
+    blank_then_write(7, 30, 58, colour_red, "");
+    return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
+                             "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,
+                             RunEnding::short_reply);
 }
+
+// Waits until column state.x is due; a sleep of the computer meanwhile is
+// ridden out as a gap. The run's ending, or nothing when the column is due.
+std::optional<RunEnding> wait_for_column(const RunSettings& settings, SamplingState& state)
+{
+    for (;;) {
+        switch (run_sample_clock(settings, state)) {
+        case ClockResult::escape:
+            return RunEnding::escape;
+        case ClockResult::next_column:
+            return std::nullopt;
+        case ClockResult::computer_slept:
+            if (const auto ending = ride_out_gap(settings, state, GapCause::computer_asleep))
+                return ending;
+            break;
+        }
+    }
+}
+
+// A run's thread hears of the computer's sleep while it samples.
+class SleepListening {
+public:
+    SleepListening() { program_sleep_notices().listen(wake_program_thread); }
+    ~SleepListening() { program_sleep_notices().stop_listening(); }
+    SleepListening(const SleepListening&) = delete;
+    SleepListening& operator=(const SleepListening&) = delete;
+};
 
 }  // namespace
 
 double sample_interval_s(double run_length_min) { return (60.0 * run_length_min) / 720.0; }
+
+double column_moment_s(int32_t x, double run_length_min)
+{
+    return static_cast<double>(x - first_column_x) * sample_interval_s(run_length_min);
+}
+
+double run_elapsed_s(const SamplingState& state) { return seconds_clock() - state.start_s; }
+
+void show_elapsed_time(const RunSettings& settings, double elapsed_s)
+{
+    write_picture_at(3, 30, colour_black, elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min));
+    write_at(3, 60, colour_black, settings.unit_label);
+}
+
+bool computer_slept(SamplingState& state)
+{
+    const SleepNews news = program_sleep_notices().take_news();
+    if (news.sleep_coming)
+        state.sleep_coming = true;
+    // A resume heard with its notice comes too late to prepare: the sleep is over.
+    if (news.resumed && state.sleep_coming) {
+        state.sleep_coming = false;
+        program_sleep_notices().sleep_prepared();
+    }
+    Clock& clock = program_clock();
+    const bool jumped = state.sleep_detector.slept(clock.seconds(), clock.awake_seconds());
+    return jumped || news.sleep_coming || news.resumed;
+}
+
+ColumnOutcome second_look_at_silent_port()
+{
+    // Not a pause: a key typed meanwhile must not cut the look short.
+    program_clock().sleep_ms(second_look_ms);
+    (void)serial_bytes_waiting();
+    return serial_port_gone() ? ColumnOutcome::port_gone : ColumnOutcome::no_reply;
+}
+
+void mark_missed_column(int32_t x)
+{
+    draw_switch_box();
+    const auto column = static_cast<float>(x);
+    draw_segment(column, 581.0f, column, 589.0f, colour_dark_grey);
+}
+
+RunEnding end_with_no_reply()
+{
+    return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
+                             "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note, RunEnding::no_reply);
+}
 
 float elapsed_in_unit(double elapsed_s, double run_length_min)
 {
@@ -218,8 +289,10 @@ double next_readout_change_s(double elapsed_s, double run_length_min)
 ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
 {
     drain_serial_channel();
-    if (state.x == first_column_x)
+    if (state.x == first_column_x) {
         state.start_s = seconds_clock();
+        (void)computer_slept(state);  // the clocks' difference at the start is the base
+    }
     send_request();
     double elapsed_s = seconds_clock() - state.start_s;
     if (state.x == first_column_x)
@@ -227,14 +300,16 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
 
     // A port whose device went away has no reply to give, whatever it counts.
     const int64_t waiting = serial_bytes_waiting();
-    if (waiting == 0 || serial_port_gone())
-        return ColumnOutcome::no_reply;
+    if (serial_port_gone())
+        return ColumnOutcome::port_gone;
+    if (waiting == 0)
+        return second_look_at_silent_port();
     if (waiting < minimum_reply_bytes)
         return ColumnOutcome::short_reply;
 
     ReadingRecord record = read_reading_record();
     if (serial_port_gone())
-        return ColumnOutcome::no_reply;  // the fields after the loss read as nothing: no sample
+        return ColumnOutcome::port_gone;  // the fields after the loss read as nothing: no sample
     const bool checksum_failed = !checksum_holds(record);
     if (checksum_failed)
         mark_checksum_failure(state.x);
@@ -254,15 +329,16 @@ ColumnOutcome sample_column(const RunSettings& settings, SamplingState& state)
 
 // Between its looks at the keys and the time the clock sleeps: until the
 // readout's text changes (at most once per display pass) or the column is
-// due, whichever comes first. A key wakes it at once, and the column's moment
-// is never overslept.
-ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& state)
+// due, whichever comes first. A key or a sleep notice wakes it at once, and
+// the column's moment is never overslept.
+ClockResult run_sample_clock(const RunSettings& settings, SamplingState& state)
 {
-    const double threshold_s =
-        static_cast<double>(state.x - 39) * sample_interval_s(settings.run_length_min);
+    const double threshold_s = column_moment_s(state.x, settings.run_length_min);
     for (;;) {
         if (poll_key() == "\x1b")
             return ClockResult::escape;
+        if (computer_slept(state))
+            return ClockResult::computer_slept;
         const double shown_s = seconds_clock() - state.start_s;
         show_elapsed_time(settings, shown_s);
         if (seconds_clock() - state.start_s > threshold_s)
@@ -277,23 +353,24 @@ ClockResult run_sample_clock(const RunSettings& settings, const SamplingState& s
 RunEnding run_sampling_loop(const RunSettings& settings)
 {
     SamplingState state;
+    const SleepListening listening;
     drain_serial_channel();
     for (;;) {
         switch (sample_column(settings, state)) {
         case ColumnOutcome::no_reply:
-            return end_without_reply("INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING",
-                                     "Check Power, Check Serial Cable, Check COM #", 5, no_reply_note,
-                                     RunEnding::no_reply, disconnected_line(settings.port_number));
+            return end_with_no_reply();
         case ColumnOutcome::short_reply:
-            return end_without_reply("INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING",
-                                     "Check Battery or Power Supply to DATALOGGER", 7, short_reply_note,
-                                     RunEnding::short_reply);
+            return end_with_short_reply();
+        case ColumnOutcome::port_gone:
+            if (const auto ending = ride_out_gap(settings, state, GapCause::port_gone))
+                return *ending;
+            break;
         case ColumnOutcome::sampled:
+            ++state.x;
             break;
         }
-        if (run_sample_clock(settings, state) == ClockResult::escape)
-            return RunEnding::escape;
-        ++state.x;
+        if (const auto ending = wait_for_column(settings, state))
+            return *ending;
         if (state.x > last_column_x) {
             pause_ms(last_column_wait_ms);
             return RunEnding::last_column;

@@ -17,6 +17,10 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode);
 // counted; -1 for anything else or when it cannot be had.
 int64_t stream_file_size(std::FILE* stream);
 
+// Waits until the system has stored the file's written bytes on its disk
+// (the stream's own buffer must be flushed first); false when that failed.
+bool sync_stream_file(std::FILE* stream);
+
 // Cuts the file behind the stream to size bytes; false when that failed.
 bool truncate_stream_file(std::FILE* stream, int64_t size);
 

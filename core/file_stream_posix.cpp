@@ -75,6 +75,8 @@ int64_t stream_file_size(std::FILE* stream)
     return static_cast<int64_t>(info.st_size);
 }
 
+bool sync_stream_file(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+
 bool truncate_stream_file(std::FILE* stream, int64_t size)
 {
     return size >= 0 && ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;

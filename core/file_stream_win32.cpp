@@ -91,6 +91,12 @@ int64_t stream_file_size(std::FILE* stream)
     return static_cast<int64_t>(info.st_size);
 }
 
+bool sync_stream_file(std::FILE* stream)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != FALSE;
+}
+
 bool truncate_stream_file(std::FILE* stream, int64_t size)
 {
     return size >= 0 && _chsize_s(_fileno(stream), size) == 0;

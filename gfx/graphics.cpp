@@ -229,6 +229,8 @@ void wait_for_key_until(double wake_s, double deadline_s)
 
 void request_program_end() { the_screen().request_end(); }
 
+void wake_program_thread() { the_screen().wake_waits(); }
+
 void sound_tone() { the_screen().sound_tone(); }
 
 void show_progress(std::string_view line, int32_t first_row, int32_t last_row)

@@ -44,6 +44,8 @@ void wait_for_key_until(double wake_s, double deadline_s);
 // Any thread: asks the program to end as if ESC were pressed at its next look
 // at the keys (poll_key and pause_ms then throw EndRequested).
 void request_program_end();
+// Any thread: ends the program thread's wait_for_key_until early, without a key.
+void wake_program_thread();
 void sound_tone();
 // The program's progress, for a window with a terminal view (see Window::show_progress).
 void show_progress(std::string_view line, int32_t first_row, int32_t last_row);

@@ -450,6 +450,8 @@ void Screen::request_end()
 
 bool Screen::end_requested() { return end_requested_.load(); }
 
+void Screen::wake_waits() { key_signal_.raise(); }
+
 // ---------------------------------------------------------------------------
 // Pixels and change marks.
 

@@ -134,6 +134,9 @@ public:
     // pause_ms throw EndRequested once it is set, and every wait ends early.
     void request_end();
     bool end_requested();
+    // Any thread: ends the program thread's current wait for a key early,
+    // without a key and without ending anything (news for it has come).
+    void wake_waits();
 
     // Pixels. The caller of frame_for_drawing holds the lock and marks the rows it drew.
     uint8_t pixel(int32_t x, int32_t y) const;

@@ -255,6 +255,16 @@ void ChannelTable::flush(int32_t channel)
     report(c->device->flush());
 }
 
+void ChannelTable::sync(int32_t channel)
+{
+    Channel* c = entry(channel);
+    if (c == nullptr || c->device == nullptr) {
+        report(status_not_allowed);
+        return;
+    }
+    report(c->device->sync());
+}
+
 namespace {
 
 ChannelTable* installed_channels = nullptr;
@@ -310,6 +320,8 @@ void close_channel(int32_t channel) { the_channels().close(channel); }
 void close_all_channels() { the_channels().close_all(); }
 
 void flush_channel(int32_t channel) { the_channels().flush(channel); }
+
+void sync_channel(int32_t channel) { the_channels().sync(channel); }
 
 const PortRefusal& last_port_refusal() { return the_channels().port_refusal(); }
 

@@ -36,6 +36,8 @@ public:
     virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
     // Hands buffered bytes to the operating system.
     virtual int32_t flush() { return status_ok; }
+    // Hands them over and waits until the system has stored them on its disk.
+    virtual int32_t sync() { return flush(); }
     // True once the device has said it is gone for good (a serial adapter pulled out).
     virtual bool gone() const { return false; }
 };
@@ -102,6 +104,8 @@ public:
     void close_all();
     // Hands a disk file's buffered bytes to the operating system.
     void flush(int32_t channel);
+    // The same, and waits until they are stored on the disk (before the computer sleeps).
+    void sync(int32_t channel);
 
     // Why the last open_port failed; kind none after one that opened.
     const PortRefusal& port_refusal() const { return port_refusal_; }
@@ -140,5 +144,6 @@ int64_t channel_location(int32_t channel);
 void close_channel(int32_t channel);
 void close_all_channels();
 void flush_channel(int32_t channel);
+void sync_channel(int32_t channel);
 const PortRefusal& last_port_refusal();
 bool channel_device_gone(int32_t channel);

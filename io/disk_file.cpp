@@ -37,6 +37,7 @@ public:
     int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
     int32_t write(const uint8_t* bytes, size_t count) override;
     int32_t flush() override;
+    int32_t sync() override;
 
 private:
     enum class LastUse { none, reading, writing };
@@ -133,6 +134,13 @@ int32_t DiskFile::write(const uint8_t* bytes, size_t count)
 int32_t DiskFile::flush()
 {
     return flush_whole() ? status_ok : status_io_failed;
+}
+
+int32_t DiskFile::sync()
+{
+    if (!flush_whole() || !sync_stream_file(stream_))
+        return status_io_failed;
+    return status_ok;
 }
 
 // Every new stream gets its full buffer (disk_file_buffer_bytes at buffer)

@@ -1,6 +1,8 @@
 // Data-file fields written to a channel, the time of day as text, and the small
 // text helpers the file names are built with.
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "io/channels.h"
@@ -75,6 +77,24 @@ std::string time_of_day_text()
     const auto& source = local_time_source();
     const bool obtained = source ? source(local_time) : system_local_time(local_time);
     return obtained ? time_of_day_text(local_time) : std::string();
+}
+
+std::string time_of_day_text_before(double seconds_ago)
+{
+    constexpr int64_t day_s = 86'400;
+    std::tm local_time{};
+    const auto& source = local_time_source();
+    if (!(source ? source(local_time) : system_local_time(local_time)) || time_of_day_text(local_time).empty())
+        return {};
+    // Whole days drop out of a time of day, so a huge or broken count cannot overflow.
+    const double ago_s = std::isfinite(seconds_ago) ? std::fmod(std::round(seconds_ago), static_cast<double>(day_s)) : 0.0;
+    const int64_t now_s = local_time.tm_hour * 3600 + local_time.tm_min * 60 + std::min(local_time.tm_sec, 59);
+    const int64_t then_s = ((now_s - static_cast<int64_t>(ago_s)) % day_s + day_s) % day_s;
+    std::tm then{};
+    then.tm_hour = static_cast<int>(then_s / 3600);
+    then.tm_min = static_cast<int>(then_s / 60 % 60);
+    then.tm_sec = static_cast<int>(then_s % 60);
+    return time_of_day_text(then);
 }
 
 std::string time_of_day_text(const std::tm& local_time)

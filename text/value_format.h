@@ -62,6 +62,9 @@ private:
 // "hh:mm:ss" of the local time; empty when it cannot be had.
 std::string time_of_day_text();
 std::string time_of_day_text(const std::tm& local_time);
+// "hh:mm:ss" of the local time seconds_ago seconds before now (rounded to the
+// second, across midnight too); empty when it cannot be had.
+std::string time_of_day_text_before(double seconds_ago);
 // Tests replace the local-time source; an empty function restores the system's.
 void use_local_time_source(std::function<bool(std::tm&)> source);
 

@@ -27,6 +27,8 @@ int32_t FakeModule::read(uint8_t* buffer, size_t count, size_t& bytes_read)
 
 int32_t FakeModule::write(const uint8_t* bytes, size_t count)
 {
+    if (shared_.gone)
+        return status_io_failed;
     shared_.written.append(reinterpret_cast<const char*>(bytes), count);
     // A request is complete when its line end arrives after the "X".
     while (true) {
@@ -60,12 +62,14 @@ ProgramFixture::ProgramFixture()
     set_window_factory(make_headless_window);
     channels.set_port_opener([this](std::string_view open_string, int32_t& open_status, PortRefusal& refusal) {
         port_open_strings.emplace_back(open_string);
-        if (!port_present) {
+        if (!port_present || absent_opens > 0) {
+            absent_opens = absent_opens > 0 ? absent_opens - 1 : 0;
             open_status = status_cannot_open;
             refusal = port_refusal;
             return std::unique_ptr<ChannelDevice>();
         }
         open_status = status_ok;
+        module.gone = false;
         return std::unique_ptr<ChannelDevice>(std::make_unique<FakeModule>(module));
     });
     module.reply_for = [](int32_t) { return module_reply(1, 512, 512, 512); };

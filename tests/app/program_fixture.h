@@ -26,6 +26,7 @@ public:
         std::string written;
         std::deque<uint8_t> incoming;
         bool closed = false;
+        bool gone = false;  // the adapter pulled out: writes fail, the device says so
     };
 
     explicit FakeModule(Shared& shared) : shared_(shared) {}
@@ -34,6 +35,7 @@ public:
     int64_t tell() override { return static_cast<int64_t>(shared_.incoming.size()); }
     int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
     int32_t write(const uint8_t* bytes, size_t count) override;
+    bool gone() const override { return shared_.gone; }
 
 private:
     Shared& shared_;
@@ -66,6 +68,7 @@ public:
     std::filesystem::path folder;
     std::vector<std::string> port_open_strings;
     bool port_present = true;
+    int32_t absent_opens = 0;  // this many more opens find no port (a pulled cable)
     PortRefusal port_refusal;  // why a port that is not present refused
 
 private:

@@ -212,9 +212,9 @@ int main(int argc, char** argv)
         overshoot_s.push_back(clock.take_slept_s() - request_wait_s);
         exchange_s.push_back(end_s - begin_s - request_wait_s);
         drawn_at_s.push_back(end_s);
+        ++state.x;
         if (run_sample_clock(settings, state) == ClockResult::escape)
             break;
-        ++state.x;
     }
     // Let the last drawing reach the window before the passes are read.
     clock.sleep_ms(50);

@@ -1,7 +1,12 @@
 // The virtual clock that lets whole runs of hours pass in seconds.
 #include "core/clock.h"
+#include "core/sleep_notices.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
 
 TEST(VirtualClock, time_moves_only_by_sleeps_and_by_the_step_per_reading)
 {
@@ -40,4 +45,46 @@ TEST(ProgramClock, a_test_clock_is_used_until_it_is_taken_away)
     EXPECT_EQ(program_clock().seconds(), 42.0);
     use_program_clock(nullptr);
     EXPECT_NE(&program_clock(), static_cast<Clock*>(&clock));
+}
+
+TEST(SleepDetector, only_a_rise_of_the_clocks_difference_beyond_a_tenth_above_its_largest_is_a_sleep)
+{
+    SleepDetector detector;
+    VirtualClock clock;
+    EXPECT_FALSE(detector.slept(clock.seconds(), clock.awake_seconds()));
+    clock.advance_ms(5000);
+    EXPECT_FALSE(detector.slept(clock.seconds(), clock.awake_seconds()));
+    clock.sleep_computer_ms(90);  // within the clocks' own drift
+    EXPECT_FALSE(detector.slept(clock.seconds(), clock.awake_seconds()));
+    clock.sleep_computer_ms(20);
+    EXPECT_FALSE(detector.slept(clock.seconds(), clock.awake_seconds()));  // 110 ms in all, but in steps
+    clock.sleep_computer_ms(15'000);
+    EXPECT_TRUE(detector.slept(clock.seconds(), clock.awake_seconds()));
+    EXPECT_FALSE(detector.slept(clock.seconds(), clock.awake_seconds()));
+    EXPECT_FALSE(detector.slept(NAN, 0.0));
+}
+
+TEST(SleepNotices, a_sleep_waits_for_the_listening_run_to_make_its_data_safe_and_none_without_a_listener)
+{
+    SleepNotices notices;
+    EXPECT_TRUE(notices.announce_sleep(10'000));  // nobody listens: at once
+    std::atomic<int32_t> wakes{0};
+    notices.listen([&wakes] { ++wakes; });
+    std::atomic<bool> prepared_in_time{false};
+    std::thread service([&] { prepared_in_time = notices.announce_sleep(10'000); });
+    while (!notices.take_news().sleep_coming)
+        std::this_thread::yield();
+    notices.sleep_prepared();
+    service.join();
+    EXPECT_TRUE(prepared_in_time);
+    notices.announce_resume();
+    EXPECT_TRUE(notices.take_news().resumed);
+    EXPECT_EQ(wakes, 2);
+    // A run that stops listening lets a waiting sleep go ahead.
+    std::thread late([&] { (void)notices.announce_sleep(10'000); });
+    while (!notices.take_news().sleep_coming)
+        std::this_thread::yield();
+    notices.stop_listening();
+    late.join();
+    EXPECT_TRUE(notices.announce_sleep(0));
 }

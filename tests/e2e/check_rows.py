@@ -2,14 +2,16 @@
 """Checks a logger data file after a run under faults, against the module
 simulator's log.
 
-  check_rows.py DATA_FILE MODSIM_LOG [--ending escape|no-reply|short|killed]
+  check_rows.py DATA_FILE MODSIM_LOG [--ending escape|no-reply|short|killed|run-end]
                 [--spoiled N,N,...] [--rows N]
 
 Every row must be complete (the file ends with CR LF), the first is the header,
 and then come, in order, one data row for each request the logger made after
 the fifty of the link test: data row k answers request 50 + k, with the
 checksum note right after it when its checksum rule failed, and at most one
-ending note last. A data row carries exactly the switch, readings (clamped to
+ending note last. A gap's note row (the port away, the computer asleep) is
+followed by the three unstored requests of the check that ended it; a run
+that ended in a gap (--ending run-end) has its gap's note last. A data row carries exactly the switch, readings (clamped to
 1..1023), checksum and marker of its reply, unless that reply is listed as
 spoiled (those rows need only be complete). The number of data rows must fit
 the ending: all requests answered for escape, the last one unanswered for
@@ -24,6 +26,9 @@ CHECKSUM_NOTE = b'"Serial Error in Above Data Line"'
 NO_REPLY_NOTE = b'"Program is ending early because no data was received from datalogger. "'
 SHORT_NOTE = b'"Program is ending early because of an incomplete data string. "'
 TIME_FIELD = re.compile(rb'^"\d\d:\d\d:\d\d",')
+GAP_NOTE = re.compile(rb'^"No data from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d: '
+                      rb'(the computer was asleep|COM\d+ was disconnected)\. "$')
+CHECK_REQUESTS = 3
 
 
 def unescape(text):
@@ -83,7 +88,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('data_file')
     parser.add_argument('modsim_log')
-    parser.add_argument('--ending', default='escape', choices=['escape', 'no-reply', 'short', 'killed'])
+    parser.add_argument('--ending', default='escape', choices=['escape', 'no-reply', 'short', 'killed', 'run-end'])
     parser.add_argument('--spoiled', default='')
     parser.add_argument('--rows', type=int)
     parser.add_argument('--disk-full', action='store_true',
@@ -106,10 +111,18 @@ def main():
         fail('the first row is not the header: %r' % rows[0][:120])
 
     data_rows = 0
+    unstored = 0
     ending_note = None
     i = 1
     while i < len(rows):
         row = rows[i]
+        if GAP_NOTE.match(row) and i == len(rows) - 1:
+            ending_note = 'gap'
+            break
+        if GAP_NOTE.match(row):
+            unstored += CHECK_REQUESTS
+            i += 1
+            continue
         if row in (NO_REPLY_NOTE, SHORT_NOTE):
             if i != len(rows) - 1:
                 fail('an ending note is not the last row')
@@ -118,7 +131,7 @@ def main():
         if not TIME_FIELD.match(row):
             fail('row %d is neither a data row nor a note: %r' % (i, row[:120]))
         data_rows += 1
-        request = 50 + data_rows
+        request = 50 + unstored + data_rows
         if request not in replies:
             fail('data row %d answers request %d, which the simulator never saw' % (data_rows, request))
         label, reply = replies[request]
@@ -133,14 +146,16 @@ def main():
                 fail('data row %d: checksum note %s' % (data_rows, 'without a failure' if note_follows else 'missing'))
         i += 2 if note_follows else 1
 
-    expected_note = {'no-reply': NO_REPLY_NOTE, 'short': SHORT_NOTE}.get(args.ending)
+    expected_note = {'no-reply': NO_REPLY_NOTE, 'short': SHORT_NOTE, 'run-end': 'gap'}.get(args.ending)
     if ending_note != expected_note:
         fail('the ending note is %r, expected %r' % (ending_note, expected_note))
-    answered = last_request - 50
+    answered = last_request - 50 - unstored
     if args.disk_full and data_rows > answered:
         fail('%d data rows for %d requests after the link test' % (data_rows, answered))
     if args.ending == 'escape' and not args.disk_full and data_rows != answered:
         fail('%d data rows for %d requests after the link test' % (data_rows, answered))
+    if args.ending == 'run-end' and data_rows not in (answered, answered - 1):
+        fail('%d data rows, but %d requests were answered before the port went away' % (data_rows, answered))
     if args.ending in ('no-reply', 'short') and data_rows != answered - 1:
         fail('%d data rows, but the run ended at request %d' % (data_rows, last_request))
     if args.ending == 'killed' and data_rows not in (answered, answered - 1):

@@ -6,7 +6,8 @@
 #   late         - every reply 60 ms late, after the 50 ms window: the same
 #   silent_mid   - silence after 30 samples: the no-reply ending and its note
 #   short        - a reply cut to 16 bytes: the short-reply ending and its note
-#   hangup       - the line is hung up mid-run (adapter pulled out): no-reply ending
+#   hangup       - the line is hung up mid-run for good (adapter pulled out): the
+#                  run goes on to its end, the gap's note row last
 #   spoiled      - wrong checksums, wrong markers, binary junk, NUL bytes and a
 #                  5000-byte reply without a separator: the run goes on
 #   unasked      - a reply-like line sent unasked after every reply: drained, never stored
@@ -121,10 +122,18 @@ case "$FAULT" in
     ;;
   hangup)
     begin_run --hangup-at 60
-    expect_loop_ending no-reply 9
+    started=$(now)
+    wait_exit "$LOGGER_PID" 75
+    [ "$EXIT_STATUS" = 0 ] || fail "the logger ended with status $EXIT_STATUS"
+    took=$(since "$started")
+    python3 -c 'import sys; sys.exit(not float(sys.argv[1]) > 50)' "$took" || fail "the run ended $took s after its start, before its end"
+    stored=$(check_rows --ending run-end --rows 9)
+    expect_picture BMP001.BMP
     python3 -c 'import sys; d = open(sys.argv[1], "rb").read()  # row 7, columns 30-85: red text on white only
 sys.exit({d[1078 + (599 - y) * 800 + x] for y in range(96, 112) for x in range(232, 680)} != {4, 15})' \
       "$E2E_TMP/run/BMP001.BMP" || fail "no disconnected line on row 7 of the picture"
+    [ "$(picture_pixel BMP001.BMP 200 585)" = 8 ] || fail "no missed-column mark in the switch strip"
+    echo "hangup: the run went on to its end ($took s), $stored rows and the gap's note last; BMP001.BMP"
     ;;
   spoiled)
     begin_run --bad-checksum-at 53,56,59 --bad-marker-at 54,59 --garbage-at 61 --nul-at 63 --long-reply-at 65

@@ -170,6 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             program.screen.queue_key(key_escape);
         // Eight readings of the clock per interval: the clock loop ends within a few passes.
         program.clock.set_step_per_reading_us(static_cast<int64_t>(interval_s * 1e6 / 8));
+        ++state.x;
         const ClockResult result = run_sample_clock(settings, state);
         FUZZ_CHECK(result == (escape_pressed ? ClockResult::escape : ClockResult::next_column));
     }

@@ -1,6 +1,8 @@
 // Data-file fields on a channel, the time of day and the text helpers.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <climits>
 #include <memory>
 #include <string>
@@ -98,8 +100,18 @@ TEST(TimeOfDay, comes_from_the_installed_local_time_source)
         return true;
     });
     EXPECT_EQ(time_of_day_text(), "09:05:03");
+    // Earlier times round to the second and wrap at midnight; nonsense counts give a time all the same.
+    const struct {
+        double seconds_ago;
+        const char* text;
+    } earlier[] = {{0.4, "09:05:03"}, {3.6, "09:04:59"}, {32'704.0, "23:59:59"}, {86'400.0 * 3 + 1, "09:05:02"},
+                   {-1.0, "09:05:04"}, {NAN, "09:05:03"}};
+    for (const auto& row : earlier)
+        EXPECT_EQ(time_of_day_text_before(row.seconds_ago), row.text) << row.seconds_ago;
+    EXPECT_EQ(time_of_day_text_before(1e300).size(), 8u);
     use_local_time_source([](std::tm&) { return false; });
     EXPECT_EQ(time_of_day_text(), "");
+    EXPECT_EQ(time_of_day_text_before(1.0), "");
     use_local_time_source({});
     EXPECT_EQ(time_of_day_text().size(), 8u);  // the system's own clock
 }

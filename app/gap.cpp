@@ -1,0 +1,225 @@
+// A gap in a run: the computer asleep or the port away. The port is closed at
+// once (so that a returning adapter gets its old name back), looked for about
+// twice a second and checked with three exchanges before sampling goes on;
+// every column whose moment passed meanwhile is marked as missed and gets no
+// data row, and one note row tells the gap's times and cause.
+#include "app/gap.h"
+
+#include <limits>
+#include <string>
+
+#include "app/data_file.h"
+#include "app/dialogue.h"
+#include "app/link.h"
+#include "core/error_status.h"
+#include "core/sleep_notices.h"
+#include "gfx/graphics.h"
+#include "io/channels.h"
+#include "text/value_format.h"
+
+namespace {
+
+constexpr double look_period_s = 0.5;
+// A sleep notice that no resume follows counts at most this long.
+constexpr double longest_unanswered_sleep_s = 60.0;
+constexpr int32_t check_exchanges = 3;
+constexpr int32_t gap_row = 7;
+constexpr int32_t gap_column = 30;
+constexpr int32_t gap_row_blanks = 58;
+
+struct Gap {
+    bool slept = false;
+    int32_t first_x = 0;  // the first column the gap may miss
+    int32_t next_x = 0;   // the first column not marked missed
+    bool waiting_shown = false;
+};
+
+enum class PortReturn { back, away, failed };
+
+std::string com_name(const RunSettings& settings) { return join_text("COM", int_to_text(settings.port_number)); }
+
+void show_gap_line(int32_t colour, const std::string& text)
+{
+    blank_then_write(gap_row, gap_column, gap_row_blanks, colour, text);
+}
+
+void mark_missed_through(Gap& gap, const RunSettings& settings, double until_s)
+{
+    while (gap.next_x <= last_column_x && column_moment_s(gap.next_x, settings.run_length_min) <= until_s) {
+        mark_missed_column(gap.next_x);
+        ++gap.next_x;
+    }
+}
+
+bool missed_any(const Gap& gap) { return gap.next_x > gap.first_x; }
+
+// The time of day at which column x was due: now, less the run time since.
+std::string time_of_column(const RunSettings& settings, const SamplingState& state, int32_t x)
+{
+    return time_of_day_text_before(run_elapsed_s(state) - column_moment_s(x, settings.run_length_min));
+}
+
+std::string first_missed_time(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+{
+    return time_of_column(settings, state, gap.first_x);
+}
+
+std::string last_missed_time(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+{
+    return time_of_column(settings, state, gap.next_x - 1);
+}
+
+void write_gap_note(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+{
+    if (!missed_any(gap))
+        return;
+    const std::string cause =
+        gap.slept ? std::string("the computer was asleep") : com_name(settings) + " was disconnected";
+    write_note_row("No data from " + first_missed_time(settings, state, gap) + " to " +
+                   last_missed_time(settings, state, gap) + ": " + cause + ". ");
+}
+
+// Row 7 after the gap: where it was and why.
+void show_gap_over(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+{
+    if (!missed_any(gap)) {
+        if (gap.waiting_shown)
+            show_gap_line(colour_black, "");
+        return;
+    }
+    const std::string times = " from " + first_missed_time(settings, state, gap) + " to " +
+                              last_missed_time(settings, state, gap);
+    if (gap.slept)
+        show_gap_line(colour_black, "The computer slept" + times);
+    else
+        show_gap_line(colour_black, com_name(settings) + " was disconnected" + times);
+}
+
+// The data on disk and the picture so far, the port closed: all a sleep could lose.
+void make_run_safe(const RunSettings& settings, SamplingState& state)
+{
+    close_channel(serial_channel);
+    if (data_file_is_open())
+        sync_channel(data_channel);
+    (void)save_run_picture(settings.file_number);
+    state.sleep_coming = false;
+    program_sleep_notices().sleep_prepared();
+}
+
+// The same port again (never another adapter), opened with the run's settings.
+bool reopen_serial_port(const RunSettings& settings)
+{
+    open_channel_port(serial_channel, open_string_for_port(settings.port_number), mode_random, access_default,
+                      lock_none, 0);
+    return error_code() == status_ok;
+}
+
+// Three exchanges like the link test's, none stored: the module is back, not just the port.
+PortReturn check_returned_port()
+{
+    drain_serial_channel();
+    for (int32_t exchange = 1; exchange <= check_exchanges; ++exchange) {
+        drain_serial_channel();
+        send_request();
+        const int64_t waiting = serial_bytes_waiting();
+        if (serial_port_gone())
+            return PortReturn::away;
+        if (waiting == 0)
+            return second_look_at_silent_port() == ColumnOutcome::port_gone ? PortReturn::away : PortReturn::failed;
+        if (waiting < minimum_reply_bytes)
+            return PortReturn::failed;
+        const bool sound = checksum_holds(read_reading_record());
+        if (serial_port_gone())
+            return PortReturn::away;
+        if (!sound)
+            return PortReturn::failed;
+    }
+    return PortReturn::back;
+}
+
+PortReturn find_port_again(const RunSettings& settings)
+{
+    if (!reopen_serial_port(settings))
+        return PortReturn::away;
+    const PortReturn result = check_returned_port();
+    if (result == PortReturn::away)
+        close_channel(serial_channel);
+    return result;
+}
+
+// Sampling goes on at the first column after the moment the check passed.
+void carry_on_after_gap(const RunSettings& settings, SamplingState& state, Gap& gap)
+{
+    mark_missed_through(gap, settings, run_elapsed_s(state));
+    state.x = gap.next_x;
+    state.trace_broken = true;
+    write_gap_note(settings, state, gap);
+    show_gap_over(settings, state, gap);
+}
+
+// The run's end passed in the gap: every column left is missed, and the run
+// ends as after its last column.
+RunEnding end_run_in_gap(const RunSettings& settings, SamplingState& state, Gap& gap)
+{
+    mark_missed_through(gap, settings, std::numeric_limits<double>::infinity());
+    write_gap_note(settings, state, gap);
+    if (gap.slept)
+        show_gap_over(settings, state, gap);
+    else
+        show_gap_line(colour_red, com_name(settings) + " was disconnected from " +
+                                      first_missed_time(settings, state, gap) + " to the end of the run");
+    pause_ms(1000);
+    return RunEnding::last_column;
+}
+
+}  // namespace
+
+std::optional<RunEnding> ride_out_gap(const RunSettings& settings, SamplingState& state, GapCause cause)
+{
+    Gap gap{cause == GapCause::computer_asleep, state.x, state.x, false};
+    close_channel(serial_channel);
+    bool asleep = false;
+    double asleep_since_s = 0.0;
+    const double run_end_s = column_moment_s(last_column_x + 1, settings.run_length_min);
+    for (;;) {
+        // Any sleep in the gap makes it the sleep's, and is the port's reason to be found again.
+        if (computer_slept(state)) {
+            gap.slept = true;
+            asleep = false;
+        }
+        if (state.sleep_coming) {
+            make_run_safe(settings, state);
+            asleep = true;
+            asleep_since_s = run_elapsed_s(state);
+        }
+        const double now_s = run_elapsed_s(state);
+        mark_missed_through(gap, settings, now_s);
+        show_elapsed_time(settings, now_s);
+        if (now_s > run_end_s)
+            return end_run_in_gap(settings, state, gap);
+        if (poll_key() == "\x1b") {
+            write_gap_note(settings, state, gap);
+            return RunEnding::escape;
+        }
+        if (asleep && now_s - asleep_since_s > longest_unanswered_sleep_s)
+            asleep = false;
+        if (!asleep) {
+            switch (find_port_again(settings)) {
+            case PortReturn::back:
+                carry_on_after_gap(settings, state, gap);
+                return std::nullopt;
+            case PortReturn::failed:
+                mark_missed_through(gap, settings, run_elapsed_s(state));
+                write_gap_note(settings, state, gap);
+                return end_with_no_reply();
+            case PortReturn::away:
+                break;
+            }
+            if (!gap.waiting_shown)
+                show_gap_line(colour_red, com_name(settings) + " was disconnected: plug it back in to carry on");
+            gap.waiting_shown = true;
+        }
+        const double look_s = state.start_s + run_elapsed_s(state) + look_period_s;
+        wait_for_key_until(look_s, look_s);
+    }
+}

@@ -21,7 +21,6 @@ enum class LineState { on, off, failed };
 // An open, configured port of the operating system.
 class SerialPort {
 public:
-    SerialPort() = default;
     explicit SerialPort(std::string device_path) : device_path_(std::move(device_path)) {}
     virtual ~SerialPort() = default;
     // Moves every byte or fails: status 0 or 3.

@@ -96,13 +96,13 @@ NewFileOutcome ChannelTable::create_file(int32_t channel, std::string_view name)
     return name_taken ? NewFileOutcome::name_taken : NewFileOutcome::failed;
 }
 
-void ChannelTable::open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access,
-                             uint32_t lock, int32_t record_length)
+// Opens the port of a channel begin_open has prepared, and remembers an open
+// that succeeds; a channel whose port did not open is closed again.
+int32_t ChannelTable::attach_port(int32_t channel, std::string_view open_string, const PortPlace& place,
+                                  PortRefusal& refusal)
 {
-    port_refusal_ = PortRefusal{};
-    if (!begin_open(channel, mode, access, lock, record_length))
-        return;
     Channel& c = *entry(channel);
+    PortOpen port_open{true, std::string(open_string), c.mode, c.access, c.lock, c.record_length, {}, false};
     int32_t open_status = status_ok;
     if (port_opener_) {
         // A port opened this way is a plain byte stream, as the serial device makes it.
@@ -110,13 +110,56 @@ void ChannelTable::open_port(int32_t channel, std::string_view open_string, int3
             c.mode = mode_binary;
             c.access = access_read_write;
         }
-        c.device = port_opener_(open_string, open_status, port_refusal_);
+        c.device = port_opener_(open_string, open_status, refusal);
     } else {
-        c.device = open_serial_device(open_string, c.mode, c.access, c.lock, open_status, port_refusal_);
+        c.device = open_serial_device(open_string, place, c.mode, c.access, c.lock, open_status, refusal,
+                                      port_open.whereabouts);
     }
     if (!c.device)
         c = Channel{};
-    report(open_status);
+    else if (open_status == status_ok)
+        port_opens_[static_cast<size_t>(channel)] = std::move(port_open);
+    return open_status;
+}
+
+void ChannelTable::open_port(int32_t channel, std::string_view open_string, int32_t mode, uint32_t access,
+                             uint32_t lock, int32_t record_length)
+{
+    port_refusal_ = PortRefusal{};
+    if (!begin_open(channel, mode, access, lock, record_length))
+        return;
+    report(attach_port(channel, open_string, PortPlace{}, port_refusal_));
+}
+
+ReopenOutcome ChannelTable::reopen_port(int32_t channel)
+{
+    Channel* c = entry(channel);
+    if (c == nullptr || c->device != nullptr || !port_opens_[static_cast<size_t>(channel)].known)
+        return ReopenOutcome::absent;
+    // A copy: a successful open replaces the remembered one.
+    const PortOpen last = port_opens_[static_cast<size_t>(channel)];
+    PortPlace place{{}, !last.reopen_failure_told};
+    if (!port_opener_) {
+        place.device_path = find_port_again(last.whereabouts);
+        if (place.device_path.empty())
+            return ReopenOutcome::absent;
+    }
+    begin_open(channel, last.mode, last.access, last.lock, last.record_length);
+    PortRefusal unshown;
+    const int32_t open_status = attach_port(channel, last.open_string, place, unshown);
+    if (open_status == status_ok && c->device != nullptr)
+        return ReopenOutcome::opened;
+    if (c->device != nullptr)
+        c->device->close();
+    *c = Channel{};
+    port_opens_[static_cast<size_t>(channel)].reopen_failure_told = true;
+    return ReopenOutcome::absent;
+}
+
+bool ChannelTable::probe_device_gone(int32_t channel)
+{
+    Channel* c = entry(channel);
+    return c != nullptr && c->device != nullptr && c->device->probe_gone();
 }
 
 bool ChannelTable::device_gone(int32_t channel) const
@@ -326,3 +369,7 @@ void sync_channel(int32_t channel) { the_channels().sync(channel); }
 const PortRefusal& last_port_refusal() { return the_channels().port_refusal(); }
 
 bool channel_device_gone(int32_t channel) { return the_channels().device_gone(channel); }
+
+ReopenOutcome reopen_channel_port(int32_t channel) { return the_channels().reopen_port(channel); }
+
+bool probe_channel_device_gone(int32_t channel) { return the_channels().probe_device_gone(channel); }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/error_status.h"
+#include "io/port_whereabouts.h"
 
 enum : int32_t { mode_binary = 0, mode_random = 1, mode_input = 2, mode_output = 3, mode_append = 4 };
 enum : uint32_t { access_default = 0, access_read = 1, access_write = 2, access_read_write = 3 };
@@ -40,6 +41,8 @@ public:
     virtual int32_t sync() { return flush(); }
     // True once the device has said it is gone for good (a serial adapter pulled out).
     virtual bool gone() const { return false; }
+    // Asks the device itself, without reading data, whether it is still there; true once it is gone.
+    virtual bool probe_gone() { return gone(); }
 };
 
 // Why the last port open failed, in the operator's terms; the full reason goes
@@ -52,6 +55,9 @@ struct PortRefusal {
 };
 
 enum class NewFileOutcome { created, name_taken, failed };
+
+// A reopen either opened the port, or found it absent: not there, or not (yet) opening.
+enum class ReopenOutcome { opened, absent };
 
 struct Channel {
     int32_t mode = 0;
@@ -110,6 +116,18 @@ public:
     // Why the last open_port failed; kind none after one that opened.
     const PortRefusal& port_refusal() const { return port_refusal_; }
 
+    // Opens a closed channel's port again after it went away: finds the port
+    // where its last successful open_port found it (the same USB adapter, under
+    // whatever name it has now), then opens it there with that open's open
+    // string, mode, access and lock. Absent when it is not found or the open
+    // fails (right after a replug the device may not be ours to open yet); the
+    // error status and the last refusal stay as they were. With a port opener
+    // installed, the opener is asked with the remembered open string.
+    ReopenOutcome reopen_port(int32_t channel);
+    // Asks the channel's device, without reading data, whether it is still
+    // there; true (and gone from then on) when it is not. False for a closed channel.
+    bool probe_device_gone(int32_t channel);
+
     bool is_open(int32_t channel) const;
     // True when the channel's device has said it is gone.
     bool device_gone(int32_t channel) const;
@@ -117,14 +135,29 @@ public:
     const Channel* channel(int32_t channel) const;
 
 private:
+    // A channel's last successful port open, kept after the channel closes.
+    struct PortOpen {
+        bool known = false;
+        std::string open_string;
+        int32_t mode = 0;
+        uint32_t access = 0;
+        uint32_t lock = 0;
+        int32_t record_length = 0;
+        PortWhereabouts whereabouts;
+        bool reopen_failure_told = false;  // a run of failed reopens writes to standard error once
+    };
+
     PortOpener port_opener_;
     Channel* entry(int32_t channel);
     bool begin_open(int32_t channel, int32_t mode, uint32_t access, uint32_t lock, int32_t record_length);
+    int32_t attach_port(int32_t channel, std::string_view open_string, const PortPlace& place,
+                        PortRefusal& refusal);
 
     void report(int32_t code);
 
     ErrorStatus* status_ = nullptr;
     std::array<Channel, last_channel + 1> channels_;
+    std::array<PortOpen, last_channel + 1> port_opens_;
     bool open_attempted_ = false;
     PortRefusal port_refusal_;
 };
@@ -147,3 +180,5 @@ void flush_channel(int32_t channel);
 void sync_channel(int32_t channel);
 const PortRefusal& last_port_refusal();
 bool channel_device_gone(int32_t channel);
+ReopenOutcome reopen_channel_port(int32_t channel);
+bool probe_channel_device_gone(int32_t channel);

@@ -72,6 +72,13 @@ int64_t SerialDevice::tell()
     return queued < 0 ? -1 : queued;
 }
 
+bool SerialDevice::probe_gone()
+{
+    if (port_)
+        port_->probe();
+    return gone();
+}
+
 int32_t SerialDevice::read(uint8_t* buffer, size_t count, size_t& bytes_read)
 {
     bytes_read = 0;
@@ -87,8 +94,10 @@ int32_t SerialDevice::write(const uint8_t* bytes, size_t count)
     return port_->write(bytes, count);
 }
 
-std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, int32_t& open_status, PortRefusal& refusal)
+std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place,
+                                                  int32_t& mode, uint32_t& access, uint32_t lock,
+                                                  int32_t& open_status, PortRefusal& refusal,
+                                                  PortWhereabouts& whereabouts)
 {
     uint32_t port_number = 0;
     SerialOptions options;
@@ -105,7 +114,8 @@ std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, 
         open_status = status_not_allowed;
         return nullptr;
     }
-    std::unique_ptr<SerialPort> port = open_serial_port(port_number, options, access, lock, open_status, refusal);
+    std::unique_ptr<SerialPort> port =
+        open_serial_port(port_number, place, options, access, lock, open_status, refusal);
     if (!port)
         return nullptr;
     if (!check_lines(*port, options, program_clock())) {
@@ -115,5 +125,6 @@ std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, 
         return nullptr;
     }
     open_status = status_ok;
+    whereabouts = port_whereabouts(port_number, port->device_path());
     return std::make_unique<SerialDevice>(std::move(port), port_number, options);
 }

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "io/channels.h"
+#include "io/port_whereabouts.h"
 #include "io/serial_options.h"
 
 class Clock;
@@ -19,6 +21,7 @@ enum class LineState { on, off, failed };
 // An open, configured port of the operating system.
 class SerialPort {
 public:
+    explicit SerialPort(std::string device_path) : device_path_(std::move(device_path)) {}
     virtual ~SerialPort() = default;
     // Moves every byte or fails: status 0 or 3.
     virtual int32_t write(const uint8_t* bytes, size_t count) = 0;
@@ -29,21 +32,28 @@ public:
     virtual int64_t bytes_queued() = 0;
     virtual LineState line_state(ModemLine line) = 0;
     virtual void close() = 0;
+    // Asks the device, without reading data, whether it is still there, and
+    // marks it gone if not (a port whose reads only time out may have been pulled).
+    virtual void probe() = 0;
     // True once a call has failed in the way that means the device is no
     // longer there (a USB adapter pulled out, re-enumerated after a sleep).
     bool gone() const { return gone_; }
+    // The device that was opened (Linux: a path; Windows: the port's name).
+    const std::string& device_path() const { return device_path_; }
 
 protected:
     void mark_gone() { gone_ = true; }
 
 private:
+    std::string device_path_;
     bool gone_ = false;
 };
 
-// Opens and configures COM port port_number (the platform's part of the open).
-// Null with the status (1, 2 or 8) and the refusal on failure.
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t lock, int32_t& status, PortRefusal& refusal);
+// Opens and configures COM port port_number at place (the platform's part of
+// the open). Null with the status (1, 2 or 8) and the refusal on failure.
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
+                                             const SerialOptions& options, uint32_t access, uint32_t lock,
+                                             int32_t& status, PortRefusal& refusal);
 
 // The clock in whole milliseconds (clamped, so no clock value overflows).
 int64_t clock_ms(Clock& clock);
@@ -68,6 +78,7 @@ public:
     int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override;
     int32_t write(const uint8_t* bytes, size_t count) override;
     bool gone() const override { return port_ && port_->gone(); }
+    bool probe_gone() override;
 
     uint32_t port_number() const { return port_number_; }
     const std::string& device_name() const { return device_name_; }
@@ -81,8 +92,11 @@ private:
 };
 
 // The serial open after the channel checks: reads the open string, turns mode
-// random into binary with read/write access, opens the port and checks its
-// lines. Null with the status in open_status, and why the port refused in
-// refusal, on failure. Waits use the program's clock.
-std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, int32_t& mode, uint32_t& access,
-                                                  uint32_t lock, int32_t& open_status, PortRefusal& refusal);
+// random into binary with read/write access, opens the port at place and
+// checks its lines. Null with the status in open_status, and why the port
+// refused in refusal, on failure; on success whereabouts says where the port
+// was found, for finding it again. Waits use the program's clock.
+std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place,
+                                                  int32_t& mode, uint32_t& access, uint32_t lock,
+                                                  int32_t& open_status, PortRefusal& refusal,
+                                                  PortWhereabouts& whereabouts);

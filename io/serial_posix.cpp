@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "core/clock.h"
 #include "core/com_ports.h"
@@ -78,7 +79,10 @@ bool no_modem_lines(int result) { return result == -ENOTTY || result == -EINVAL;
 
 class PosixSerialPort final : public SerialPort {
 public:
-    PosixSerialPort(PosixSerialCalls& calls, int fd) : calls_(calls), fd_(fd) {}
+    PosixSerialPort(PosixSerialCalls& calls, int fd, std::string path)
+        : SerialPort(std::move(path)), calls_(calls), fd_(fd)
+    {
+    }
     ~PosixSerialPort() override { close(); }
 
     int32_t write(const uint8_t* bytes, size_t count) override;
@@ -86,6 +90,7 @@ public:
     int64_t bytes_queued() override;
     LineState line_state(ModemLine line) override;
     void close() override;
+    void probe() override;
 
     int fd() const { return fd_; }
     void mark_locked() { locked_ = true; }
@@ -221,6 +226,23 @@ LineState PosixSerialPort::line_state(ModemLine line)
         return LineState::failed;
     const int bit = line == ModemLine::carrier_detect ? TIOCM_CD : TIOCM_DSR;
     return (lines & bit) ? LineState::on : LineState::off;
+}
+
+// A tty that was hung up (the adapter pulled out, or a pseudo-terminal whose
+// other end closed) reports POLLHUP and fails its ioctls with EIO; neither needs
+// a byte to be read.
+void PosixSerialPort::probe()
+{
+    if (fd_ < 0)
+        return;
+    pollfd entry{fd_, 0, 0};
+    const int result = calls_.poll_fd(&entry, 0);
+    if (result > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        mark_gone();
+        return;
+    }
+    int lines = 0;
+    note_failure(calls_.get_modem_lines(fd_, &lines));
 }
 
 // The exclusive mode outlives the descriptor unless cleared, and only what
@@ -408,15 +430,17 @@ PosixSerialCalls& posix_serial_calls() { return *current_calls; }
 
 void use_posix_serial_calls(PosixSerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t /*lock*/, int32_t& status, PortRefusal& refusal)
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
+                                             const SerialOptions& options, uint32_t access, uint32_t /*lock*/,
+                                             int32_t& status, PortRefusal& refusal)
 {
     PosixSerialCalls& calls = posix_serial_calls();
-    const std::string path = com_port_path(port_number);
+    const std::string path = place.device_path.empty() ? com_port_path(port_number) : place.device_path;
     // Each failure after the open drops the port, which closes the descriptor.
     auto fail = [&](int32_t code, PortRefusalKind kind, const std::string& reason,
                     const std::string& message) -> std::unique_ptr<SerialPort> {
-        report_open_failure(port_number, path, reason);
+        if (place.report_failure)
+            report_open_failure(port_number, path, reason);
         status = code;
         refusal = {kind, message, path};
         return nullptr;
@@ -431,7 +455,7 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialO
     const int fd = calls.open_path(path.c_str(), open_flags(access));
     if (fd < 0)
         return fail_call(status_cannot_open, fd);
-    auto port = std::make_unique<PosixSerialPort>(calls, fd);
+    auto port = std::make_unique<PosixSerialPort>(calls, fd, path);
     opened = true;
     if (!calls.is_terminal(fd))
         return fail(status_cannot_open, PortRefusalKind::other, "not a serial port", "not a serial port");

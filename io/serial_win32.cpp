@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "io/serial_device.h"
 #include "io/win32_serial_calls.h"
@@ -95,7 +96,10 @@ bool no_modem_lines(DWORD error) { return error == ERROR_NOT_SUPPORTED; }
 
 class Win32SerialPort final : public SerialPort {
 public:
-    Win32SerialPort(Win32SerialCalls& calls, HANDLE handle) : calls_(calls), handle_(handle) {}
+    Win32SerialPort(Win32SerialCalls& calls, HANDLE handle, std::string name)
+        : SerialPort(std::move(name)), calls_(calls), handle_(handle)
+    {
+    }
     ~Win32SerialPort() override { close(); }
 
     int32_t write(const uint8_t* bytes, size_t count) override;
@@ -103,13 +107,16 @@ public:
     int64_t bytes_queued() override;
     LineState line_state(ModemLine line) override;
     void close() override;
+    void probe() override;
 
 private:
     // After a failed call: these errors mean the device went away (a USB
-    // adapter pulled out or re-enumerated, whose handle now leads nowhere).
+    // adapter pulled out or re-enumerated, whose handle now leads nowhere; under
+    // Wine, a pseudo-terminal that hung up answers ERROR_NOT_READY).
     void note_failure()
     {
         switch (calls_.last_error()) {
+        case ERROR_NOT_READY:
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_GEN_FAILURE:
@@ -186,6 +193,23 @@ LineState Win32SerialPort::line_state(ModemLine line)
         return no_modem_lines(calls_.last_error()) ? LineState::on : LineState::failed;
     const DWORD bit = line == ModemLine::carrier_detect ? MS_RLSD_ON : MS_DSR_ON;
     return (modem_status & bit) ? LineState::on : LineState::off;
+}
+
+// Both calls fail on a handle whose device went away; neither takes a byte.
+// A port without modem lines fails the second with an error that is no loss.
+void Win32SerialPort::probe()
+{
+    if (handle_ == nullptr)
+        return;
+    DWORD errors = 0;
+    COMSTAT comm_status{};
+    if (!calls_.clear_comm_error(handle_, &errors, &comm_status)) {
+        note_failure();
+        return;
+    }
+    DWORD modem_status = 0;
+    if (!calls_.get_comm_modem_status(handle_, &modem_status))
+        note_failure();
 }
 
 // The queues are not purged and no line is changed first.
@@ -405,15 +429,17 @@ Win32SerialCalls& win32_serial_calls() { return *current_calls; }
 
 void use_win32_serial_calls(Win32SerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialOptions& options, uint32_t access,
-                                             uint32_t lock, int32_t& status, PortRefusal& refusal)
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
+                                             const SerialOptions& options, uint32_t access, uint32_t lock,
+                                             int32_t& status, PortRefusal& refusal)
 {
     Win32SerialCalls& calls = win32_serial_calls();
-    const std::string name = system_port_name(port_number);
+    const std::string name = place.device_path.empty() ? system_port_name(port_number) : place.device_path;
     // Each failure after CreateFileA drops the port, which closes its handle.
     auto fail = [&](int32_t code, PortRefusalKind kind, const std::string& reason,
                     DWORD error) -> std::unique_ptr<SerialPort> {
-        report_open_failure(port_number, name, reason);
+        if (place.report_failure)
+            report_open_failure(port_number, name, reason);
         status = code;
         refusal = {kind, kind == PortRefusalKind::other ? screen_text(system_message(error)) : std::string(), {}};
         return nullptr;
@@ -430,7 +456,7 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const SerialO
         const DWORD error = calls.last_error();
         return fail(status_cannot_open, refusal_kind_for(error), reason_for(error), error);
     }
-    auto port = std::make_unique<Win32SerialPort>(calls, handle);
+    auto port = std::make_unique<Win32SerialPort>(calls, handle, name);
 
     COMMPROP properties{};
     if (!calls.get_comm_properties(handle, &properties))

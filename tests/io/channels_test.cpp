@@ -246,6 +246,31 @@ TEST_F(ChannelTableTest, refused_open_strings_leave_the_channel_closed_with_stat
     }
 }
 
+TEST_F(ChannelTableTest, reopen_asks_the_opener_with_the_last_successful_open_and_leaves_the_status_alone)
+{
+    std::vector<std::string> asked;
+    bool present = true;
+    channels.set_port_opener([&](std::string_view open_string, int32_t& open_status, PortRefusal& refusal) {
+        asked.emplace_back(open_string);
+        open_status = present ? status_ok : status_cannot_open;
+        refusal.kind = present ? PortRefusalKind::none : PortRefusalKind::missing;
+        return present ? std::unique_ptr<ChannelDevice>(std::make_unique<ScriptedDevice>(log)) : nullptr;
+    });
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);  // no port was ever opened on it
+    channels.open_port(2, "COM3:9600,n,8,1", mode_random, 0, 0, 0);
+    channels.close(2);
+    present = false;
+    channels.open_port(2, "COM4:", mode_random, 0, 0, 0);  // a failed open is not remembered
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);
+    present = true;
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::opened);
+    EXPECT_EQ(channels.channel(2)->mode, mode_binary);
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);  // open already
+    EXPECT_EQ(status.code(), status_cannot_open);
+    EXPECT_EQ(channels.port_refusal().kind, PortRefusalKind::missing);
+    EXPECT_EQ(asked, (std::vector<std::string>{"COM3:9600,n,8,1", "COM4:", "COM3:9600,n,8,1", "COM3:9600,n,8,1"}));
+}
+
 // The program's table reports through whichever status the program has installed.
 TEST(ProgramChannels, report_through_the_installed_error_status)
 {

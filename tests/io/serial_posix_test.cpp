@@ -397,6 +397,22 @@ TEST_F(SerialSeamTest, write_moves_every_byte_in_order_or_fails_with_3)
     }
 }
 
+TEST_F(SerialSeamTest, probe_reads_nothing_and_finds_a_hang_up_or_a_device_failing_as_a_lost_one)
+{
+    open();
+    calls.reads = {{1, "z"}};
+    EXPECT_FALSE(channels.probe_device_gone(2));  // a quiet pseudo-terminal: no modem lines
+    calls.get_modem_result = -ENODEV;
+    EXPECT_TRUE(channels.probe_device_gone(2));
+    channels.close(2);
+    open();
+    calls.get_modem_result = 0;
+    calls.polls = {{1, POLLHUP}};
+    EXPECT_TRUE(channels.probe_device_gone(2));
+    EXPECT_EQ(calls.poll_timeouts_ms, (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(calls.reads.size(), 1u);
+}
+
 TEST_F(SerialSeamTest, failed_queue_count_gives_0_waiting_and_status_1)
 {
     open();
@@ -606,6 +622,21 @@ TEST_F(PtyPortTest, port_ten_opens_through_its_own_name)
     EXPECT_EQ(device->port_number(), 10u);
     channels.close(1);
     ::close(master10);
+}
+
+TEST_F(PtyPortTest, probe_sees_the_hang_up_and_the_port_reopens_when_its_link_leads_somewhere_again)
+{
+    open(2, logger_string);
+    ASSERT_EQ(status.code(), status_ok) << open_errors;
+    EXPECT_FALSE(channels.probe_device_gone(2));
+    ::close(master);
+    master = -1;
+    EXPECT_TRUE(channels.probe_device_gone(2));
+    channels.close(2);
+    fs::remove(ports / "COM3");
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);
+    master = make_pty("COM3");
+    EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::opened);
 }
 
 TEST_F(PtyPortTest, hang_up_mid_reply_fails_reads_and_writes_without_waiting)

@@ -502,6 +502,17 @@ TEST_F(Win32SerialTest, bytes_waiting_is_the_receive_queue_and_a_failed_count_gi
     EXPECT_TRUE(channels.channel(2)->device->at_end());
 }
 
+TEST_F(Win32SerialTest, probe_reads_nothing_and_finds_a_lost_device_but_not_missing_modem_lines)
+{
+    open();
+    calls.pending = "z";
+    calls.failures["GetCommModemStatus"] = ERROR_NOT_SUPPORTED;
+    EXPECT_FALSE(channels.probe_device_gone(2));
+    calls.failures["ClearCommError"] = ERROR_NOT_READY;  // a hung-up pseudo-terminal under Wine
+    EXPECT_TRUE(channels.probe_device_gone(2));
+    EXPECT_TRUE(calls.read_counts.empty());
+}
+
 TEST_F(Win32SerialTest, write_is_one_call_that_must_move_every_byte_or_fails_with_3)
 {
     struct Case {
@@ -611,6 +622,7 @@ TEST_F(LiveModuleTest, request_gets_a_whole_reply_and_a_hang_up_fails_without_ha
         clock.sleep_ms(5);
     EXPECT_EQ(status.code(), status_not_allowed);
     std::printf("hang-up seen after %.0f ms, %d counts\n", elapsed_ms(start_s), polls);
+    EXPECT_TRUE(channels.probe_device_gone(2));
 
     start_s = clock.seconds();
     EXPECT_EQ(get(1), "");

@@ -11,7 +11,6 @@
 #include "app/data_file.h"
 #include "app/dialogue.h"
 #include "app/link.h"
-#include "core/error_status.h"
 #include "core/sleep_notices.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
@@ -106,13 +105,8 @@ void make_run_safe(const RunSettings& settings, SamplingState& state)
     program_sleep_notices().sleep_prepared();
 }
 
-// The same port again (never another adapter), opened with the run's settings.
-bool reopen_serial_port(const RunSettings& settings)
-{
-    open_channel_port(serial_channel, open_string_for_port(settings.port_number), mode_random, access_default,
-                      lock_none, 0);
-    return error_code() == status_ok;
-}
+// The same adapter again (never another), opened with the run's settings.
+bool reopen_serial_port() { return reopen_channel_port(serial_channel) == ReopenOutcome::opened; }
 
 // Three exchanges like the link test's, none stored: the module is back, not just the port.
 PortReturn check_returned_port()
@@ -137,9 +131,9 @@ PortReturn check_returned_port()
     return PortReturn::back;
 }
 
-PortReturn find_port_again(const RunSettings& settings)
+PortReturn find_port_again()
 {
-    if (!reopen_serial_port(settings))
+    if (!reopen_serial_port())
         return PortReturn::away;
     const PortReturn result = check_returned_port();
     if (result == PortReturn::away)
@@ -204,7 +198,7 @@ std::optional<RunEnding> ride_out_gap(const RunSettings& settings, SamplingState
         if (asleep && now_s - asleep_since_s > longest_unanswered_sleep_s)
             asleep = false;
         if (!asleep) {
-            switch (find_port_again(settings)) {
+            switch (find_port_again()) {
             case PortReturn::back:
                 carry_on_after_gap(settings, state, gap);
                 return std::nullopt;

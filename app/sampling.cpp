@@ -20,6 +20,7 @@
 #include "app/dialogue.h"
 #include "app/gap.h"
 #include "app/link.h"
+#include "io/channels.h"
 #include "core/sleep_notices.h"
 #include "gfx/graphics.h"
 #include "text/value_format.h"
@@ -235,8 +236,7 @@ ColumnOutcome second_look_at_silent_port()
 {
     // Not a pause: a key typed meanwhile must not cut the look short.
     program_clock().sleep_ms(second_look_ms);
-    (void)serial_bytes_waiting();
-    return serial_port_gone() ? ColumnOutcome::port_gone : ColumnOutcome::no_reply;
+    return probe_channel_device_gone(serial_channel) ? ColumnOutcome::port_gone : ColumnOutcome::no_reply;
 }
 
 void mark_missed_column(int32_t x)

@@ -103,11 +103,16 @@ start_logger() {
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }
 
-# Makes Wine's COM ports exactly the links in $E2E_TMP/ports.
+# Makes Wine's COM ports exactly the links in $E2E_TMP/ports: each on the
+# device it leads to now, or with WINE_PORTS_AS_LINKS=1 on the link itself.
 map_wine_ports() {
   local link mappings=()
   for link in "$E2E_TMP"/ports/COM*; do
-    [ -e "$link" ] && mappings+=("$(basename "$link")=$(readlink -f "$link")")
+    if [ "${WINE_PORTS_AS_LINKS:-0}" = 1 ]; then
+      [ -e "$link" ] && mappings+=("$(basename "$link")=$link")
+    else
+      [ -e "$link" ] && mappings+=("$(basename "$link")=$(readlink -f "$link")")
+    fi
   done
   "$(dirname "${BASH_SOURCE[0]}")/../wine/map_ports.sh" "${mappings[@]}"
 }

@@ -9,7 +9,9 @@
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
-#   terminal - no window: answered and watched on a pseudo-terminal, ended with ESC
+#   terminal - no window: answered and watched on a pseudo-terminal, the module's port gone
+#              for a while (a cable pulled and plugged back), ended with ESC
+#   vanish   - the module's port goes away for 3 s and comes back: the run goes on after its gap
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
@@ -164,9 +166,30 @@ case "$MODE" in
       fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"
     echo "end of session after 8 s: $SAMPLES rows and the picture"
     ;;
+  vanish)
+    # Wine maps COM3 to the simulator's link, so that a reopen finds its new pty.
+    WINE_PORTS_AS_LINKS=1 begin_run --vanish-at 70 --vanish-for 3000
+    wait_for 40 grep -q "COM3 was disconnected. " "$E2E_TMP/run/DATA001.CSV" || fail "no gap note row"
+    sleep 2
+    press_key Escape
+    wait_logger_exit 3 || fail "the logger ended with status $?"
+    check_run_kept 40 "ESC after the gap"
+    python3 - "$E2E_TMP/run/DATA001.CSV" <<'PY' || fail "the gap is not in the data file as it should be"
+import sys
+rows = open(sys.argv[1], 'rb').read().decode('latin-1').split('\r\n')[1:-1]
+gap = [i for i, r in enumerate(rows) if r.startswith('"No data from ')]
+assert len(gap) == 1 and gap[0] == 20, gap  # requests 51-70 answered, then the pty went
+seconds = [float(r.split(',')[1]) for r in rows if r.count(',') == 13]
+missed = (seconds[20] - seconds[19]) * 12 - 1
+assert 30 < missed < 60, missed  # about 3 s away and the look twice a second
+assert all(b - a > 0.07 for a, b in zip(seconds, seconds[1:])), 'a burst of columns'
+PY
+    echo "port away for 3 s: $SAMPLES rows, the gap noted once and no burst"
+    ;;
   terminal)
-    start_modsim 3 --log "$E2E_TMP/modsim.log"
-    in_terminal run 'Number \(1-10\):' '3\n' 'minutes\):' '1\n' 'Temperature:' 'V\n' 'Column 40/' '\033\n' ||
+    start_modsim 3 --log "$E2E_TMP/modsim.log" --vanish-at 70 --vanish-for 1500
+    in_terminal run 'Number \(1-10\):' '3\n' 'minutes\):' '1\n' 'Temperature:' 'V\n' \
+      'plug it back in to carry on' '' 'COM3 was disconnected from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d' '\033\n' ||
       fail "the run in a terminal failed"
     check_run_kept 40 "ESC in the terminal"
     # The prompts and messages in order, then one line per row of the data file, with its values.
@@ -179,7 +202,7 @@ assert all(0 <= shown.find(w) < shown.find(n) for w, n in zip(wanted, wanted[1:]
 lines = re.findall(r'^Column (\d+)/721 +Elapsed Time: +([\d.]+) Seconds +V1= ([\d.]+) +V2= ([\d.]+) +V3= ([\d.]+)$',
                    shown, re.M)
 rows = [r.split(',') for r in open(sys.argv[2]).read().splitlines() if r.count(',') == 13][1:]
-assert [int(l[0]) for l in lines] == list(range(1, len(rows) + 1)), (len(lines), len(rows))
+assert len(lines) == len(rows) and all(int(a[0]) < int(b[0]) for a, b in zip(lines, lines[1:])), (len(lines), len(rows))
 for line, row in zip(lines, rows):
     assert all(abs(float(a) - float(b)) < 0.0011 for a, b in zip(line[1:], [row[1]] + row[8:11])), (line, row)
 PY

@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -243,6 +245,60 @@ TEST_F(ModsimProcess, hangup_is_seen_by_the_client_and_the_link_goes)
     EXPECT_TRUE(client.hung_up());
     EXPECT_EQ(simulator.wait_exit(), 0);
     EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3"));
+}
+
+TEST_F(ModsimProcess, vanished_pty_hangs_up_then_returns_under_the_same_link)
+{
+    std::string log_path = dir_ + "/modsim.log";
+    Simulator simulator(serve_com3({"--vanish-at", "2", "--vanish-for", "300", "--log", log_path}));
+    std::string first_where = simulator.first_line();
+    ASSERT_FALSE(first_where.empty());
+    {
+        Client client(ports_ + "/COM3");
+        ASSERT_TRUE(client.is_open());
+        EXPECT_FALSE(client.exchange().empty());
+        EXPECT_FALSE(client.exchange().empty());  // the last reply still arrives
+        EXPECT_EQ(client.exchange(), "");
+        EXPECT_TRUE(client.hung_up());
+        EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3"));
+    }
+    std::string second_where = simulator.first_line();
+    EXPECT_TRUE(second_where.starts_with("modsim: COM3 -> /dev/pts/")) << second_where;
+    Client client(ports_ + "/COM3");
+    ASSERT_TRUE(client.is_open());
+    EXPECT_FALSE(client.exchange().empty());
+
+    std::ifstream log(log_path);
+    std::stringstream text;
+    text << log.rdbuf();
+    auto logged = [&text](const std::string& word, const std::string& where) {
+        std::string device = where.substr(where.find("/dev/"));
+        return text.str().find(" " + word + " 2 \"" + device.substr(0, device.size() - 1) + "\"\n") != std::string::npos;
+    };
+    EXPECT_TRUE(logged("vanish", first_where)) << text.str();
+    EXPECT_TRUE(logged("return", second_where)) << text.str();
+    EXPECT_NE(text.str().find(" request 3 ok "), std::string::npos) << text.str();
+}
+
+TEST_F(ModsimProcess, socket_is_served_once_it_listens_and_ends_when_closed)
+{
+    std::string socket_path = dir_ + "/ser.sock";
+    Simulator simulator({"--socket", socket_path, "--values", "512,600,700", "--switch", "0"});
+    usleep(50'000);  // the simulator is already trying: the socket comes later, as an emulator's does
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    int connection = accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    EXPECT_EQ(simulator.first_line(), "modsim: connected to " + socket_path + "\n");
+    ASSERT_EQ(write(connection, "X\r\n", 3), 3);
+    EXPECT_EQ(read_until(connection, "\n", 2000), "X,0,0,512,600,700,1812\r\n");
+    close(connection);
+    close(listener);
+    EXPECT_EQ(simulator.wait_exit(), 0);
 }
 
 TEST_F(ModsimProcess, stop_signals_end_it_cleanly_and_remove_the_link)

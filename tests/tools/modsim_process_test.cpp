@@ -273,7 +273,8 @@ TEST_F(ModsimProcess, vanished_pty_hangs_up_then_returns_under_the_same_link)
     text << log.rdbuf();
     auto logged = [&text](const std::string& word, const std::string& where) {
         std::string device = where.substr(where.find("/dev/"));
-        return text.str().find(" " + word + " 2 \"" + device.substr(0, device.size() - 1) + "\"\n") != std::string::npos;
+        std::string line_end = " " + word + " 2 \"" + device.substr(0, device.size() - 1) + "\"\n";
+        return text.str().find(line_end) != std::string::npos;
     };
     EXPECT_TRUE(logged("vanish", first_where)) << text.str();
     EXPECT_TRUE(logged("return", second_where)) << text.str();

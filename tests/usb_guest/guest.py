@@ -103,6 +103,13 @@ def _copy_with_libraries(program, root):
         shutil.copy(path, target)
 
 
+def _prioritise():
+    try:
+        os.nice(-10)
+    except OSError:
+        pass
+
+
 def make_initramfs(folder, build_dir, case_script):
     vmlinuz, modules, busybox = guest_parts(build_dir)
     root = os.path.join(folder, 'root')
@@ -146,14 +153,16 @@ class Guest:
         self.modsim = subprocess.Popen(
             [os.path.join(build_dir, 'modsim'), '--socket', serial_socket, '--log', self.path('modsim.log')]
             + list(modsim_args), stdout=open(self.path('modsim.out'), 'w'), stderr=subprocess.STDOUT,
-            env=dict(os.environ, TZ='UTC'))
+            env=dict(os.environ, TZ='UTC'), preexec_fn=_prioritise)
+        # The 50 ms reply window is real time: where allowed, the guest goes before
+        # background work on a busy machine.
         self.qemu = subprocess.Popen(
             ['qemu-system-x86_64', '-accel', 'tcg', '-m', '768', '-smp', '1', '-nographic', '-no-reboot',
              '-kernel', vmlinuz, '-initrd', initrd, '-append', 'console=ttyS0 quiet panic=-1',
              '-device', 'qemu-xhci,id=xhci',
              '-chardev', 'socket,id=ser0,path=%s,server=on,wait=off' % serial_socket, '-device', ADAPTER,
              '-monitor', 'unix:%s,server,nowait' % monitor_socket],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, preexec_fn=_prioritise)
         threading.Thread(target=self._read_console, daemon=True).start()
         self.monitor = None
         while self.monitor is None:
@@ -199,17 +208,18 @@ class Guest:
         if time.monotonic() > self.deadline:
             self.fail('time limit reached waiting for ' + waiting_for)
 
-    def wait_line(self, pattern, timeout_s=60):
-        """Waits for a console line matching pattern; returns the match."""
+    def wait_line(self, pattern, timeout_s=60, since=0):
+        """Waits for a console line from line number `since` on that matches pattern;
+        returns its line number and the match."""
         expression = re.compile(pattern)
         until = min(self.deadline, time.monotonic() + timeout_s)
-        seen = 0
+        seen = since
         with self.changed:
             while True:
-                for line in self.lines[seen:]:
-                    match = expression.search(line)
+                for index in range(seen, len(self.lines)):
+                    match = expression.search(self.lines[index])
                     if match:
-                        return match
+                        return index, match
                 seen = len(self.lines)
                 if self.console_closed:
                     self.fail('the guest ended before "%s"' % pattern)
@@ -217,14 +227,8 @@ class Guest:
                     self.fail('no "%s" on the console' % pattern)
                 self.changed.wait(0.5)
 
-    def wait_module_request(self, number, timeout_s=60):
-        """Waits until modsim has logged request `number` (51 is a run's first sample)."""
-        until = min(self.deadline, time.monotonic() + timeout_s)
-        while ' request %d ' % number not in open(self.path('modsim.log'), encoding='latin-1').read():
-            if time.monotonic() > until:
-                self.fail('the module saw no request %d' % number)
-            time.sleep(0.1)
-        return time.monotonic()
+    def requests_logged(self):
+        return open(self.path('modsim.log'), encoding='latin-1').read().count(' request ')
 
     def _monitor_reply(self):
         reply = b''
@@ -259,7 +263,7 @@ class Guest:
     def finish(self):
         """Waits for the case to end and the guest to power off; returns the case's exit
         status and the files it left in its folder (name -> bytes)."""
-        status = int(self.wait_line(r'^@@ case ended (\d+)', self.deadline - time.monotonic()).group(1))
+        status = int(self.wait_line(r'^@@ case ended (\d+)', self.deadline - time.monotonic())[1].group(1))
         self.wait_line(r'^@@ end of files', 60)
         try:
             self.qemu.wait(max(1, self.deadline - time.monotonic()))

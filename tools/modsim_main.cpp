@@ -154,7 +154,10 @@ bool connect_socket(Line& line, const std::string& path, const sigset_t& wait_ma
         }
         if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             line.fd = fd;
-            return set_nonblocking(fd);
+            if (set_nonblocking(fd))
+                return true;
+            error = path + ": " + std::strerror(errno);
+            return false;
         }
         int why = errno;
         close(fd);

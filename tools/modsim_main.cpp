@@ -1,5 +1,6 @@
-// The module simulator program: opens a pseudo-terminal (or a given device),
-// links it as COM<n>, and answers requests until SIGINT, SIGTERM or a planned hang-up.
+// The module simulator program: opens a pseudo-terminal (or a given device, or a
+// unix socket), links it as COM<n>, and answers requests until SIGINT, SIGTERM or a
+// planned hang-up.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +11,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,13 +34,19 @@ constexpr int idle_poll_ms = 1000;
 constexpr int hangup_backoff_ms = 20;   // no reader on the line: look again this often
 constexpr int write_patience_ms = 1000; // a reader that takes nothing for this long loses the bytes
 constexpr int max_chunks_per_wake = 16;
+constexpr int socket_retry_ms = 10;      // how often to try a socket that is not there yet
+constexpr int vanish_patience_ms = 1000; // how long a vanishing line waits for its last reply to be read
 
 // The line being served: the fd we read and write, and for a pty the slave we keep open.
 struct Line {
     int fd = -1;
     int slave_fd = -1;
     std::string device_path;
+    bool is_socket = false;  // the other end closing it ends the service
 };
+
+// Why serving a line stopped.
+enum class ServeEnd { stopped, hung_up, vanished, closed };
 
 void close_line(Line& line)
 {
@@ -104,6 +114,74 @@ bool open_device(Line& line, const std::string& path, std::string& error)
     if (isatty(line.fd))
         make_raw(line.fd);
     return true;
+}
+
+// Sleeps for pause_ms or until a stop signal; false when stopped.
+bool pause_unless_stopped(int pause_ms, const sigset_t& wait_mask)
+{
+    double until_s = program_clock().seconds() + pause_ms / 1000.0;
+    while (!stop_requested) {
+        double left_ms = std::ceil((until_s - program_clock().seconds()) * 1000.0);
+        if (left_ms <= 0.0)
+            return true;
+        auto wait_ms = static_cast<long>(std::min(left_ms, 1000.0));
+        timespec timeout{wait_ms / 1000, (wait_ms % 1000) * 1'000'000L};
+        ppoll(nullptr, 0, &timeout, &wait_mask);
+    }
+    return false;
+}
+
+// Connects to a unix socket that another program listens on, trying again until
+// it exists and accepts: an emulator attaches its serial device only once its
+// back end is connected, so the simulator waits for it rather than the other way
+// round. False with an empty error when a stop signal came first.
+bool connect_socket(Line& line, const std::string& path, const sigset_t& wait_mask, std::string& error)
+{
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) {
+        error = path + ": too long for a unix socket path";
+        return false;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    line.device_path = path;
+    line.is_socket = true;
+    while (!stop_requested) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            error = std::string("cannot make a socket: ") + std::strerror(errno);
+            return false;
+        }
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            line.fd = fd;
+            if (set_nonblocking(fd))
+                return true;
+            error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        int why = errno;
+        close(fd);
+        if (why != ENOENT && why != ECONNREFUSED && why != EINTR) {
+            error = path + ": " + std::strerror(why);
+            return false;
+        }
+        pause_unless_stopped(socket_retry_ms, wait_mask);
+    }
+    return false;
+}
+
+// Before a pseudo-terminal vanishes, lets its reader take the last reply (closing
+// the master discards what the other side has not read), for a second at most.
+void let_reader_drain(const Line& line, const sigset_t& wait_mask)
+{
+    constexpr int step_ms = 5;
+    for (int waited_ms = 0; waited_ms < vanish_patience_ms; waited_ms += step_ms) {
+        if (!pause_unless_stopped(step_ms, wait_mask))
+            return;
+        int unread = 0;
+        if (ioctl(line.slave_fd, FIONREAD, &unread) != 0 || unread == 0)
+            return;
+    }
 }
 
 Moment moment_now()
@@ -179,9 +257,11 @@ bool read_line_bytes(int fd, ModuleResponder& responder)
     return true;
 }
 
-// Serves the line until a stop signal or a hang-up. Signals are blocked except
-// inside ppoll, so a stop is never missed between the check and the wait.
-void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wait_mask)
+// Serves the line until a stop signal, a hang-up, the line's planned vanishing
+// (after answering request vanish_at) or, for a socket, the other end closing it.
+// Signals are blocked except inside ppoll, so a stop is never missed between the
+// check and the wait.
+ServeEnd serve(Line& line, ModuleResponder& responder, FILE* log, uint64_t vanish_at, const sigset_t& wait_mask)
 {
     double quiet_until_s = 0.0;
     bool reader_stalled = false;
@@ -197,18 +277,21 @@ void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wa
         int ready = ppoll(&readable, watch_line ? 1 : 0, &timeout, &wait_mask);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "modsim: poll failed: %s\n", std::strerror(errno));
-            return;
+            return ServeEnd::stopped;
         }
         if (ready > 0 && watch_line) {
             bool other_side_there = true;
             if (readable.revents & POLLIN)
                 other_side_there = read_line_bytes(line.fd, responder);
-            if ((readable.revents & (POLLHUP | POLLERR | POLLNVAL)) || !other_side_there)
+            if ((readable.revents & (POLLHUP | POLLERR | POLLNVAL)) || !other_side_there) {
+                if (line.is_socket)
+                    return ServeEnd::closed;
                 quiet_until_s = program_clock().seconds() + hangup_backoff_ms / 1000.0;
+            }
         }
         for (const ModsimAction& action : responder.take_due(moment_now())) {
             if (stop_requested)
-                return;
+                return ServeEnd::stopped;
             // Logged before it is sent: whoever has read a reply finds its line in the log.
             write_log(log, action);
             bool sends = action.kind == ModsimAction::Kind::reply || action.kind == ModsimAction::Kind::unasked;
@@ -216,10 +299,56 @@ void serve(Line& line, ModuleResponder& responder, FILE* log, const sigset_t& wa
                 reader_stalled = !write_all(line.fd, action.bytes, reader_stalled ? 0 : write_patience_ms, wait_mask);
             if (action.kind == ModsimAction::Kind::hangup) {
                 close_line(line);
-                return;
+                return ServeEnd::hung_up;
             }
+            if (action.kind == ModsimAction::Kind::reply && vanish_at != 0 && action.request_number == vanish_at)
+                return ServeEnd::vanished;
         }
     }
+    return ServeEnd::stopped;
+}
+
+void log_line_change(FILE* log, ModsimAction::Kind kind, uint64_t request_number, const std::string& device_path)
+{
+    ModsimAction change;
+    change.kind = kind;
+    change.request_number = request_number;
+    change.bytes = device_path;
+    change.moment = moment_now();
+    write_log(log, change);
+}
+
+bool serve_new_pty(uint32_t port_number, const std::string& ports_dir, Line& line, ComLink& link, std::string& error)
+{
+    if (!open_pty(line, error))
+        return false;
+    if (!claim_com_link(ports_dir, port_number, line.device_path, getpid(), link, error))
+        return false;
+    std::printf("modsim: COM%u -> %s\n", port_number, line.device_path.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+// The pseudo-terminal goes away as an unplugged adapter does: its reader gets a
+// hang-up and its COM link disappears. After vanish_for_ms (when not 0) a new one
+// appears under the same link. False when it does not come back, or cannot.
+bool vanish_and_return(const ModsimOptions& options, Line& line, ComLink& link, ModuleResponder& responder,
+                       FILE* log, const sigset_t& wait_mask)
+{
+    let_reader_drain(line, wait_mask);
+    release_com_link(link);
+    close_line(line);
+    log_line_change(log, ModsimAction::Kind::vanish, options.vanish_at, line.device_path);
+    if (options.vanish_for_ms == 0 || !pause_unless_stopped(static_cast<int>(options.vanish_for_ms), wait_mask))
+        return false;
+    std::string error;
+    if (!serve_new_pty(options.port_number, options.ports_dir, line, link, error)) {
+        std::fprintf(stderr, "modsim: %s\n", error.c_str());
+        return false;
+    }
+    log_line_change(log, ModsimAction::Kind::back, options.vanish_at, line.device_path);
+    responder.drop_pending();
+    return true;
 }
 
 void catch_stop_signals(sigset_t& wait_mask)
@@ -294,11 +423,12 @@ int main(int argc, char** argv)
     ComLink link;
     std::string error;
     if (options.port_number != 0) {
-        if (!open_pty(line, error))
+        if (!serve_new_pty(options.port_number, options.ports_dir, line, link, error))
             return fail(error);
-        if (!claim_com_link(options.ports_dir, options.port_number, line.device_path, getpid(), link, error))
-            return fail(error);
-        std::printf("modsim: COM%u -> %s\n", options.port_number, line.device_path.c_str());
+    } else if (!options.socket_path.empty()) {
+        if (!connect_socket(line, options.socket_path, wait_mask, error))
+            return error.empty() ? 0 : fail(error);
+        std::printf("modsim: connected to %s\n", line.device_path.c_str());
     } else {
         if (!open_device(line, options.device_path, error))
             return fail(error);
@@ -307,7 +437,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     ModuleResponder responder(options, program_clock().seconds());
-    serve(line, responder, log, wait_mask);
+    if (serve(line, responder, log, options.vanish_at, wait_mask) == ServeEnd::vanished &&
+        vanish_and_return(options, line, link, responder, log, wait_mask))
+        serve(line, responder, log, 0, wait_mask);
 
     release_com_link(link);
     close_line(line);

@@ -146,6 +146,8 @@ struct Parser {
             options.port_number = static_cast<uint32_t>(number);
         } else if (name == "--device") {
             options.device_path = std::string(value);
+        } else if (name == "--socket") {
+            options.socket_path = std::string(value);
         } else if (name == "--values") {
             read_values(value);
         } else if (name == "--switch") {
@@ -162,6 +164,10 @@ struct Parser {
             options.silent_after_set = true;
         } else if (name == "--hangup-at") {
             read_count(value, 1, options.hangup_at);
+        } else if (name == "--vanish-at") {
+            read_count(value, 1, options.vanish_at);
+        } else if (name == "--vanish-for") {
+            read_integer(value, 0, largest_delay_ms, options.vanish_for_ms);
         } else if (name == "--unasked") {
             read_unasked(value);
         } else if (name == "--unasked-delay-ms") {
@@ -210,19 +216,26 @@ struct Parser {
         if (!error.empty() || options.show_help)
             return;
         name = "modsim";
-        if (options.port_number != 0 && !options.device_path.empty()) {
-            fail("give either --port or --device, not both");
-        } else if (options.port_number == 0 && options.device_path.empty()) {
-            fail(options.ports_dir.empty() ? "say where to serve: --port N with --ports-dir DIR, or --device PATH"
-                                           : "--ports-dir needs --port N");
+        int places = (options.port_number != 0) + !options.device_path.empty() + !options.socket_path.empty();
+        if (places > 1) {
+            fail("give one of --port, --device and --socket");
+        } else if (places == 0) {
+            fail(options.ports_dir.empty()
+                     ? "say where to serve: --port N with --ports-dir DIR, --device PATH or --socket PATH"
+                     : "--ports-dir needs --port N");
         } else if (options.port_number != 0 && options.ports_dir.empty()) {
             if (env_ports_dir.empty())
                 fail("--port needs --ports-dir DIR (or LOGGER_PORTS in the environment)");
             else
                 options.ports_dir = std::string(env_ports_dir);
-        } else if (!options.device_path.empty() && !options.ports_dir.empty()) {
-            fail("--ports-dir has no meaning with --device");
+        } else if (options.port_number == 0 && !options.ports_dir.empty()) {
+            fail("--ports-dir has no meaning with --device or --socket");
         }
+        // Only a pseudo-terminal of our own can go away and come back under its COM link.
+        if (options.vanish_at != 0 && options.port_number == 0)
+            fail("--vanish-at needs --port N");
+        else if (options.vanish_for_ms != 0 && options.vanish_at == 0)
+            fail("--vanish-for needs --vanish-at N");
     }
 };
 
@@ -313,11 +326,13 @@ ModsimParseResult parse_modsim_options(const std::vector<std::string>& args,
 
 std::string modsim_usage()
 {
-    return "usage: modsim (--port N [--ports-dir DIR] | --device PATH) [options]\n"
+    return "usage: modsim (--port N [--ports-dir DIR] | --device PATH | --socket PATH) [options]\n"
            "Answers each request \"X\" + line end with \"X,spare,switch,AD1,AD2,AD3,checksum\".\n"
            "  --ports-dir DIR          folder of COM links (default: LOGGER_PORTS)\n"
            "  --port N                 link a new pseudo-terminal as DIR/COM<N> (1-255)\n"
            "  --device PATH            serve an existing terminal device instead\n"
+           "  --socket PATH            serve one connection to a listening unix socket (waits for it to\n"
+           "                           appear); ends when the other side closes it\n"
            "  --values A,B,C           fixed readings (default: three slow waves, 120-1000)\n"
            "  --switch 0|1|toggle      switch input (default: toggle)\n"
            "  --switch-period-ms N     time between switch toggles (default 5000)\n"
@@ -325,6 +340,9 @@ std::string modsim_usage()
            "  --delay-ms N             wait before each reply\n"
            "  --silent-after N         answer N requests, then none\n"
            "  --hangup-at N            close the line when reply N is due, then exit\n"
+           "  --vanish-at N            after reply N, close the pseudo-terminal and remove its COM link\n"
+           "  --vanish-for MS          ... then after MS milliseconds link a new one and serve on\n"
+           "                           (default 0: exit instead, as after a hang-up)\n"
            "  --short-at LIST          replies cut to fewer than 21 bytes\n"
            "  --bad-checksum-at LIST   replies with a wrong checksum\n"
            "  --bad-marker-at LIST     replies whose first field is not X\n"

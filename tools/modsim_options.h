@@ -20,10 +20,12 @@ struct FaultSchedule {
 enum class SwitchMode { always_0, always_1, toggle };
 
 struct ModsimOptions {
-    // Where to serve: a COM link in a ports folder, or a device path given as is.
+    // Where to serve: a COM link in a ports folder, a device path given as is, or
+    // a unix socket another program listens on (an emulator's serial back end).
     std::string ports_dir;
     uint32_t port_number = 0;  // 0: not serving a COM link
     std::string device_path;
+    std::string socket_path;
 
     // What the readings are: fixed values, or three slow waves by default.
     bool fixed_values = false;
@@ -37,6 +39,8 @@ struct ModsimOptions {
     bool silent_after_set = false;
     uint64_t silent_after = 0;  // answers this many requests, then none
     uint64_t hangup_at = 0;     // 0: never hang up
+    uint64_t vanish_at = 0;     // 0: the pseudo-terminal never goes away
+    int64_t vanish_for_ms = 0;  // 0: once gone, it never comes back
 
     // Spoiled replies.
     FaultSchedule short_reply;

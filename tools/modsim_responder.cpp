@@ -123,6 +123,12 @@ std::string log_line(const ModsimAction& action)
     case ModsimAction::Kind::stray:
         line += "stray ";
         break;
+    case ModsimAction::Kind::vanish:
+        line += "vanish " + number + " ";
+        break;
+    case ModsimAction::Kind::back:
+        line += "return " + number + " ";
+        break;
     }
     return line + "\"" + escape_bytes(action.bytes) + "\"";
 }

@@ -24,6 +24,8 @@ struct ModsimAction {
         hangup,   // close the line and stop serving
         unasked,  // send bytes nobody asked for
         stray,    // bytes received that were not a request: only logged
+        vanish,   // the line went away (bytes: its device): only logged
+        back,     // a new line took its place (bytes: its device): only logged
     };
     Kind kind = Kind::reply;
     uint64_t request_number = 0;  // the request answered, or the last one before unasked bytes
@@ -45,6 +47,9 @@ public:
     // The actions due at now, in the order they fell due. After a hang-up nothing
     // more is ever due.
     std::vector<ModsimAction> take_due(const Moment& now);
+
+    // Forgets what was due on a line that went away (unasked bytes, late replies).
+    void drop_pending() { pending_.clear(); }
 
     bool hung_up() const { return hung_up_; }
     uint64_t requests_seen() const { return requests_seen_; }
@@ -68,6 +73,8 @@ private:
 //   <mono s> <local date time.us> request <n> <label> "<bytes sent>"
 //   <mono s> <local date time.us> unasked <n> "<bytes sent>"
 //   <mono s> <local date time.us> stray "<bytes received>"
+//   <mono s> <local date time.us> vanish <n> "<device closed>"
+//   <mono s> <local date time.us> return <n> "<new device>"
 // A hang-up is the request line with the label "hangup" and nothing sent.
 std::string log_line(const ModsimAction& action);
 

@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -243,6 +245,52 @@ TEST_F(ModsimProcess, hangup_is_seen_by_the_client_and_the_link_goes)
     EXPECT_TRUE(client.hung_up());
     EXPECT_EQ(simulator.wait_exit(), 0);
     EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3"));
+}
+
+TEST_F(ModsimProcess, vanished_pty_hangs_up_then_returns_under_the_same_link)
+{
+    std::string log_path = dir_ + "/modsim.log";
+    Simulator simulator(serve_com3({"--vanish-at", "2", "--vanish-for", "300", "--log", log_path}));
+    ASSERT_FALSE(simulator.first_line().empty());
+    {
+        Client client(ports_ + "/COM3");
+        ASSERT_TRUE(client.is_open());
+        EXPECT_FALSE(client.exchange().empty());
+        EXPECT_FALSE(client.exchange().empty());  // the last reply still arrives
+        EXPECT_EQ(client.exchange(), "");
+        EXPECT_TRUE(client.hung_up());
+        EXPECT_FALSE(fs::is_symlink(ports_ + "/COM3"));
+    }
+    EXPECT_TRUE(simulator.first_line().starts_with("modsim: COM3 -> /dev/pts/"));
+    Client client(ports_ + "/COM3");
+    ASSERT_TRUE(client.is_open());
+    EXPECT_FALSE(client.exchange().empty());
+
+    std::stringstream log;
+    log << std::ifstream(log_path).rdbuf();
+    EXPECT_NE(log.str().find(" vanish 2 \"/dev/pts/"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find(" return 2 \"/dev/pts/"), std::string::npos) << log.str();
+}
+
+TEST_F(ModsimProcess, socket_is_served_once_it_listens_and_ends_when_closed)
+{
+    std::string socket_path = dir_ + "/ser.sock";
+    Simulator simulator({"--socket", socket_path, "--values", "512,600,700", "--switch", "0"});
+    usleep(50'000);  // the simulator is already trying: the socket comes later, as an emulator's does
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    int connection = accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    EXPECT_EQ(simulator.first_line(), "modsim: connected to " + socket_path + "\n");
+    ASSERT_EQ(write(connection, "X\r\n", 3), 3);
+    EXPECT_EQ(read_until(connection, "\n", 2000), "X,0,0,512,600,700,1812\r\n");
+    close(connection);
+    close(listener);
+    EXPECT_EQ(simulator.wait_exit(), 0);
 }
 
 TEST_F(ModsimProcess, stop_signals_end_it_cleanly_and_remove_the_link)

@@ -16,12 +16,6 @@ sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import guest  # noqa: E402
 
-# How the logger meets a pulled cable or a sleep. False: the run ends at once as
-# for a silent module (the no-reply note last). True: the run goes on after its
-# gap with one note row for it, and ends at its end.
-RUN_SURVIVES_A_GAP = False
-
-NO_REPLY_NOTE = '"Program is ending early because no data was received from datalogger. "'
 GAP_NOTE = r'"No data from (\d\d:\d\d:\d\d) to (\d\d:\d\d:\d\d): %s\. "'
 DISCONNECTED = 'COM5 was disconnected'
 ASLEEP = 'the computer was asleep'
@@ -176,11 +170,6 @@ def check_gap_note(rows, reason, last):
         fail('the gap runs from %s to %s' % (start, end))
 
 
-def check_no_reply_ending(rows):
-    if rows[-1] != ('note', NO_REPLY_NOTE):
-        fail('the last row is not the no-reply note: %s' % (rows[-1],))
-
-
 def run_case(build_dir):
     """The link test and a one-minute run, the cable pulled and plugged back, a sleep."""
     paths = {'logger': os.path.abspath(os.path.join(build_dir, 'logger')),
@@ -221,18 +210,15 @@ def run_case(build_dir):
     check_run_files(files, ended, 'run')
     rows = rows_of(files['run/DATA001.CSV'])
     replies = module_replies(open(machine.path('modsim.log'), encoding='latin-1').read())
-    check_rows_are_replies(rows, replies, first_request, gaps_allowed=RUN_SURVIVES_A_GAP)
+    check_rows_are_replies(rows, replies, first_request, gaps_allowed=True)
     column_ms = median_column_ms(rows)
     if abs(column_ms - 1000 * COLUMN_S) > 2:
         fail('the columns are %.1f ms apart at the median' % column_ms)
     data_rows = sum(1 for kind, _ in rows if kind == 'data')
-    if RUN_SURVIVES_A_GAP:
-        check_gap_note(rows, DISCONNECTED, last=False)
-        check_gap_note(rows, ASLEEP, last=False)
-        if data_rows >= 721:
-            fail('%d data rows: the gaps were filled' % data_rows)
-    else:
-        check_no_reply_ending(rows)
+    check_gap_note(rows, DISCONNECTED, last=False)
+    check_gap_note(rows, ASLEEP, last=False)
+    if data_rows >= 721:
+        fail('%d data rows: the gaps were filled' % data_rows)
     return '%d data rows, columns %.1f ms apart at the median' % (data_rows, column_ms)
 
 
@@ -257,12 +243,9 @@ def pull_case(build_dir):
     data_rows = sum(1 for kind, _ in rows if kind == 'data')
     if data_rows < (pulled - sampling - 1) / COLUMN_S:
         fail('%d data rows, fewer than were sampled before the pull' % data_rows)
-    if RUN_SURVIVES_A_GAP:
-        check_gap_note(rows, DISCONNECTED, last=True)
-        if ended_after_s < 59:
-            fail('the run ended %.0f s after its start, before its end' % ended_after_s)
-    else:
-        check_no_reply_ending(rows)
+    check_gap_note(rows, DISCONNECTED, last=True)
+    if ended_after_s < 59:
+        fail('the run ended %.0f s after its start, before its end' % ended_after_s)
     return '%d data rows, the run ended %.0f s after its start' % (data_rows, ended_after_s)
 
 

@@ -15,7 +15,9 @@ import time
 # Load order matters: each needs the ones before it.
 MODULES = ['drivers/usb/common/usb-common.ko', 'drivers/usb/core/usbcore.ko', 'drivers/usb/host/xhci-hcd.ko',
            'drivers/usb/host/xhci-pci.ko', 'drivers/usb/serial/usbserial.ko', 'drivers/usb/serial/ftdi_sio.ko']
-ADAPTER = 'usb-serial,id=ftdi0,chardev=ser0,bus=xhci.0'
+# A serial number of its own, as a real chip has: without one QEMU makes it from
+# the USB port, and a replug, which lands on the next port, would be another adapter.
+ADAPTER = 'usb-serial,id=ftdi0,chardev=ser0,bus=xhci.0,serial=FT4LOG01'
 
 INIT = r'''#!/bin/busybox sh
 /bin/busybox --install -s /bin

@@ -6,10 +6,13 @@
 
 bool pass_on_sleep(int64_t wait_ms)
 {
-    std::fprintf(stderr, "logger: the computer is about to sleep; saving the chart\n");
+    std::fprintf(stderr, "logger: the computer is about to sleep\n");
     const bool prepared = program_sleep_notices().announce_sleep(wait_ms);
-    std::fprintf(stderr, "logger: %s; the computer may sleep\n",
-                 prepared ? "the chart is saved" : "the chart was not saved in time");
+    if (prepared)
+        std::fprintf(stderr, "logger: the run's data is safe; the computer may sleep\n");
+    else
+        std::fprintf(stderr, "logger: the run's data was not made safe within %lld ms; the computer sleeps regardless\n",
+                     static_cast<long long>(wait_ms));
     return prepared;
 }
 

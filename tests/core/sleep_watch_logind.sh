@@ -42,6 +42,6 @@ logind wake
 wait_for 5 test -e "$E2E_TMP/watch/resumed" || fail "the program was not told of the wake"
 wait_for 5 holds_lock || fail "no new lock after the wake: $(logind inhibitors)"
 stop_probe watch
-grep -q 'about to sleep' "$E2E_TMP/watch.err" && grep -q 'the chart is saved' "$E2E_TMP/watch.err" &&
+grep -q 'about to sleep' "$E2E_TMP/watch.err" && grep -q 'data is safe' "$E2E_TMP/watch.err" &&
   grep -q 'woke' "$E2E_TMP/watch.err" || fail "notes on standard error: $(cat "$E2E_TMP/watch.err")"
 echo "sleep watch: lock held, the program told before its release, a new lock after the wake"

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -22,8 +22,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "power_broadcast: no window titled %s\n", title);
         return 2;
     }
-    const auto events = suspend ? std::initializer_list<WPARAM>{PBT_APMSUSPEND}
-                                : std::initializer_list<WPARAM>{PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND};
+    const std::vector<WPARAM> events =
+        suspend ? std::vector<WPARAM>{PBT_APMSUSPEND} : std::vector<WPARAM>{PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND};
     for (const WPARAM event : events) {
         DWORD_PTR answer = 0;
         if (SendMessageTimeoutA(window, WM_POWERBROADCAST, event, 0, SMTO_NORMAL, 5000, &answer) == 0) {

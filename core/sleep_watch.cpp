@@ -11,7 +11,7 @@ bool pass_on_sleep(int64_t wait_ms)
     if (prepared)
         std::fprintf(stderr, "logger: the run's data is safe; the computer may sleep\n");
     else
-        std::fprintf(stderr, "logger: the run's data was not made safe within %lld ms; the computer sleeps regardless\n",
+        std::fprintf(stderr, "logger: the run's data was not made safe in %lld ms; the computer sleeps regardless\n",
                      static_cast<long long>(wait_ms));
     return prepared;
 }

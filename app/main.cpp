@@ -1,7 +1,7 @@
 // The logger program: refuses a start from a folder the system deletes,
-// watches for end requests from outside, asks for a fine timer, picks the
-// window backend, runs the logger, and closes every channel and the window on
-// the way out.
+// watches for end requests from outside and for the computer's sleep, asks
+// for a fine timer, picks the window backend, runs the logger, and closes
+// every channel and the window on the way out.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,6 +10,7 @@
 #include "app/start_place.h"
 #include "core/end_signals.h"
 #include "core/power.h"
+#include "core/sleep_watch.h"
 #include "core/stdout_text.h"
 #include "gfx/graphics.h"
 #include "gfx/stdin_keys.h"
@@ -47,6 +48,7 @@ int main()
         return 1;
     // Before any other thread starts: the signals' mask is inherited.
     watch_end_signals(request_program_end);
+    start_sleep_watch();
     hold_fine_timer();
     // Without a window, keys come from standard input.
     StdinKeys stdin_keys;
@@ -61,5 +63,6 @@ int main()
     close_all_channels();
     close_graphics_window();
     release_fine_timer();
+    stop_sleep_watch();
     return exit_status;
 }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "core/program_life.h"
+#include "core/sleep_watch.h"
 #include "gfx/display_thread.h"
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
@@ -163,6 +164,16 @@ int show_command_at_start() {
 
 // A key held down: the system repeats it, with the previous-state bit set.
 bool key_repeats(LPARAM flags) { return (flags & (1 << 30)) != 0; }
+
+// The computer is about to sleep, or woke: the program's thread hears of it as
+// from any watcher. A suspend waits here for the run's data to be safe, within
+// the two seconds or so Windows gives each window before it sleeps regardless.
+LRESULT take_power_broadcast(WPARAM event) {
+    constexpr int64_t sleep_wait_ms = 1500;
+    if (event == PBT_APMSUSPEND) pass_on_sleep(sleep_wait_ms);
+    else if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) pass_on_resume();
+    return TRUE;
+}
 
 class Win32Window final : public Window, private DisplayBackend {
 public:
@@ -644,6 +655,7 @@ LRESULT Win32Window::handle_message(HWND window, UINT message, WPARAM wparam, LP
         case WM_ENDSESSION:
             if (wparam != FALSE) end_with_the_session();
             return 0;
+        case WM_POWERBROADCAST: return take_power_broadcast(wparam);
         case WM_SIZE:
             if (wparam != SIZE_MINIMIZED) lay_out(LOWORD(lparam), HIWORD(lparam));
             return 0;

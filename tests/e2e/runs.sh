@@ -9,13 +9,20 @@
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
+<<<<<<< HEAD
 #   terminal - no window: answered and watched on a pseudo-terminal, the module's port gone
 #              for a while (a cable pulled and plugged back), ended with ESC
 #   vanish   - the module's port goes away for 3 s and comes back: the run goes on after its gap
+=======
+#   terminal - no window: answered and watched on a pseudo-terminal, ended with ESC
+#   sleep_lock - logind (a stand-in) sees the logger's delay lock, let go at a sleep, taken again after it
+#   sleep    - the computer sleeps 10 s into a run: the picture first, then a gap (logind, or logger.exe's window)
+>>>>>>> wip-power
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/headless.sh"
+source "$(dirname "$0")/../support/private_bus.sh"
 
 [ "$MODE" = terminal ] || start_xvfb "$([ "$MODE" = silent ] && echo 2560x1440)"  # silent at scale 2: the picture is the frame still
 
@@ -207,6 +214,45 @@ for line, row in zip(lines, rows):
     assert all(abs(float(a) - float(b)) < 0.0011 for a, b in zip(line[1:], [row[1]] + row[8:11])), (line, row)
 PY
     echo "in a terminal: the prompts and $SAMPLES progress lines, one per row"
+    ;;
+  sleep_lock)
+    start_mock_logind
+    start_logger
+    wait_for 10 logind_holds_lock || fail "no delay lock at the start: $(logind inhibitors)"
+    logind suspend
+    wait_for 5 logind_lock_free || fail "the lock was kept at a sleep with no run to save"
+    logind resume
+    wait_for 5 logind_holds_lock || fail "no new lock after the wake: $(logind inhibitors)"
+    kill -TERM "$LOGGER_PID"
+    wait_logger_exit 5 || fail "the logger ended with status $? after SIGTERM"
+    echo "a delay lock held, released at the sleep, taken again after the wake"
+    ;;
+  sleep)
+    if [ -n "${LOGGER_EXE:-}" ]; then
+      computer() { wine "$END_SESSION_EXE" "--$1" >>"$E2E_TMP/power.out" 2>&1 || fail "the $1 was not taken"; }
+      begin_run
+    else
+      # The computer sleeps once logind's lock is let go: the picture must be there by then.
+      computer() { logind "$1" && { [ "$1" = resume ] || wait_for 6 logind_lock_free; } || fail "the lock was kept"; }
+      start_mock_logind
+      start_modsim 3 --log "$E2E_TMP/modsim.log"
+      start_headless run
+      answer_one_minute_run
+    fi
+    wait_sampling "$E2E_TMP/modsim.log" "$LOGGER_PID" || fail "the run did not sample"
+    sleep 10
+    computer suspend
+    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture of the run so far before the sleep"
+    asleep_from=$(grep -c ' request ' "$E2E_TMP/modsim.log")
+    sleep 3
+    [ "$(grep -c ' request ' "$E2E_TMP/modsim.log")" = "$asleep_from" ] || fail "requests were sent while asleep"
+    computer resume
+    checked() { [ "$(grep -c ' request ' "$E2E_TMP/modsim.log")" -ge $((asleep_from + 3)) ]; }
+    wait_for 5 checked || fail "no check of the module soon after the wake"
+    wait_logger_exit 70 || fail "the logger ended with status $? after the sleep"
+    grep -aqE '^"No data from [0-9:]{8} to [0-9:]{8}: the computer was asleep\. "' "$E2E_TMP/run/DATA001.CSV" ||
+      fail "no note of the gap in the data file"
+    echo "a sleep 10 s into the run: the picture before it, the run went on after the wake with its gap noted"
     ;;
   minute)
     begin_run

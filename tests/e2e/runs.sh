@@ -9,15 +9,11 @@
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
 #   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
-<<<<<<< HEAD
 #   terminal - no window: answered and watched on a pseudo-terminal, the module's port gone
 #              for a while (a cable pulled and plugged back), ended with ESC
 #   vanish   - the module's port goes away for 3 s and comes back: the run goes on after its gap
-=======
-#   terminal - no window: answered and watched on a pseudo-terminal, ended with ESC
 #   sleep_lock - logind (a stand-in) sees the logger's delay lock, let go at a sleep, taken again after it
 #   sleep    - the computer sleeps 10 s into a run: the picture first, then a gap (logind, or logger.exe's window)
->>>>>>> wip-power
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"

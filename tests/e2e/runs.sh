@@ -194,7 +194,7 @@ PY
     in_terminal run 'Number \(1-10\):' '3\n' 'minutes\):' '1\n' 'Temperature:' 'V\n' \
       'plug it back in to carry on' '' 'COM3 was disconnected from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d' '\033\n' ||
       fail "the run in a terminal failed"
-    check_run_kept 40 "ESC in the terminal"
+    check_run_kept 20 "ESC in the terminal"
     # The prompts and messages in order, then one line per row of the data file, with its values.
     python3 - "$E2E_TMP/run.out" "$E2E_TMP/run/DATA001.CSV" <<'PY' || fail "the terminal showed the run wrongly"
 import re, sys

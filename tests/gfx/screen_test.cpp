@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -399,31 +398,6 @@ TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
     screen.set_change_listener(nullptr);
 }
 
-// A second reader's watch sees every change without taking the display's.
-TEST_F(ScreenTest, a_watch_sees_the_changes_on_its_own)
-{
-    clear_marks();
-    int heard = 0;
-    ScreenWatch watch;
-    watch.on_change = [&heard] { ++heard; };
-    screen.add_watch(watch);  // everything is new to it, and reported
-    RowMarks marks{};
-    EXPECT_TRUE(screen.take_changed_row_marks(watch, marks));
-    {
-        std::lock_guard<ScreenLock> guard(screen.lock());  // heard once it is released
-        screen.mark_rows_changed(20, 20);
-        EXPECT_EQ(heard, 1);
-    }
-    EXPECT_EQ(heard, 2);
-    ASSERT_TRUE(screen.take_changed_row_marks(watch, marks));
-    EXPECT_TRUE(marks[20] && !marks[21]);
-    EXPECT_TRUE(screen.row_changed(20));
-    screen.remove_watch(watch);
-    screen.mark_rows_changed(30, 30);
-    EXPECT_FALSE(screen.take_changed_row_marks(watch, marks));
-    EXPECT_EQ(heard, 2);
-}
-
 // ---------------------------------------------------------------------------
 // Keys.
 
@@ -499,7 +473,6 @@ struct PauseTest : ScreenTest {
     PauseTest() { use_program_life(&life); }
     ~PauseTest() override { use_program_life(nullptr); }
 
-    // Runs after_sleep(n) at the n-th sleep, before the clock moves on.
     void record_sleeps(std::function<void(size_t)> after_sleep = {})
     {
         clock.set_on_sleep([this, after_sleep](int64_t ms) {

@@ -5,10 +5,14 @@
 
 #include <array>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "app/run_settings.h"
 #include "gfx/graphics.h"
 #include "core/error_status.h"
 #include "core/file_stream.h"
+#include "gfx/graphics.h"
 #include "io/channels.h"
 #include "text/value_format.h"
 
@@ -30,6 +34,19 @@ bool file_name_taken(const std::string& name) { return name_exists(name); }
 
 namespace {
 
+// The number whose picture this run created with its data file; 0 for none.
+int32_t reserved_picture_number = 0;
+
+// The picture's name made exclusively, as an empty file the run fills later.
+NewFileOutcome reserve_picture(int32_t file_number)
+{
+    std::FILE* file = open_file_stream(picture_name(file_number), "wbx");
+    if (file == nullptr)
+        return errno == EEXIST ? NewFileOutcome::name_taken : NewFileOutcome::failed;
+    std::fclose(file);  // nothing written, nothing to lose
+    return NewFileOutcome::created;
+}
+
 // The look: the number is taken when its data file can be read, or when either
 // of its names exists in any form (a file that cannot be read is still
 // somebody's data; a picture without its data file is still somebody's picture).
@@ -48,17 +65,44 @@ bool file_number_looks_taken(int32_t file_number)
 
 int32_t choose_data_file(const std::function<void(int32_t file_number)>& after_look)
 {
+    reserved_picture_number = 0;
     for (int32_t file_number = 1; file_number <= last_file_number; ++file_number) {
         if (file_number_looks_taken(file_number))
             continue;
         if (after_look)
             after_look(file_number);
         // Only a name with no file at all is created: another logger in the same
-        // folder that chose the same number a moment earlier keeps its file.
-        if (create_channel_file(data_channel, data_file_name(file_number)) != NewFileOutcome::name_taken)
-            return file_number;
+        // folder that chose the same number a moment earlier keeps its files.
+        const NewFileOutcome data = create_channel_file(data_channel, data_file_name(file_number));
+        if (data == NewFileOutcome::name_taken)
+            continue;
+        const NewFileOutcome picture = reserve_picture(file_number);
+        if (picture == NewFileOutcome::name_taken) {
+            if (data == NewFileOutcome::created) {
+                close_channel(data_channel);
+                std::remove(data_file_name(file_number).c_str());
+            }
+            continue;
+        }
+        if (picture == NewFileOutcome::created)
+            reserved_picture_number = file_number;
+        return file_number;
     }
     return last_file_number + 1;
+}
+
+bool run_picture_is_reserved(int32_t file_number)
+{
+    return file_number > 0 && file_number == reserved_picture_number;
+}
+
+int32_t save_run_picture(int32_t file_number)
+{
+    if (file_number != 0 && !run_picture_is_reserved(file_number)) {
+        set_error_code(status_not_allowed);
+        return status_not_allowed;
+    }
+    return save_snapshot(picture_name(file_number));
 }
 
 bool data_file_is_open() { return the_channels().is_open(data_channel); }
@@ -93,10 +137,3 @@ void write_note_row(std::string_view note)
     flush_channel(data_channel);
 }
 
-bool save_run_picture(int32_t file_number)
-{
-    if (file_number > last_file_number)
-        return false;
-    save_snapshot(picture_name(file_number));
-    return true;
-}

@@ -100,7 +100,8 @@ void make_run_safe(const RunSettings& settings, SamplingState& state)
     close_channel(serial_channel);
     if (data_file_is_open())
         sync_channel(data_channel);
-    (void)save_run_picture(settings.file_number);
+    if (settings.file_number <= last_file_number)
+        (void)save_run_picture(settings.file_number);
     state.sleep_coming = false;
     program_sleep_notices().sleep_prepared();
 }

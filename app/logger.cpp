@@ -37,8 +37,11 @@ void warn_no_data_file(int32_t file_number)
 void run_closing_stage(int32_t file_number)
 {
     // With every number taken, any picture name would replace an earlier run's picture.
-    if (!save_run_picture(file_number))
+    if (file_number > last_file_number)
         std::fprintf(stderr, "logger: no picture saved; BMP001.BMP to BMP999.BMP are left as they are\n");
+    else if (save_run_picture(file_number) == status_not_allowed)
+        std::fprintf(stderr, "logger: no picture saved; %s could not be created beside the data file\n",
+                     picture_name(file_number).c_str());
     close_channel(data_channel);
     close_channel(serial_channel);
 }

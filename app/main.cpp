@@ -10,11 +10,14 @@
 #include "app/start_place.h"
 #include "core/end_signals.h"
 #include "core/power.h"
+#include "core/program_life.h"
 #include "core/sleep_watch.h"
 #include "core/stdout_text.h"
 #include "gfx/graphics.h"
 #include "gfx/stdin_keys.h"
+#include "gfx/system_window.h"
 #include "gfx/terminal_view.h"
+#include "gfx/window_headless.h"
 #include "io/channels.h"
 
 namespace {
@@ -64,5 +67,6 @@ int main()
     close_graphics_window();
     release_fine_timer();
     stop_sleep_watch();
+    stop_watching_end_signals();
     return exit_status;
 }

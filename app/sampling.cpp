@@ -21,6 +21,7 @@
 #include "app/gap.h"
 #include "app/link.h"
 #include "io/channels.h"
+#include "core/program_life.h"
 #include "core/sleep_notices.h"
 #include "gfx/graphics.h"
 #include "text/value_format.h"

@@ -72,7 +72,9 @@ public:
     double awake_seconds() override;
     void sleep_ms(int64_t delay_ms) override;
     bool wait_until(double moment_s, WakeSignal& wake) override;
-    double wake_margin_s() const override { return 0.0; }
+    double wake_margin_s() const override { return wake_margin_s_; }
+    // A margin like the system clock's, so that waits poll their last stretch.
+    void set_wake_margin_s(double margin_s) { wake_margin_s_ = margin_s; }
 
     void advance_ms(int64_t delay_ms);
     // The computer sleeps for that long: the run's time moves, the awake time stands.
@@ -88,6 +90,7 @@ private:
     static int64_t to_ns(double s) { return static_cast<int64_t>(std::clamp(s, -9e9, 9e9) * 1e9); }
     int64_t now_ns_;
     int64_t step_per_reading_ns_ = 0;
+    double wake_margin_s_ = 0.0;
     int64_t total_slept_ms_ = 0;
     int64_t readings_ = 0;
     int64_t asleep_ns_ = 0;

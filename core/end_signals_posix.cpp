@@ -4,12 +4,21 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "core/end_signals.h"
 
 namespace {
+
+// The watching thread, and the flag that tells it that a signal sent to it
+// by stop_watching_end_signals means "stop".
+std::thread watcher;
+std::atomic<bool> stopping{false};
+int stop_signal = 0;
 
 // The end signals the program takes. One ignored when the program starts
 // (nohup ignores SIGHUP) is left out: it stays ignored rather than blocked
@@ -47,6 +56,8 @@ void take_end_signals(sigset_t signals, const std::function<void()>& request_end
         int signal_number = 0;
         if (sigwait(&signals, &signal_number) != 0)
             continue;
+        if (stopping.load())
+            return;
         if (!requested) {
             requested = true;
             request_end();
@@ -73,5 +84,23 @@ void watch_end_signals(std::function<void()> request_end)
         return;
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0)
         return;
-    std::thread(take_end_signals, signals, std::move(request_end)).detach();
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        if (sigismember(&signals, signal_number) == 1)
+            stop_signal = signal_number;
+    stopping = false;
+    watcher = std::thread(take_end_signals, signals, std::move(request_end));
+}
+
+void stop_watching_end_signals()
+{
+    if (!watcher.joinable())
+        return;
+    stopping = true;
+    const int error = pthread_kill(watcher.native_handle(), stop_signal);
+    if (error != 0) {
+        std::fprintf(stderr, "logger: cannot stop the end signals' thread: %s\n", std::strerror(error));
+        watcher.detach();
+        return;
+    }
+    watcher.join();
 }

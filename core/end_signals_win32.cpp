@@ -3,3 +3,5 @@
 #include "core/end_signals.h"
 
 void watch_end_signals(std::function<void()>) {}
+
+void stop_watching_end_signals() {}

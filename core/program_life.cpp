@@ -1,5 +1,5 @@
-// The closing handshake between the program's thread and a thread that asked
-// it to end.
+// The end request, the program thread's wake and the closing handshake between
+// the program's thread and a thread that asked it to end.
 #include "core/program_life.h"
 
 #include <algorithm>
@@ -21,10 +21,45 @@ bool ClosingHandshake::wait_until_done(int64_t timeout_ms)
                              [this] { return done_; });
 }
 
-ClosingHandshake& program_closing()
+void ProgramLife::request_end()
 {
-    static ClosingHandshake handshake;
-    return handshake;
+    end_requested_.store(true);
+    wake_.raise();
 }
+
+void ProgramLife::wake()
+{
+    wake_requested_.store(true);
+    wake_.raise();
+}
+
+namespace {
+
+std::atomic<ProgramLife*> installed_life{nullptr};
+
+// Never destroyed: a thread may still ask for the end while the process exits.
+ProgramLife& own_life()
+{
+    static ProgramLife* const life = new ProgramLife;
+    return *life;
+}
+
+}  // namespace
+
+ProgramLife& program_life()
+{
+    ProgramLife* installed = installed_life.load();
+    return installed != nullptr ? *installed : own_life();
+}
+
+void use_program_life(ProgramLife* life) { installed_life.store(life); }
+
+void request_program_end() { program_life().request_end(); }
+
+bool program_end_requested() { return program_life().end_requested(); }
+
+void wake_program_thread() { program_life().wake(); }
+
+ClosingHandshake& program_closing() { return program_life().closing(); }
 
 void note_program_closed() { program_closing().note_done(); }

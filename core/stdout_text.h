@@ -5,5 +5,6 @@
 #include <string_view>
 
 // Writes all of the text; false when standard output takes no more (a closed
-// pipe or terminal). A reader that went away never ends the program.
+// pipe or terminal). A reader that went away never ends a program that
+// ignores SIGPIPE, as the logger does (end_signals.h).
 bool write_stdout_text(std::string_view text);

@@ -6,14 +6,24 @@
 #include <system_error>
 
 #include "core/clock.h"
+#include "core/program_life.h"
 #include "gfx/window.h"
+
+namespace {
+std::atomic<DisplayPassObserver> pass_observer{nullptr};
+}  // namespace
+
+void set_display_pass_observer(DisplayPassObserver observer) { pass_observer.store(observer); }
+
+DisplayPassObserver display_pass_observer() { return pass_observer.load(std::memory_order_relaxed); }
 
 void PointerHandover::request(int32_t x, int32_t y, int32_t visible) {
     std::lock_guard lock(mutex_);
     if (x >= 0) {
         request_.warp = true;
-        request_.x = std::min(x, screen_width - 1);
-        request_.y = std::clamp(y, 0, screen_height - 1);
+        const PointerPixel pixel = pointer_pixel(x, y);
+        request_.x = pixel.x;
+        request_.y = pixel.y;
     }
     if (visible >= 0) request_.visibility = visible == 0 ? 0 : 1;
 }
@@ -134,12 +144,14 @@ void DisplayThread::stop() {
 void DisplayThread::park_after_display_lost() {
     // The backend's wake may reach the lost display too: no more of them.
     accept_wakes(false);
-    screen_->request_end();
+    request_program_end();
     {
+        // Notified under the lock: stop() may let the thread go, and its owner
+        // end, as soon as it sees the mark.
         std::lock_guard stop_guard(stop_mutex_);
         parked_ = true;
+        stop_requested_.notify_all();
     }
-    stop_requested_.notify_all();
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
@@ -214,13 +226,24 @@ void DisplayThread::wait_for_work_until(std::chrono::steady_clock::time_point un
 }
 
 void DisplayThread::wake_backend() {
-    std::lock_guard wake_guard(wake_mutex_);
-    if (wakes_accepted_) backend_.wake_for_work();
+    {
+        std::lock_guard wake_guard(wake_mutex_);
+        if (!wakes_accepted_) return;
+        ++wakes_under_way_;
+    }
+    backend_.wake_for_work();
+    {
+        std::lock_guard wake_guard(wake_mutex_);
+        --wakes_under_way_;
+    }
+    wakes_left_.notify_all();
 }
 
+// Refusing wakes waits for those under way: the window they reach must still exist.
 void DisplayThread::accept_wakes(bool accepted) {
-    std::lock_guard wake_guard(wake_mutex_);
+    std::unique_lock wake_guard(wake_mutex_);
     wakes_accepted_ = accepted;
+    if (!accepted) wakes_left_.wait(wake_guard, [this] { return wakes_under_way_ == 0; });
 }
 
 // Cut short by stop(): a program that ends does not wait for the rest of the

@@ -15,6 +15,20 @@
 
 #include "gfx/screen.h"
 
+// A measuring aid: a display thread calls the observer after each pass, with
+// the monotonic seconds at which the pass began to wait for the screen lock,
+// took it, released it, and had its frame on show. No observer (the default)
+// costs one load per pass.
+struct DisplayPassTimes {
+    double began_s;
+    double locked_s;
+    double released_s;
+    double shown_s;
+};
+using DisplayPassObserver = void (*)(const DisplayPassTimes& times);
+void set_display_pass_observer(DisplayPassObserver observer);
+DisplayPassObserver display_pass_observer();
+
 constexpr int32_t display_period_ms = 10;
 // A pass runs at least this often even when nothing asked for one, so that a
 // wake that went astray leaves the window stale for no longer.
@@ -96,7 +110,8 @@ public:
     // wake_for_work() is called; returns at once when one came since the last
     // pass began.
     virtual void wait_for_work_until(std::chrono::steady_clock::time_point until) = 0;
-    // Any thread, while the window exists: ends the current or next wait_for_work_until.
+    // Any thread, while the window exists: ends the current or next
+    // wait_for_work_until. Called with no lock held.
     virtual void wake_for_work() = 0;
     // Destroys what create_window made, also after it failed half-way.
     virtual void destroy_window() = 0;
@@ -155,9 +170,13 @@ private:
     bool parked_ = false;
     // Set by owe_pass, cleared as a pass begins: a pass owed skips the wait.
     std::atomic<bool> pass_owed_{false};
-    // Wakes reach the backend only while its window exists.
+    // Wakes reach the backend only while its window exists; the window is
+    // destroyed only once every wake under way has left the backend. No lock
+    // is held across the backend's wake.
     std::mutex wake_mutex_;
+    std::condition_variable wakes_left_;
     bool wakes_accepted_ = false;
+    int32_t wakes_under_way_ = 0;
 
     // Open handshake between start() and the thread.
     std::mutex open_mutex_;

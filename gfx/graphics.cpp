@@ -2,7 +2,6 @@
 // that report through the program's error status.
 #include "gfx/graphics.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "core/clock.h"
@@ -14,7 +13,7 @@ namespace {
 
 struct GraphicsState {
     Screen* installed_screen = nullptr;
-    std::function<std::unique_ptr<Window>()> window_factory = make_headless_window;
+    std::function<std::unique_ptr<Window>()> window_factory;
     bool title_chosen = false;
     std::string title;
     std::unique_ptr<Window> window;
@@ -67,7 +66,7 @@ void use_screen(Screen* screen) { graphics_state().installed_screen = screen; }
 
 void set_window_factory(std::function<std::unique_ptr<Window>()> factory)
 {
-    graphics_state().window_factory = factory ? std::move(factory) : make_headless_window;
+    graphics_state().window_factory = std::move(factory);
 }
 
 void set_window_title(std::string title)
@@ -78,14 +77,6 @@ void set_window_title(std::string title)
 }
 
 Window* the_window() { return graphics_state().window.get(); }
-
-namespace {
-std::atomic<DisplayPassObserver> pass_observer{nullptr};
-}  // namespace
-
-void set_display_pass_observer(DisplayPassObserver observer) { pass_observer.store(observer); }
-
-DisplayPassObserver display_pass_observer() { return pass_observer.load(std::memory_order_relaxed); }
 
 bool open_graphics_window()
 {
@@ -99,7 +90,7 @@ bool open_graphics_window()
         // Registered after the screen and the state exist, so it runs before they go away.
         state.closes_at_exit = std::atexit(close_window_at_exit) == 0;
     }
-    std::unique_ptr<Window> window = state.window_factory();
+    std::unique_ptr<Window> window = state.window_factory ? state.window_factory() : nullptr;
     if (!window) {
         state.open_error = "no window backend is available";
         set_error_code(status_not_allowed);
@@ -226,10 +217,6 @@ void wait_for_key_until(double wake_s, double deadline_s)
     WakeSignal never_raised;
     program_clock().wait_until_deadline(wake_s, deadline_s, never_raised);
 }
-
-void request_program_end() { the_screen().request_end(); }
-
-void wake_program_thread() { the_screen().wake_waits(); }
 
 void sound_tone() { the_screen().sound_tone(); }
 

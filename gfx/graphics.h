@@ -14,7 +14,8 @@
 Screen& the_screen();
 void use_screen(Screen* screen);  // nullptr restores the program's own
 
-// How open_graphics_window makes its window (the program picks SDL or headless).
+// How open_graphics_window makes its window: the program picks its display,
+// a test its own; there is none until one is set (nullptr: none again).
 void set_window_factory(std::function<std::unique_ptr<Window>()> factory);
 // The window title; empty (the default) means the program file's name without folder or extension.
 void set_window_title(std::string title);
@@ -38,14 +39,10 @@ std::string poll_key();
 bool key_waiting();
 void pause_ms(int64_t delay_ms);
 double seconds_clock();
-// Sleeps until the clock reads wake_s, or less when a key arrives; it may
-// wake a little late (the clock's wake margin), but never past deadline_s.
+// Sleeps until the clock reads wake_s, or less when a key arrives, the end is
+// requested or the program's thread is woken (program_life.h); it may wake a
+// little late (the clock's wake margin), but never past deadline_s.
 void wait_for_key_until(double wake_s, double deadline_s);
-// Any thread: asks the program to end as if ESC were pressed at its next look
-// at the keys (poll_key and pause_ms then throw EndRequested).
-void request_program_end();
-// Any thread: ends the program thread's wait_for_key_until early, without a key.
-void wake_program_thread();
 void sound_tone();
 // The program's progress, for a window with a terminal view (see Window::show_progress).
 void show_progress(std::string_view line, int32_t first_row, int32_t last_row);

@@ -74,16 +74,3 @@ ArgbColours argb_colours(const Palette& palette)
     }
     return colours;
 }
-
-void frame_rows_to_argb(const uint8_t* frame, const ArgbColours& colours, int32_t first_y, int32_t last_y,
-                        uint32_t* argb_frame)
-{
-    first_y = std::max(first_y, 0);
-    last_y = std::min(last_y, screen_height - 1);
-    if (first_y > last_y)
-        return;
-    const size_t begin = static_cast<size_t>(first_y) * screen_width;
-    const size_t end = static_cast<size_t>(last_y + 1) * screen_width;
-    for (size_t i = begin; i < end; ++i)
-        argb_frame[i] = colours[frame[i]];
-}

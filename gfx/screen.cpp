@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "core/clock.h"
+#include "core/program_life.h"
 #include "gfx/font.h"
 
 namespace {
@@ -80,9 +82,12 @@ void ScreenLock::unlock()
     --depth_;
     if (depth_ > 0)
         return;
+    const bool action_owed = std::exchange(after_release_owed_, false);
     owner_ = std::thread::id();
     guard.unlock();
     released_.notify_all();
+    if (action_owed && after_release_)
+        after_release_();
 }
 
 int ScreenLock::priority_waiters() { return priority_waiters_.load(); }
@@ -92,6 +97,7 @@ int ScreenLock::priority_waiters() { return priority_waiters_.load(); }
 
 Screen::Screen(ErrorStatus& status) : status_(status), frame_(screen_width * screen_height, 0)
 {
+    lock_.set_after_release([this] { report_changes(); });
     reset_to_opened_state();
 }
 
@@ -99,9 +105,11 @@ void Screen::reset_to_opened_state()
 {
     std::lock_guard<ScreenLock> guard(lock_);
     std::fill(frame_.begin(), frame_.end(), uint8_t{0});
-    changed_.fill(true);
     palette_ = default_palette();
-    palette_changed_ = true;
+    for (ScreenWatch* watch : watches_) {
+        watch->rows.fill(true);
+        watch->palette_changed = true;
+    }
     note_change();
     cursor_row_ = 1;
     cursor_column_ = 1;
@@ -110,7 +118,6 @@ void Screen::reset_to_opened_state()
     pending_line_end_ = false;
     key_write_ = 0;
     key_read_ = 0;
-    key_arrived_ = false;
 }
 
 void Screen::set_text_colours(int32_t foreground, int32_t background)
@@ -328,10 +335,8 @@ void Screen::draw_glyph(uint8_t code)
             line_changed = line_changed || row[bit] != colour;
             row[bit] = colour;
         }
-        if (line_changed) {
-            changed_[static_cast<size_t>(y0 + line)] = true;
-            note_change();
-        }
+        if (line_changed)
+            mark_row(y0 + line);
     }
 }
 
@@ -392,16 +397,14 @@ void Screen::queue_key(uint32_t key_code)
     key_write_ = (key_write_ + 1) % key_slots;
     if (key_write_ == key_read_)
         key_read_ = (key_read_ + 1) % key_slots;  // full: the oldest key is lost
-    key_arrived_ = true;
-    key_signal_.raise();
+    program_life().wake_signal().raise();
 }
 
 std::string Screen::poll_key()
 {
-    if (end_requested())
+    if (program_end_requested())
         throw EndRequested{};
     std::lock_guard<ScreenLock> guard(lock_);
-    key_arrived_ = false;
     if (key_read_ == key_write_)
         return {};
     const uint32_t code = keys_[key_read_];
@@ -417,40 +420,20 @@ std::string Screen::poll_key()
 // goes on to poll_key, which takes the end.
 bool Screen::key_waiting()
 {
-    if (end_requested())
+    if (program_end_requested())
         return true;
     std::lock_guard<ScreenLock> guard(lock_);
     return key_read_ != key_write_;
 }
 
-bool Screen::take_key_arrival_mark()
-{
-    std::lock_guard<ScreenLock> guard(lock_);
-    const bool arrived = key_arrived_;
-    key_arrived_ = false;
-    return arrived;
-}
-
+// A raised wake with nothing behind it (a key already taken) waits on.
 void Screen::wait_for_key_until(Clock& clock, double wake_s, double deadline_s)
 {
-    if (key_waiting())
-        return;
-    clock.wait_until_deadline(wake_s, deadline_s, key_signal_);
+    ProgramLife& life = program_life();
+    while (!key_waiting() && !life.take_wake_request())
+        if (!clock.wait_until_deadline(wake_s, deadline_s, life.wake_signal()))
+            return;
 }
-
-void Screen::request_end()
-{
-    end_requested_.store(true);
-    {
-        std::lock_guard<ScreenLock> guard(lock_);
-        key_arrived_ = true;  // a pause in progress ends at its next step
-    }
-    key_signal_.raise();
-}
-
-bool Screen::end_requested() { return end_requested_.load(); }
-
-void Screen::wake_waits() { key_signal_.raise(); }
 
 // ---------------------------------------------------------------------------
 // Pixels and change marks.
@@ -467,65 +450,102 @@ void Screen::mark_rows_changed(int32_t first_y, int32_t last_y)
     first_y = std::max(first_y, 0);
     last_y = std::min(last_y, screen_height - 1);
     for (int32_t y = first_y; y <= last_y; ++y)
-        changed_[y] = true;
+        for (ScreenWatch* watch : watches_)
+            watch->rows[static_cast<size_t>(y)] = true;
     if (first_y <= last_y)
         note_change();
+}
+
+void Screen::mark_row(int32_t y)
+{
+    for (ScreenWatch* watch : watches_)
+        watch->rows[static_cast<size_t>(y)] = true;
+    note_change();
 }
 
 bool Screen::row_changed(int32_t y) const
 {
     if (y < 0 || y >= screen_height)
         return false;
-    return changed_[y];
+    return own_watch_.rows[static_cast<size_t>(y)];
 }
 
-bool Screen::take_changed_rows(int32_t& first_y, int32_t& last_y)
+bool Screen::take_changed_row_marks(ScreenWatch& watch, RowMarks& marks)
 {
     std::lock_guard<ScreenLock> guard(lock_);
-    const auto first = std::find(changed_.begin(), changed_.end(), true);
-    if (first == changed_.end())
-        return false;
-    const auto last = std::find(changed_.rbegin(), changed_.rend(), true);
-    first_y = static_cast<int32_t>(first - changed_.begin());
-    last_y = static_cast<int32_t>(changed_.rend() - last) - 1;
-    changed_.fill(false);
-    change_owed_ = false;
-    return true;
-}
-
-bool Screen::take_changed_row_marks(RowMarks& marks)
-{
-    std::lock_guard<ScreenLock> guard(lock_);
-    marks = changed_;
-    changed_.fill(false);
-    change_owed_ = false;
+    marks = watch.rows;
+    watch.rows.fill(false);
+    watch.reported = false;
     return std::find(marks.begin(), marks.end(), true) != marks.end();
 }
 
 bool Screen::take_palette_changed()
 {
     std::lock_guard<ScreenLock> guard(lock_);
-    const bool changed = palette_changed_;
-    palette_changed_ = false;
-    change_owed_ = false;
+    const bool changed = own_watch_.palette_changed;
+    own_watch_.palette_changed = false;
+    own_watch_.reported = false;
     return changed;
 }
 
 void Screen::set_change_listener(std::function<void()> listener)
 {
-    std::lock_guard<ScreenLock> guard(lock_);
-    change_listener_ = std::move(listener);
+    std::lock_guard<std::mutex> guard(report_mutex_);
+    own_watch_.on_change = std::move(listener);
 }
 
-// Only the step from nothing owed to something owed is reported: the display
-// thread takes everything at once, so further marks before that need no wake.
+void Screen::add_watch(ScreenWatch& watch)
+{
+    std::lock_guard<ScreenLock> guard(lock_);
+    watch.rows.fill(true);
+    watch.palette_changed = true;
+    watch.reported = false;
+    watches_.push_back(&watch);
+    note_change();
+}
+
+void Screen::remove_watch(ScreenWatch& watch)
+{
+    std::lock_guard<ScreenLock> guard(lock_);
+    std::lock_guard<std::mutex> report_guard(report_mutex_);
+    std::erase(watches_, &watch);
+}
+
+// Under the lock. Only the step from nothing owed to something owed is
+// reported: a reader takes everything at once, so further marks before that
+// need no report. The report waits for the lock's release: a listener that
+// wakes a window may call into its library, and no lock may be held across that.
 void Screen::note_change()
 {
-    if (change_owed_)
+    bool owed = false;
+    for (ScreenWatch* watch : watches_) {
+        if (watch->reported)
+            continue;
+        watch->reported = true;
+        owed = true;
+    }
+    if (!owed)
         return;
-    change_owed_ = true;
-    if (change_listener_)
-        change_listener_();
+    {
+        std::lock_guard<std::mutex> guard(report_mutex_);
+        for (ScreenWatch* watch : watches_)
+            watch->report_owed = watch->report_owed || (watch->reported && watch->on_change);
+    }
+    lock_.owe_after_release();
+}
+
+// After the screen lock is released, with nothing held while the listeners run.
+void Screen::report_changes()
+{
+    std::vector<std::function<void()>> listeners;
+    {
+        std::lock_guard<std::mutex> guard(report_mutex_);
+        for (ScreenWatch* watch : watches_)
+            if (std::exchange(watch->report_owed, false) && watch->on_change)
+                listeners.push_back(watch->on_change);
+    }
+    for (const std::function<void()>& listener : listeners)
+        listener();
 }
 
 // ---------------------------------------------------------------------------
@@ -551,44 +571,21 @@ void Screen::sound_tone()
 // ---------------------------------------------------------------------------
 // Timed wait.
 
-namespace {
-
-// Sleeps until the clock reads due_s, to the nearest millisecond.
-void sleep_until(Clock& clock, double due_s)
-{
-    const double remaining_ms = (due_s - clock.seconds()) * 1000.0;
-    if (remaining_ms >= 0.5)
-        clock.sleep_ms(static_cast<int64_t>(std::llround(std::min(remaining_ms, 1e12))));
-}
-
-// The steps are counted from the start of the wait, not from the end of the
-// previous sleep: every sleep wakes a little late, and over the twenty steps of
-// a second's wait those excesses would otherwise add up to milliseconds.
-void pause_in_steps(Screen& screen, Clock& clock, int64_t delay_ms, int64_t step_ms)
-{
-    const double start_s = clock.seconds();
-    int64_t passed_ms = 0;
-    while (delay_ms - passed_ms > step_ms) {
-        if (screen.take_key_arrival_mark())
-            return;  // the key stays queued for poll_key
-        passed_ms += step_ms;
-        sleep_until(clock, start_s + static_cast<double>(passed_ms) / 1000.0);
-    }
-    sleep_until(clock, start_s + static_cast<double>(delay_ms) / 1000.0);
-}
-
-}  // namespace
-
+// The end is counted from the start of the wait: a wake with nothing behind
+// it waits on for the rest, not for the whole delay again.
 void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms)
 {
-    constexpr int64_t step_ms = 50;
     constexpr int64_t shortest_interruptible_ms = 100;
     if (delay_ms < shortest_interruptible_ms) {
         if (delay_ms > 0)
             clock.sleep_ms(delay_ms);
     } else {
-        pause_in_steps(screen, clock, delay_ms, step_ms);
+        ProgramLife& life = program_life();
+        const double end_s = clock.seconds() + static_cast<double>(delay_ms) / 1000.0;
+        while (!screen.key_waiting() && !life.take_wake_request())
+            if (!clock.wait_until(end_s, life.wake_signal()))
+                break;
     }
-    if (screen.end_requested())
+    if (program_end_requested())
         throw EndRequested{};
 }

@@ -37,10 +37,6 @@ Palette default_palette();
 // The palette as 32-bit ARGB pixels (alpha 255), one per index.
 using ArgbColours = std::array<uint32_t, 256>;
 ArgbColours argb_colours(const Palette& palette);
-// Pixel rows first_y..last_y of an 800-wide index frame through the colours
-// into the same rows of an 800-wide ARGB frame.
-void frame_rows_to_argb(const uint8_t* frame, const ArgbColours& colours, int32_t first_y, int32_t last_y,
-                        uint32_t* argb_frame);
 
 struct CellPosition {
     int32_t row = 1;
@@ -84,6 +80,11 @@ public:
     // How many threads are in lock_with_priority right now, counted from the
     // moment they ask, before they hold anything.
     int priority_waiters();
+    // The action a holder runs once its hold has ended, with the lock
+    // released, when it owed one; set before the lock is shared.
+    void set_after_release(std::function<void()> action) { after_release_ = std::move(action); }
+    // The holder: the action is owed at the end of this hold.
+    void owe_after_release() { after_release_owed_ = true; }
 
 private:
     void acquire(std::unique_lock<std::mutex>& guard, bool with_priority);
@@ -96,6 +97,23 @@ private:
     // holds that mutex much of the time and would otherwise keep the display
     // thread from even announcing itself for milliseconds.
     std::atomic<int> priority_waiters_{0};
+    std::function<void()> after_release_;
+    bool after_release_owed_ = false;  // written by the holder only
+};
+
+using RowMarks = std::array<bool, screen_height>;
+
+// One reader's view of what changed on the screen since it last took it: the
+// display thread reads the screen's own, and another reader (a terminal view)
+// adds one of its own, so that neither takes the other's changes.
+struct ScreenWatch {
+    RowMarks rows{};
+    bool palette_changed = true;
+    bool reported = true;  // a change not yet taken was reported (or needs none)
+    // Called on the first change after a take, once the screen lock is
+    // released, on the thread that changed the screen; nullptr for none.
+    std::function<void()> on_change;
+    bool report_owed = false;
 };
 
 class Screen {
@@ -118,43 +136,41 @@ public:
     uint8_t foreground();
     uint8_t background();
 
-    // Keyboard. queue_key is called by the window (display thread) and tests.
+    // Keyboard. queue_key is called by the window (display thread) and tests;
+    // it wakes the program's thread (program_life.h). An end requested from
+    // outside the program is taken like ESC: poll_key and pause_ms throw
+    // EndRequested once it is set, and key_waiting counts it as a key.
     void queue_key(uint32_t key_code);
     std::string poll_key();
     bool key_waiting();
-    // Reads and clears the key-arrival mark (pause_ms).
-    bool take_key_arrival_mark();
     // Sleeps until the clock reads wake_s (perhaps up to its wake margin
-    // late, never past deadline_s), or less when a key arrives or the end is
-    // requested; returns at once when a key is already queued.
+    // late, never past deadline_s), or less when a key arrives, the end is
+    // requested or the program's thread is woken; returns at once when a key
+    // is already queued.
     void wait_for_key_until(Clock& clock, double wake_s, double deadline_s);
-
-    // An end requested from outside the program (a signal, the end of the
-    // system's session), taken by the program's thread like ESC: poll_key and
-    // pause_ms throw EndRequested once it is set, and every wait ends early.
-    void request_end();
-    bool end_requested();
-    // Any thread: ends the program thread's current wait for a key early,
-    // without a key and without ending anything (news for it has come).
-    void wake_waits();
 
     // Pixels. The caller of frame_for_drawing holds the lock and marks the rows it drew.
     uint8_t pixel(int32_t x, int32_t y) const;
     const uint8_t* frame() const { return frame_.data(); }
     uint8_t* frame_for_drawing() { return frame_.data(); }
     void mark_rows_changed(int32_t first_y, int32_t last_y);
+    // The screen's own watch (the display thread's): whether row y changed
+    // since the last take.
     bool row_changed(int32_t y) const;
-    // Display thread: the span of changed rows, clearing every mark; false if none.
-    bool take_changed_rows(int32_t& first_y, int32_t& last_y);
     // Display thread: every row's mark, clearing them; false if none was set.
-    using RowMarks = std::array<bool, screen_height>;
-    bool take_changed_row_marks(RowMarks& marks);
+    using RowMarks = ::RowMarks;
+    bool take_changed_row_marks(RowMarks& marks) { return take_changed_row_marks(own_watch_, marks); }
+    bool take_changed_row_marks(ScreenWatch& watch, RowMarks& marks);
     const Palette& palette() const { return palette_; }
     bool take_palette_changed();
-    // Called under the lock on the first change of rows or palette after a
-    // take, so that a burst of drawing wakes the display thread once; nullptr
-    // for none. Set and cleared under the lock.
+    // Called on the first change of rows or palette after a take, so that a
+    // burst of drawing wakes the display thread once, after the screen lock is
+    // released and never under it; nullptr for none. A call under way on
+    // another thread may still end after the listener is cleared.
     void set_change_listener(std::function<void()> listener);
+    // Another reader's watch, from now until it is removed; it sees every row changed.
+    void add_watch(ScreenWatch& watch);
+    void remove_watch(ScreenWatch& watch);
 
     ScreenLock& lock() { return lock_; }
 
@@ -175,16 +191,19 @@ private:
     void advance_column();
     void scroll_cursor_row_onto_grid();
     void fill_rows(int32_t first_y, int32_t last_y, uint8_t colour);
+    void mark_row(int32_t y);
     void note_change();
+    void report_changes();
 
     ErrorStatus& status_;
     ScreenLock lock_;
     std::vector<uint8_t> frame_;  // screen_width * screen_height palette indices
-    std::array<bool, screen_height> changed_{};
     Palette palette_;
-    bool palette_changed_ = true;
-    bool change_owed_ = true;  // a change not yet taken has been reported
-    std::function<void()> change_listener_;
+    ScreenWatch own_watch_;
+    std::vector<ScreenWatch*> watches_{&own_watch_};
+    // Guards the watches' listeners and their owed reports, which are read
+    // after the screen lock is released.
+    std::mutex report_mutex_;
     int32_t cursor_row_ = 1;
     int32_t cursor_column_ = 1;
     uint8_t foreground_ = 15;
@@ -193,9 +212,6 @@ private:
     std::array<uint32_t, 16> keys_{};
     uint32_t key_write_ = 0;
     uint32_t key_read_ = 0;
-    bool key_arrived_ = false;
-    WakeSignal key_signal_;
-    std::atomic<bool> end_requested_{false};
     std::function<void()> play_tone_;
 };
 
@@ -203,7 +219,7 @@ private:
 // logger catches it where the closing stage runs.
 struct EndRequested {};
 
-// Waits delay_ms on the clock; from 100 ms on, a key arriving (or already
-// marked) ends the wait at the next 50 ms step. The lock is held only to look.
-// An end requested before or during the wait throws EndRequested at its end.
+// Waits delay_ms on the clock; from 100 ms on, a key waiting or arriving, or a
+// wake of the program's thread, ends the wait at once. The lock is held only
+// to look. An end requested before or during the wait throws EndRequested at its end.
 void pause_ms(Screen& screen, Clock& clock, int64_t delay_ms);

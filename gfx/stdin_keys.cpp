@@ -3,7 +3,8 @@
 
 #include <chrono>
 
-#include "gfx/graphics.h"
+#include "gfx/screen.h"
+#include "gfx/window_headless.h"
 
 namespace {
 constexpr int32_t stdin_wait_ms = 20;
@@ -16,14 +17,17 @@ StdinKeys::~StdinKeys()
         thread_.join();
 }
 
-void StdinKeys::start()
+void StdinKeys::start(Screen& screen)
 {
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { run(); });
+    if (thread_.joinable())
+        return;
+    screen_ = &screen;
+    thread_ = std::thread([this] { run(); });
 }
 
 void StdinKeys::run()
 {
+    Screen& screen = *screen_;
     while (!stop_) {
         uint8_t byte = 0;
         const StdinRead read = read_stdin_byte(stdin_wait_ms, byte);
@@ -32,33 +36,23 @@ void StdinKeys::run()
         if (read == StdinRead::nothing)
             continue;
         // One key at a time, so piped input never overflows the 15-key queue.
-        while (!stop_ && the_screen().key_waiting())
+        while (!stop_ && screen.key_waiting())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        the_screen().queue_key(byte == '\n' ? 13u : byte);
+        screen.queue_key(byte == '\n' ? 13u : byte);
     }
 }
 
-StdinKeysWindow::StdinKeysWindow(StdinKeys& keys) : keys_(keys), window_(make_headless_window()) {}
+StdinKeysWindow::StdinKeysWindow(StdinKeys& keys) : StdinKeysWindow(keys, make_headless_window()) {}
 
-StdinKeysWindow::StdinKeysWindow(StdinKeys& keys, std::unique_ptr<Window> inner) : keys_(keys), window_(std::move(inner))
+StdinKeysWindow::StdinKeysWindow(StdinKeys& keys, std::unique_ptr<Window> inner)
+    : ForwardingWindow(std::move(inner)), keys_(keys)
 {
 }
 
 bool StdinKeysWindow::open(Screen& screen, const std::string& title, std::string& error)
 {
-    if (!window_->open(screen, title, error))
+    if (!ForwardingWindow::open(screen, title, error))
         return false;
-    keys_.start();
+    keys_.start(screen);
     return true;
-}
-
-void StdinKeysWindow::close() { window_->close(); }
-
-void StdinKeysWindow::move_mouse(int32_t x, int32_t y, int32_t visible) { window_->move_mouse(x, y, visible); }
-
-void StdinKeysWindow::play_tone() { window_->play_tone(); }
-
-void StdinKeysWindow::show_progress(std::string_view line, int32_t first_row, int32_t last_row)
-{
-    window_->show_progress(line, first_row, last_row);
 }

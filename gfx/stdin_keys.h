@@ -8,21 +8,25 @@
 #include <thread>
 
 #include "core/stdin_bytes.h"
-#include "gfx/window.h"
+#include "gfx/forwarding_window.h"
 
-// Queues the bytes of standard input as keys, a newline as Enter (13), one key
-// at a time so that piped input never overflows the key queue. Stops at the end
-// of input or when destroyed.
+class Screen;
+
+// Queues the bytes of standard input as keys on the screen it is started for,
+// a newline as Enter (13), one key at a time so that piped input never
+// overflows the key queue. Stops at the end of input or when destroyed.
 class StdinKeys {
 public:
     StdinKeys() = default;
     StdinKeys(const StdinKeys&) = delete;
     StdinKeys& operator=(const StdinKeys&) = delete;
     ~StdinKeys();
-    void start();
+    // The first start begins the feed to `screen`; later ones change nothing.
+    void start(Screen& screen);
 
 private:
     void run();
+    Screen* screen_ = nullptr;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -30,18 +34,13 @@ private:
 // The headless window with its keys from standard input. Opening a window
 // empties the key queue, so the keys begin to flow only once it is open: keys
 // piped in before that would otherwise be lost and leave the first prompt waiting.
-class StdinKeysWindow final : public Window {
+class StdinKeysWindow final : public ForwardingWindow {
 public:
     explicit StdinKeysWindow(StdinKeys& keys);
     // Over another window without a display (a terminal view of the headless one).
     StdinKeysWindow(StdinKeys& keys, std::unique_ptr<Window> inner);
     bool open(Screen& screen, const std::string& title, std::string& error) override;
-    void close() override;
-    void move_mouse(int32_t x, int32_t y, int32_t visible) override;
-    void play_tone() override;
-    void show_progress(std::string_view line, int32_t first_row, int32_t last_row) override;
 
 private:
     StdinKeys& keys_;
-    std::unique_ptr<Window> window_;
 };

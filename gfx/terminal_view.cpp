@@ -2,6 +2,7 @@
 // written by a thread of its own.
 #include "gfx/terminal_view.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +15,8 @@
 
 namespace {
 
-constexpr auto look_period = std::chrono::milliseconds(50);
+// A row drawn on is written once it has stood still this long.
+constexpr auto settle_period = std::chrono::milliseconds(50);
 // How long closing waits for the last lines to reach a slow terminal.
 constexpr auto closing_wait = std::chrono::milliseconds(1000);
 // Lines kept while the terminal does not take them; later ones are dropped.
@@ -81,6 +83,8 @@ struct TerminalViewWindow::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     Screen* screen = nullptr;
+    ScreenWatch watch;
+    bool changed = false;  // the watch reported a change not yet looked at
     // Per row: the text last written, and a change not yet written.
     std::array<std::string, text_rows> written;
     std::array<bool, text_rows> redrawn{};
@@ -99,15 +103,18 @@ struct TerminalViewWindow::Shared {
             waiting.push_back(std::move(line) + "\n");
     }
 
+    bool rows_left_to_settle() const { return std::find(redrawn.begin(), redrawn.end(), true) != redrawn.end(); }
+
     // Marks the rows drawn on since the last look; writes those that did not
     // change again since (or all of them, when `everything`).
     void look_at_screen(bool everything)
     {
+        changed = false;
         if (screen == nullptr)
             return;
         std::lock_guard<ScreenLock> guard(screen->lock());
-        Screen::RowMarks marks{};
-        screen->take_changed_row_marks(marks);
+        RowMarks marks{};
+        screen->take_changed_row_marks(watch, marks);
         const int32_t cursor_row = screen->cursor_position().row;
         for (int32_t row = 1; row <= text_rows; ++row) {
             const auto index = static_cast<size_t>(row - 1);
@@ -150,13 +157,20 @@ struct TerminalViewWindow::Shared {
         }
     }
 
+    // Sleeps until a row changes or a line waits; a row drawn on is written
+    // once a look a moment later finds it drawn no more.
     void run()
     {
         std::unique_lock<std::mutex> guard(mutex);
         while (!stopping) {
+            if (rows_left_to_settle())
+                wake.wait_for(guard, settle_period, [this] { return stopping; });
+            else
+                wake.wait(guard, [this] { return stopping || changed || !waiting.empty(); });
+            if (stopping)
+                break;
             look_at_screen(false);
             write_waiting(guard);
-            wake.wait_for(guard, look_period);
         }
         write_waiting(guard);
         finished = true;
@@ -165,25 +179,37 @@ struct TerminalViewWindow::Shared {
 };
 
 TerminalViewWindow::TerminalViewWindow(std::unique_ptr<Window> inner, std::function<bool(std::string_view)> write_text)
-    : inner_(std::move(inner)), shared_(std::make_shared<Shared>())
+    : ForwardingWindow(std::move(inner)), write_text_(std::move(write_text))
 {
-    shared_->write_text = std::move(write_text);
 }
 
 TerminalViewWindow::~TerminalViewWindow() { close(); }
 
 bool TerminalViewWindow::open(Screen& screen, const std::string& title, std::string& error)
 {
-    if (!inner_->open(screen, title, error))
+    if (thread_.joinable()) {
+        error = "the terminal view is already open";
         return false;
-    {
-        std::lock_guard<std::mutex> guard(shared_->mutex);
-        shared_->screen = &screen;
     }
-    if (!thread_.joinable()) {
-        std::shared_ptr<Shared> shared = shared_;
-        thread_ = std::thread([shared] { shared->run(); });
-    }
+    if (!ForwardingWindow::open(screen, title, error))
+        return false;
+    shared_ = std::make_shared<Shared>();
+    shared_->write_text = write_text_;
+    shared_->screen = &screen;
+    // Weakly held: a report that comes after the view closed finds nothing to wake.
+    std::weak_ptr<Shared> weak = shared_;
+    shared_->watch.on_change = [weak] {
+        if (const std::shared_ptr<Shared> shared = weak.lock()) {
+            {
+                std::lock_guard<std::mutex> guard(shared->mutex);
+                shared->changed = true;
+            }
+            shared->wake.notify_all();
+        }
+    };
+    screen.add_watch(shared_->watch);
+    std::shared_ptr<Shared> shared = shared_;
+    thread_ = std::thread([shared] { shared->run(); });
     return true;
 }
 
@@ -192,6 +218,7 @@ void TerminalViewWindow::close()
     if (thread_.joinable()) {
         std::unique_lock<std::mutex> guard(shared_->mutex);
         shared_->look_at_screen(true);
+        shared_->screen->remove_watch(shared_->watch);
         shared_->screen = nullptr;
         shared_->stopping = true;
         shared_->wake.notify_all();
@@ -204,15 +231,13 @@ void TerminalViewWindow::close()
         else
             thread_.detach();
     }
-    inner_->close();
+    ForwardingWindow::close();
 }
-
-void TerminalViewWindow::move_mouse(int32_t x, int32_t y, int32_t visible) { inner_->move_mouse(x, y, visible); }
-
-void TerminalViewWindow::play_tone() { inner_->play_tone(); }
 
 void TerminalViewWindow::show_progress(std::string_view line, int32_t first_row, int32_t last_row)
 {
+    if (!shared_)
+        return;
     std::lock_guard<std::mutex> guard(shared_->mutex);
     // What changed on the screen before this line comes before it.
     shared_->look_at_screen(true);

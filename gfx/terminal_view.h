@@ -9,7 +9,7 @@
 #include <string_view>
 #include <thread>
 
-#include "gfx/window.h"
+#include "gfx/forwarding_window.h"
 
 // The text a row of the screen shows, read back off the frame: a cell in two
 // colours that shows a printable ASCII glyph gives that character, any other
@@ -21,8 +21,10 @@ std::string text_of_row(const Screen& screen, int32_t row);
 // text row that changed, once it has stood still for a look, and each
 // progress line. A prompt drawn again with the cursor on it is written again
 // even when its text is the same, so a refused answer shows. The writing is
-// done on a thread of its own: a stalled terminal never holds up the program.
-class TerminalViewWindow final : public Window {
+// done on a thread of its own, which sleeps until a row changes or a line
+// waits, and reads the changes through a watch of its own, so that a display
+// beside it misses none: a stalled terminal never holds up the program.
+class TerminalViewWindow final : public ForwardingWindow {
 public:
     // write_text puts text on the terminal; false once the terminal is gone.
     TerminalViewWindow(std::unique_ptr<Window> inner, std::function<bool(std::string_view)> write_text);
@@ -31,15 +33,14 @@ public:
     ~TerminalViewWindow() override;
     bool open(Screen& screen, const std::string& title, std::string& error) override;
     void close() override;
-    void move_mouse(int32_t x, int32_t y, int32_t visible) override;
-    void play_tone() override;
     void show_progress(std::string_view line, int32_t first_row, int32_t last_row) override;
 
 private:
-    // What the view's thread shares with the window; the thread holds a share,
-    // so a thread left writing to a stalled terminal outlives the window safely.
+    // What the view's thread shares with the window, made anew for each
+    // opening; the thread holds a share, so a thread left writing to a stalled
+    // terminal outlives the window safely.
     struct Shared;
-    std::unique_ptr<Window> inner_;
+    std::function<bool(std::string_view)> write_text_;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };

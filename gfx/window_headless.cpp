@@ -22,8 +22,9 @@ void HeadlessWindow::close() { screen_ = nullptr; }
 void HeadlessWindow::move_mouse(int32_t x, int32_t y, int32_t visible)
 {
     if (x >= 0) {
-        mouse_x_ = std::min(x, screen_width - 1);
-        mouse_y_ = std::clamp(y, 0, screen_height - 1);
+        const PointerPixel pixel = pointer_pixel(x, y);
+        mouse_x_ = pixel.x;
+        mouse_y_ = pixel.y;
     }
     if (visible >= 0)
         mouse_visible_ = visible != 0;

@@ -1,6 +1,7 @@
 // The headless backend: the same screen with no window, for tests and for runs
 // without a display. It can write the current frame as a BMP file.
 #pragma once
+#include <memory>
 #include <string>
 
 #include "gfx/window.h"
@@ -29,3 +30,5 @@ private:
     int32_t mouse_y_ = 0;
     bool mouse_visible_ = true;
 };
+
+std::unique_ptr<Window> make_headless_window();

@@ -5,26 +5,25 @@
 #include "gfx/window_sdl.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "gfx/display_thread.h"
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
+#include "gfx/system_window.h"
 #include "gfx/window.h"
-
-// Last: the X headers it brings name a Window and a Screen of their own.
-#define Window X11Window
-#define Screen X11Screen
-#include <SDL_syswm.h>
-#undef Window
-#undef Screen
 
 // ---------------------------------------------------------------------------
 // Typed text to code page 437
@@ -162,7 +161,6 @@ std::optional<uint32_t> key_code_for(SDL_Keycode key) {
         case SDLK_F8: return extended_key(66);
         case SDLK_F9: return extended_key(67);
         case SDLK_F10: return extended_key(68);
-        case SDLK_F11: return extended_key(133);
         case SDLK_F12: return extended_key(134);
         default: return std::nullopt;
     }
@@ -217,7 +215,7 @@ enum class AudioState { untried, open, unavailable };
 
 class SdlWindow final : public Window, private DisplayBackend {
 public:
-    ~SdlWindow() override { close(); }
+    ~SdlWindow() override;
 
     bool open(Screen& screen, const std::string& title, std::string& error) override;
     void close() override;
@@ -245,12 +243,17 @@ private:
     void play_pending_tones();
     bool open_audio();
     void present();
-    void watch_for_lost_display();
-    static void on_display_lost(Display* display, void* self);
+    bool make_wake_pipe(std::string& error);
+    static void on_display_lost(void* self);
 
     // Handed over from the program thread.
     PointerHandover pointer_;
     std::atomic<int32_t> pending_tones_{0};
+    // Any thread writes a byte to wake the display thread, which waits on the
+    // read end beside the X connection: a wake never calls into SDL or Xlib.
+    // Made with the first window and kept until this object goes.
+    int wake_pipe_[2] = {-1, -1};
+    int x_fd_ = -1;  // the window's X connection, -1 off X
 
     // Owned by the display thread.
     SDL_Window* window_ = nullptr;
@@ -271,6 +274,12 @@ private:
     DisplayThread display_{*this};
 };
 
+SdlWindow::~SdlWindow() {
+    close();
+    for (int fd : wake_pipe_)
+        if (fd >= 0) ::close(fd);
+}
+
 bool SdlWindow::open(Screen& screen, const std::string& title, std::string& error) {
     return display_.start(screen, title, error);
 }
@@ -289,6 +298,7 @@ void SdlWindow::play_tone() {
 }
 
 bool SdlWindow::create_window(const std::string& title, std::string& error) {
+    if (!make_wake_pipe(error)) return false;
     // SIGINT/SIGTERM are the program's own (an end request that saves the
     // picture); SDL must not turn them into a quit event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -337,28 +347,23 @@ bool SdlWindow::create_window(const std::string& title, std::string& error) {
     pointer_.take();
     SDL_StartTextInput();
     SDL_RaiseWindow(window_);
-    watch_for_lost_display();
+    // Xlib's fatal path (the X server ended, the connection broke) would call
+    // exit() on the display thread, the only thread that calls into SDL or
+    // Xlib, and the exit's teardown would wait for that very thread. Instead
+    // it parks and the program ends like ESC, its picture saved.
+    watch_for_lost_x_display(on_display_lost, this);
+    x_fd_ = x_connection_fd(window_);
     return true;
 }
 
-// Xlib's fatal I/O path (the X server ended, the connection broke) would call
-// exit() here on the display thread, whose teardown then joins this thread
-// from itself. Instead the display thread parks and the program ends like ESC.
-// Xlib's own I/O error handler exits before the display's exit handler is
-// reached, so it is replaced by one that only says what happened.
-void SdlWindow::watch_for_lost_display() {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (SDL_GetWindowWMInfo(window_, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) return;
-    XSetIOErrorHandler([](Display*) {
-        std::fputs("logger: the connection to the X display is lost\n", stderr);
-        return 0;
-    });
-    XSetIOErrorExitHandler(info.info.x11.display, on_display_lost, this);
-}
+void SdlWindow::on_display_lost(void* self) { static_cast<SdlWindow*>(self)->display_.park_after_display_lost(); }
 
-void SdlWindow::on_display_lost(Display*, void* self) {
-    static_cast<SdlWindow*>(self)->display_.park_after_display_lost();
+bool SdlWindow::make_wake_pipe(std::string& error) {
+    if (wake_pipe_[0] >= 0) return true;
+    if (pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) == 0) return true;
+    error = std::string("cannot make the display's wake pipe: ") + std::strerror(errno);
+    wake_pipe_[0] = wake_pipe_[1] = -1;
+    return false;
 }
 
 void SdlWindow::destroy_window() {
@@ -367,6 +372,7 @@ void SdlWindow::destroy_window() {
     audio_state_ = AudioState::untried;
     if (window_ != nullptr) SDL_DestroyWindow(window_);
     window_ = nullptr;
+    x_fd_ = -1;
     surface_ = nullptr;
     SDL_Quit();
 }
@@ -387,18 +393,33 @@ void SdlWindow::show_frame() {
     present();
 }
 
-// SDL waits on the X connection, and an event pushed from another thread ends
-// the wait; the wake event itself is drained by the next pass like any other.
+// Waits on the X connection and the wake pipe, once SDL holds no event read
+// from X already. A video driver other than X (SDL_VIDEODRIVER) is looked at
+// each display period.
 void SdlWindow::wait_for_work_until(std::chrono::steady_clock::time_point until) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
-    SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<int64_t>(left.count(), display_idle_pass_ms)));
+    SDL_PumpEvents();
+    if (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) == SDL_TRUE) return;
+    std::array<pollfd, 2> watched{{{wake_pipe_[0], POLLIN, 0}, {x_fd_, POLLIN, 0}}};
+    const int64_t most_ms = x_fd_ >= 0 ? display_idle_pass_ms : display_period_ms;
+    if (poll(watched.data(), x_fd_ >= 0 ? 2 : 1, static_cast<int>(std::min<int64_t>(left.count(), most_ms))) < 0 &&
+        errno != EINTR) {
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true)) std::perror("logger: the display's wait failed");
+    }
+    std::array<char, 64> drained{};
+    while (read(wake_pipe_[0], drained.data(), drained.size()) > 0) {
+    }
 }
 
+// A full pipe already holds a wake: nothing is lost.
 void SdlWindow::wake_for_work() {
-    SDL_Event wake{};
-    wake.type = SDL_USEREVENT;
-    SDL_PushEvent(&wake);
+    const char byte = 1;
+    if (write(wake_pipe_[1], &byte, 1) < 0 && errno != EAGAIN) {
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true)) std::perror("logger: cannot wake the display");
+    }
 }
 
 // The largest whole scale that fits the usable bounds of the window's display

@@ -26,3 +26,11 @@ bool sdl_screen_saver_kept_off();
 // The scale the desktop states for its windows: GDK_SCALE where it is a whole
 // number from 1 to 8, else the X resource Xft.dpi / 96; 0 where neither is set.
 double stated_desktop_scale();
+
+// The window's X connection, for waiting on it; -1 when it is not on X.
+struct SDL_Window;
+int x_connection_fd(SDL_Window* window);
+// From now on a broken X connection (the server gone), met on any connection,
+// calls on_lost(context) on the thread that met it, which must not return,
+// instead of Xlib ending the process.
+void watch_for_lost_x_display(void (*on_lost)(void* context), void* context);

@@ -21,6 +21,7 @@
 #include "gfx/display_thread.h"
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
+#include "gfx/system_window.h"
 #include "gfx/window.h"
 
 namespace {
@@ -207,6 +208,7 @@ private:
     void keep_smallest_size(MINMAXINFO& limits) const;
     void follow_dpi_change(UINT dpi, const RECT& suggested);
     void toggle_full_screen();
+    void keep_placement_at_dpi(UINT dpi);
     void cover_monitor();
     void pump_messages();
     void end_with_the_session();
@@ -250,6 +252,7 @@ private:
     uint32_t* picture_pixels_ = nullptr;
     bool full_screen_ = false;
     WINDOWPLACEMENT placement_before_full_screen_{};
+    UINT placement_dpi_ = standard_dpi;  // the DPI the placement's size is for
     bool pointer_hidden_ = false;  // over the client area, as the program asked
     bool pointer_drawn_ = true;    // this thread's ShowCursor state
     char pending_lead_byte_ = 0;   // first half of a double-byte character
@@ -569,6 +572,7 @@ void Win32Window::keep_smallest_size(MINMAXINFO& limits) const {
 void Win32Window::follow_dpi_change(UINT dpi, const RECT& suggested) {
     dpi_ = dpi >= standard_dpi / 4 && dpi <= standard_dpi * 10 ? dpi : dpi_of(window_);
     if (full_screen_) {
+        keep_placement_at_dpi(dpi_);
         cover_monitor();
         return;
     }
@@ -583,6 +587,7 @@ void Win32Window::toggle_full_screen() {
         placement_before_full_screen_ = WINDOWPLACEMENT{};
         placement_before_full_screen_.length = sizeof(WINDOWPLACEMENT);
         if (!GetWindowPlacement(window_, &placement_before_full_screen_)) return;
+        placement_dpi_ = dpi_;
         full_screen_ = true;
         SetWindowLongPtrA(window_, GWL_STYLE, full_screen_style | WS_VISIBLE);
         cover_monitor();
@@ -593,6 +598,18 @@ void Win32Window::toggle_full_screen() {
     SetWindowPlacement(window_, &placement_before_full_screen_);
     SetWindowPos(window_, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+}
+
+// The window left for full screen comes back at the size it had, in the
+// pixels of the DPI it comes back at: scaled about its centre on a DPI change.
+void Win32Window::keep_placement_at_dpi(UINT dpi) {
+    RECT& normal = placement_before_full_screen_.rcNormalPosition;
+    const int width = MulDiv(normal.right - normal.left, static_cast<int>(dpi), static_cast<int>(placement_dpi_));
+    const int height = MulDiv(normal.bottom - normal.top, static_cast<int>(dpi), static_cast<int>(placement_dpi_));
+    const int centre_x = (normal.left + normal.right) / 2;
+    const int centre_y = (normal.top + normal.bottom) / 2;
+    normal = RECT{centre_x - width / 2, centre_y - height / 2, centre_x - width / 2 + width, centre_y - height / 2 + height};
+    placement_dpi_ = dpi;
 }
 
 void Win32Window::cover_monitor() {
@@ -690,7 +707,7 @@ void Win32Window::end_with_the_session() {
     const BOOL reason_stated = ShutdownBlockReasonCreate(window_, L"Saving the chart");
     std::fprintf(stderr, "logger: the session is ending; saving the chart (reason stated: %s)\n",
                  reason_stated != FALSE ? "yes" : "no");
-    display_.screen().request_end();
+    request_program_end();
     program_closing().wait_until_done(closing_wait_ms);
     const BOOL reason_destroyed = ShutdownBlockReasonDestroy(window_);
     std::fprintf(stderr, "logger: the chart is saved; the session may end (reason destroyed: %s)\n",

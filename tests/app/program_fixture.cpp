@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/logger.h"
+#include "gfx/window_headless.h"
 #include "support/temp_folder.h"
 
 int32_t FakeModule::close()
@@ -55,6 +56,7 @@ std::string module_reply(int32_t switch_state, int32_t ad1, int32_t ad2, int32_t
 ProgramFixture::ProgramFixture()
 {
     use_error_status(&status);
+    use_program_life(&life);
     use_program_clock(&clock);
     use_screen(&screen);
     use_channels(&channels);
@@ -88,6 +90,7 @@ ProgramFixture::~ProgramFixture()
     use_channels(nullptr);
     use_screen(nullptr);
     use_program_clock(nullptr);
+    use_program_life(nullptr);
     use_error_status(nullptr);
     std::filesystem::current_path(previous_folder_);
     std::error_code ignored;

@@ -11,6 +11,7 @@
 
 #include "core/clock.h"
 #include "core/error_status.h"
+#include "core/program_life.h"
 #include "gfx/graphics.h"
 #include "io/channels.h"
 #include "text/field_reader.h"
@@ -60,6 +61,7 @@ public:
     std::vector<std::string> data_rows(const std::string& name) const;  // split at "\r\n"
 
     ErrorStatus status;
+    ProgramLife life;
     VirtualClock clock;
     Screen screen{status};
     ChannelTable channels{status};

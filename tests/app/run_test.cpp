@@ -348,13 +348,22 @@ TEST(FileNumber, a_name_that_exists_but_cannot_be_read_counts_as_taken)
     EXPECT_EQ(program.data_rows("DATA002.CSV").size(), 2u);
 }
 
-TEST(FileNumber, a_data_file_made_between_the_look_and_the_create_takes_its_number)
+// Either name made by another program between the look and the creates takes
+// the number; the run's own picture is made with its data file, and only the
+// run's own picture (or BMP000.BMP) is ever written.
+TEST(FileNumber, a_name_made_between_the_look_and_the_create_takes_its_number)
 {
-    ProgramFixture program;
-    const auto make_first = [&](int32_t n) { if (n == 1) std::ofstream(program.folder / "DATA001.CSV") << "old"; };
-    EXPECT_EQ(choose_data_file(make_first), 2);
-    program.channels.close_all();
-    EXPECT_EQ(program.read_file("DATA001.CSV"), "old");
+    for (const std::string taken : {"DATA001.CSV", "BMP001.BMP"}) {
+        ProgramFixture program;
+        const auto make_first = [&](int32_t n) { if (n == 1) std::ofstream(program.folder / taken) << "old"; };
+        EXPECT_EQ(choose_data_file(make_first), 2) << taken;
+        program.channels.close_all();
+        EXPECT_EQ(program.read_file(taken), "old");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.folder), {}), 3) << taken;
+        EXPECT_TRUE(save_run_picture(1) == status_not_allowed && save_run_picture(2) == status_ok);
+        EXPECT_EQ(program.read_file("BMP002.BMP").size(), 481078u);
+        EXPECT_EQ(program.read_file(taken), "old");
+    }
 }
 
 TEST(FileNumber, with_all_999_names_taken_the_run_goes_on_unrecorded_replaces_no_picture_and_says_so)

@@ -22,6 +22,8 @@
 #include "app/sampling.h"
 #include "core/clock.h"
 #include "gfx/graphics.h"
+#include "gfx/display_thread.h"
+#include "gfx/system_window.h"
 #include "io/channels.h"
 
 namespace {

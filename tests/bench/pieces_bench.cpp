@@ -22,6 +22,7 @@
 #include "gfx/presentation.h"
 #include "gfx/screen.h"
 #include "gfx/snapshot.h"
+#include "gfx/window_headless.h"
 #include "io/channels.h"
 #include "text/value_format.h"
 
@@ -89,21 +90,6 @@ void BM_trace_segment(benchmark::State& state)
     benchmark::DoNotOptimize(screen.pixel(100, 280));
 }
 BENCHMARK(BM_trace_segment);
-
-// What a display pass does for a full redraw before the window gets it.
-void BM_full_frame_palette_conversion(benchmark::State& state)
-{
-    ErrorStatus status;
-    Screen screen(status);
-    const ArgbColours colours = argb_colours(screen.palette());
-    std::vector<uint32_t> argb(static_cast<size_t>(screen_width) * screen_height);
-    for (auto _ : state) {
-        frame_rows_to_argb(screen.frame(), colours, 0, screen_height - 1, argb.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * screen_width * screen_height);
-}
-BENCHMARK(BM_full_frame_palette_conversion);
 
 // A display pass into a window of 800x600, 1600x1200, 1200x900 or 1920x1080 (argument 0 to 3):
 // the device rows that a text row's 16 frame rows, or all 600, map to, scaled.

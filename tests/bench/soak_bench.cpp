@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gfx/graphics.h"
+#include "gfx/system_window.h"
 #include "tests/app/program_fixture.h"
 
 namespace {

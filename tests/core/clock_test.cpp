@@ -38,6 +38,18 @@ TEST(VirtualClock, the_sleep_hook_runs_before_time_moves_on)
     EXPECT_EQ(clock.now_ns(), 50'000'000);
 }
 
+// Near its deadline a wait sleeps to the margin before it, then polls up to it.
+TEST(VirtualClock, a_wait_near_its_deadline_polls_the_last_margin)
+{
+    VirtualClock clock(0.0);
+    clock.set_wake_margin_s(0.002);
+    clock.set_step_per_reading_us(100);
+    WakeSignal wake;
+    EXPECT_FALSE(clock.wait_until_deadline(0.5, 0.5, wake));
+    EXPECT_EQ(clock.total_slept_ms(), 498);
+    EXPECT_TRUE(clock.now_ns() >= 500'000'000 && clock.now_ns() <= 500'100'000 && clock.readings() > 15);
+}
+
 TEST(ProgramClock, a_test_clock_is_used_until_it_is_taken_away)
 {
     VirtualClock clock(42.0);

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -77,6 +78,16 @@ TEST_F(FileStreamTest, files_open_as_fopen_opens_them_and_devices_stay_usable)
 
     EXPECT_EQ(open_file_stream(path("missing.txt"), "rb"), nullptr);
     EXPECT_EQ(open_file_stream(path("new.txt"), "x"), nullptr);
+    // "x": made only where no entry of the name is, not even a dangling link.
+    std::FILE* made = open_file_stream(path("only.bmp"), "wbx");
+    ASSERT_NE(made, nullptr);
+    std::fclose(made);
+    fs::create_symlink(folder / "nowhere", folder / "dangling");
+    for (const char* name : {"only.bmp", "new.txt", "dangling"}) {
+        EXPECT_EQ(open_file_stream(path(name), "wbx"), nullptr) << name;
+        EXPECT_EQ(errno, EEXIST) << name;
+    }
+    EXPECT_TRUE(fs::exists(folder / "only.bmp") && !fs::exists(folder / "nowhere"));
     std::FILE* device = open_file_stream("/dev/null", "wb");
     ASSERT_NE(device, nullptr);
     std::fclose(device);

@@ -7,7 +7,8 @@
 #   term     - SIGTERM and SIGHUP at once mid-run (a session's end), standard error's reader gone: taken like ESC
 #   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
 #   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
-#   launcher - the launcher's demo mid-run gets SIGTERM: passed on, its status the logger's, nothing left behind
+#   launcher - the launcher's demo, its simulator slow to make COM1, mid-run gets SIGTERM: passed on, its
+#              status the logger's, nothing left behind
 #   endsession - logger.exe under Wine: the Windows session ends mid-run
 #   terminal - no window: answered and watched on a pseudo-terminal, the module's port gone
 #              for a while (a cable pulled and plugged back), ended with ESC
@@ -138,7 +139,10 @@ case "$MODE" in
     echo "SIGINT at the port prompt: BMP000.BMP"
     ;;
   launcher)
-    sed -e "s|^program_dir=.*|program_dir=$BUILD_DIR|" -e "s|^simulator=.*|simulator=$BUILD_DIR/modsim|" \
+    # A simulator that takes 11 s to make COM1, as on a machine with both cores busy.
+    printf '#!/bin/sh\nsleep 11\nexec "%s" "$@"\n' "$BUILD_DIR/modsim" >"$E2E_TMP/slow-modsim"
+    chmod +x "$E2E_TMP/slow-modsim"
+    sed -e "s|^program_dir=.*|program_dir=$BUILD_DIR|" -e "s|^simulator=.*|simulator=$E2E_TMP/slow-modsim|" \
       "$(dirname "$0")/../../packaging/linux/serial-logger" >"$E2E_TMP/serial-logger"
     mkdir -p "$E2E_TMP/home"
     ln -s "$E2E_TMP/home/Data Logger" "$E2E_TMP/run"

@@ -22,6 +22,7 @@
 #include "core/clock.h"
 #include "fuzz_check.h"
 #include "gfx/graphics.h"
+#include "gfx/window_headless.h"
 #include "io/channels.h"
 #include "memory_devices.h"
 #include "text/field_reader.h"

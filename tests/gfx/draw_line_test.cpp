@@ -187,9 +187,7 @@ TEST_F(DrawLineTest, lines_and_boxes_wholly_outside_draw_nothing)
     box(-50, 10, -1, 20);
     box(10, 600, 20, 610);
     EXPECT_TRUE(drawn().empty());
-    int32_t first = 0;
-    int32_t last = 0;
-    EXPECT_FALSE(screen.take_changed_rows(first, last));
+    EXPECT_FALSE(clear_change_marks(screen));
 }
 
 TEST_F(DrawLineTest, clipped_line_keeps_the_visible_part)

@@ -27,9 +27,9 @@ inline std::string file_bytes(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void clear_change_marks(Screen& screen)
+// Clears every row change mark; true when any was set.
+inline bool clear_change_marks(Screen& screen)
 {
-    int32_t first = 0;
-    int32_t last = 0;
-    screen.take_changed_rows(first, last);
+    RowMarks marks{};
+    return screen.take_changed_row_marks(marks);
 }

@@ -55,34 +55,13 @@ TEST(DefaultPalette, entries_248_to_255_are_black)
 }
 
 // What the window shows: each index through the palette as an opaque ARGB pixel.
-TEST(FrameToArgb, rows_go_through_the_palette_and_nothing_outside_them_is_touched)
+TEST(ArgbColours, each_index_becomes_its_palette_colour_opaque)
 {
     const ArgbColours colours = argb_colours(default_palette());
     EXPECT_EQ(colours[0], 0xFF000000u);
     EXPECT_EQ(colours[4], 0xFFAA0000u);
     EXPECT_EQ(colours[14], 0xFFFFFF55u);
     EXPECT_EQ(colours[32], 0xFF0000FFu);
-
-    std::vector<uint8_t> frame(static_cast<size_t>(screen_width) * screen_height, 15);
-    frame[5 * screen_width + 7] = 4;
-    frame[6 * screen_width + 799] = 1;
-    constexpr uint32_t untouched = 0x12345678u;
-    std::vector<uint32_t> argb(frame.size(), untouched);
-    frame_rows_to_argb(frame.data(), colours, 5, 6, argb.data());
-    EXPECT_EQ(argb[5 * screen_width + 7], 0xFFAA0000u);
-    EXPECT_EQ(argb[5 * screen_width + 8], 0xFFFFFFFFu);
-    EXPECT_EQ(argb[6 * screen_width + 799], 0xFF0000AAu);
-    EXPECT_EQ(argb[5 * screen_width - 1], untouched);
-    EXPECT_EQ(argb[7 * screen_width], untouched);
-
-    // Rows beyond the frame are cut off, and a reversed range does nothing.
-    std::vector<uint32_t> all(frame.size(), untouched);
-    frame_rows_to_argb(frame.data(), colours, 590, 5000, all.data());
-    EXPECT_EQ(all.back(), 0xFFFFFFFFu);
-    EXPECT_EQ(all[590 * screen_width - 1], untouched);
-    frame_rows_to_argb(frame.data(), colours, 10, 9, all.data());
-    frame_rows_to_argb(frame.data(), colours, -50, -1, all.data());
-    EXPECT_EQ(all[0], untouched);
 }
 
 }  // namespace

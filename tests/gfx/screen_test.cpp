@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/program_life.h"
 #include "gfx/font.h"
 #include "gfx_test_support.h"
 
@@ -110,9 +111,7 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     clear_marks();
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
-    int32_t first_y = 0;
-    int32_t last_y = 0;
-    EXPECT_FALSE(screen.take_changed_rows(first_y, last_y));
+    EXPECT_FALSE(clear_change_marks(screen));
 }
 
 TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)
@@ -363,21 +362,6 @@ TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothi
     EXPECT_TRUE(lines_all(0, 599, 15));
 }
 
-TEST_F(ScreenTest, changed_rows_are_reported_as_one_span_and_cleared)
-{
-    clear_marks();
-    int32_t first = -1;
-    int32_t last = -1;
-    EXPECT_FALSE(screen.take_changed_rows(first, last));
-    screen.mark_rows_changed(300, 302);
-    screen.mark_rows_changed(-20, 5);
-    screen.mark_rows_changed(598, 9999);
-    ASSERT_TRUE(screen.take_changed_rows(first, last));
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(last, 599);
-    EXPECT_FALSE(screen.row_changed(300));
-}
-
 TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
 {
     clear_marks();
@@ -408,9 +392,6 @@ TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
     screen.take_changed_row_marks(marks);
     screen.write_text("x", false);
     EXPECT_EQ(heard, 2);
-    int32_t first = 0;
-    int32_t last = 0;
-    screen.take_changed_rows(first, last);
     screen.take_palette_changed();
     screen.reset_to_opened_state();
     EXPECT_EQ(heard, 3);
@@ -441,7 +422,6 @@ TEST_F(ScreenTest, codes_that_are_no_key_are_not_queued)
     screen.queue_key(0);
     screen.queue_key(0x1234);
     EXPECT_FALSE(screen.key_waiting());
-    EXPECT_FALSE(screen.take_key_arrival_mark());
 }
 
 TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
@@ -454,16 +434,13 @@ TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
     EXPECT_EQ(taken, "bcdefghijklmnop");
 }
 
-TEST_F(ScreenTest, key_waiting_only_looks_and_poll_clears_the_arrival_mark)
+TEST_F(ScreenTest, key_waiting_only_looks)
 {
     screen.queue_key('x');
     EXPECT_TRUE(screen.key_waiting());
     EXPECT_TRUE(screen.key_waiting());
-    EXPECT_TRUE(screen.take_key_arrival_mark());
-    EXPECT_FALSE(screen.take_key_arrival_mark());
-    screen.queue_key('y');
     EXPECT_EQ(screen.poll_key(), "x");
-    EXPECT_FALSE(screen.take_key_arrival_mark());
+    EXPECT_FALSE(screen.key_waiting());
 }
 
 TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_colours_and_no_key)
@@ -482,7 +459,6 @@ TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_col
     EXPECT_EQ(screen.foreground(), 15);
     EXPECT_EQ(screen.background(), 0);
     EXPECT_FALSE(screen.key_waiting());
-    EXPECT_FALSE(screen.take_key_arrival_mark());
     EXPECT_TRUE(screen.take_palette_changed());
 }
 
@@ -490,8 +466,12 @@ TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_col
 // Timed wait.
 
 struct PauseTest : ScreenTest {
+    ProgramLife life;
     VirtualClock clock;
     std::vector<int64_t> sleeps;
+
+    PauseTest() { use_program_life(&life); }
+    ~PauseTest() override { use_program_life(nullptr); }
 
     void record_sleeps(std::function<void(size_t)> after_sleep = {})
     {
@@ -512,21 +492,22 @@ TEST_F(PauseTest, short_waits_ignore_keys)
     pause_ms(screen, clock, 0);
     pause_ms(screen, clock, -5);
     EXPECT_EQ(sleeps, (std::vector<int64_t>{50, 99}));
-    EXPECT_TRUE(screen.take_key_arrival_mark());
+    EXPECT_TRUE(screen.key_waiting());
 }
 
-TEST_F(PauseTest, a_key_during_the_wait_ends_it_at_the_next_step)
+TEST_F(PauseTest, a_key_during_the_wait_ends_it_at_once)
 {
-    record_sleeps([this](size_t count) {
-        if (count == 3)
-            screen.queue_key(key_escape);
+    record_sleeps([this](size_t) {
+        clock.advance_ms(150);
+        screen.queue_key(key_escape);
     });
+    const int64_t start_ns = clock.now_ns();
     pause_ms(screen, clock, 3000);
-    EXPECT_EQ(clock.total_slept_ms(), 150);
+    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
     EXPECT_EQ(screen.poll_key(), "\x1B");
 }
 
-TEST_F(PauseTest, a_marked_key_ends_the_wait_at_once_but_a_polled_one_does_not)
+TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
 {
     record_sleeps();
     screen.queue_key('q');
@@ -536,40 +517,28 @@ TEST_F(PauseTest, a_marked_key_ends_the_wait_at_once_but_a_polled_one_does_not)
 
     screen.queue_key('r');
     screen.poll_key();
-    pause_ms(screen, clock, 1000);
-    EXPECT_EQ(clock.total_slept_ms(), 1000);
-    EXPECT_EQ(sleeps.size(), 20u);
-}
-
-TEST_F(PauseTest, the_last_step_is_slept_without_looking)
-{
-    // 1000 ms looks at the mark 19 times; a key after the 19th sleep is not seen.
-    record_sleeps([this](size_t count) {
-        if (count == 19)
-            screen.queue_key('z');
-    });
-    pause_ms(screen, clock, 1000);
-    EXPECT_EQ(clock.total_slept_ms(), 1000);
-    EXPECT_EQ(sleeps.back(), 50);
-
-    sleeps.clear();
-    record_sleeps();
     screen.poll_key();
-    pause_ms(screen, clock, 130);
-    EXPECT_EQ(sleeps, (std::vector<int64_t>{50, 50, 30}));
+    pause_ms(screen, clock, 1000);
+    EXPECT_EQ(clock.total_slept_ms(), 1000);
 }
 
-TEST_F(PauseTest, late_wake_ups_do_not_add_up_over_a_long_wait)
+// The program's thread woken from another thread (no key, no end): the wait
+// ends there; an end requested ends it too and is thrown at its end.
+TEST_F(PauseTest, a_wake_ends_the_wait_without_a_key_and_an_end_request_throws)
 {
-    // Every sleep wakes 2 ms late, as a busy system does: each step is shortened
-    // to keep to the schedule, so a second's wait ends 2 ms late, not 40.
-    record_sleeps([this](size_t) { clock.advance_ms(2); });
+    record_sleeps([this](size_t count) {
+        clock.advance_ms(200);
+        if (count == 1)
+            wake_program_thread();
+        else
+            request_program_end();
+    });
     const int64_t start_ns = clock.now_ns();
     pause_ms(screen, clock, 1000);
-    EXPECT_EQ((clock.now_ns() - start_ns) / 1'000'000, 1002);
-    ASSERT_EQ(sleeps.size(), 20u);  // 19 steps that look at the mark, then the last
-    EXPECT_EQ(sleeps.front(), 50);
-    EXPECT_EQ(sleeps[1], 48);
+    EXPECT_EQ(clock.now_ns() - start_ns, 200'000'000);
+    EXPECT_FALSE(screen.key_waiting());
+    EXPECT_THROW(pause_ms(screen, clock, 1000), EndRequested);
+    EXPECT_EQ(clock.now_ns() - start_ns, 400'000'000);
 }
 
 // ---------------------------------------------------------------------------

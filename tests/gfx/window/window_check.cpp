@@ -11,6 +11,8 @@
 #include "core/clock.h"
 #include "gfx/graphics.h"
 #include "gfx/screen.h"
+#include "gfx/display_thread.h"
+#include "gfx/system_window.h"
 #include "gfx/window.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "core/error_status.h"
 #include "gfx/screen.h"
+#include "gfx/system_window.h"
 #include "gfx/window.h"
 #include "gfx/window_sdl.h"
 

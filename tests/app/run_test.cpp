@@ -470,57 +470,49 @@ TEST(StartUp, the_link_test_ignores_the_marker_but_not_the_checksum)
 
 namespace {
 
-// The time of day follows the virtual clock: 10:00:00 at its start.
-void use_virtual_time_of_day(ProgramFixture& program)
+struct GapRun {
+    std::vector<std::string> rows;
+    std::vector<int32_t> missed;  // the columns marked missed in the switch strip
+};
+
+// A one-minute run whose request `request` finds the port gone (the computer
+// asleep for asleep_ms meanwhile); the port is back after absent_opens looks.
+// The time of day follows the virtual clock.
+GapRun run_with_gap(ProgramFixture& program, int32_t request, int64_t asleep_ms, int32_t absent_opens)
 {
+    program.clock.set_step_per_reading_us(1000);
+    answer_prompts(program, "1", "V");
     use_local_time_source([&program](std::tm& local_time) {
-        const int64_t s = 36'000 + program.clock.now_ns() / 1'000'000'000 - 1000;
+        const int64_t s = 36'000 + program.clock.now_ns() / 1'000'000'000;
         local_time.tm_hour = static_cast<int>(s / 3600 % 24);
         local_time.tm_min = static_cast<int>(s / 60 % 60);
         local_time.tm_sec = static_cast<int>(s % 60);
         return true;
     });
-}
-
-bool column_marked_missed(const Screen& screen, int32_t x)
-{
-    return screen.pixel(x, 581) == 8 && screen.pixel(x, 589) == 8;
-}
-
-struct GapRun {
-    std::vector<std::string> rows;
-    std::vector<int32_t> missed;  // the columns marked missed
-};
-
-// A one-minute run in which request `request` loses the port (and, with
-// asleep_ms, the computer sleeps that long); the port is back after
-// absent_opens looks for it.
-GapRun run_with_gap(ProgramFixture& program, int32_t request, int64_t asleep_ms, int32_t absent_opens)
-{
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program, "1", "V");
-    use_virtual_time_of_day(program);
     program.module.on_request = [&program, request, asleep_ms, absent_opens](int32_t n) {
-        if (n != request)
-            return;
-        program.module.gone = true;
-        program.absent_opens = absent_opens;
-        program.clock.sleep_computer_ms(asleep_ms);
+        if (n == request) {
+            program.module.gone = true;
+            program.absent_opens = absent_opens;
+            program.clock.sleep_computer_ms(asleep_ms);
+        }
     };
     EXPECT_EQ(program.run(), 0);
     use_local_time_source({});
     GapRun run{program.data_rows("DATA001.CSV"), {}};
     for (int32_t x = 40; x <= 760; ++x)
-        if (column_marked_missed(program.screen, x))
+        if (program.screen.pixel(x, 581) == 8 && program.screen.pixel(x, 589) == 8)
             run.missed.push_back(x);
     return run;
 }
 
-// Seconds of the time of day in a note's "hh:mm:ss" at offset.
-int32_t note_time_s(const std::string& note, size_t offset)
+// Seconds of day of the note's two times.
+int32_t note_span_s(const std::string& note)
 {
-    return std::stoi(note.substr(offset, 2)) * 3600 + std::stoi(note.substr(offset + 3, 2)) * 60 +
-           std::stoi(note.substr(offset + 6, 2));
+    auto at = [&note](size_t offset) {
+        return std::stoi(note.substr(offset, 2)) * 3600 + std::stoi(note.substr(offset + 3, 2)) * 60 +
+               std::stoi(note.substr(offset + 6, 2));
+    };
+    return at(26) - at(14);
 }
 
 }  // namespace
@@ -529,18 +521,17 @@ TEST(Gaps, a_port_away_for_five_seconds_leaves_its_columns_marked_one_note_row_a
 {
     ProgramFixture program;
     const GapRun run = run_with_gap(program, 50 + 11, 0, 10);
-
-    // Columns 40-49 sampled, 50 on missed until the check passed about 5.2 s later.
+    // Columns 40-49 sampled, 50 on missed until the check passed some 5.2 s later.
     ASSERT_FALSE(run.missed.empty());
     EXPECT_EQ(run.missed.front(), 50);
     EXPECT_NEAR(run.missed.back(), 40 + 6.0 * 12, 3);
-    EXPECT_EQ(run.missed.back() - run.missed.front() + 1, static_cast<int32_t>(run.missed.size()));
+    EXPECT_EQ(run.missed.back() - 50 + 1, static_cast<int32_t>(run.missed.size()));
     ASSERT_EQ(run.rows.size(), 1u + 721u - run.missed.size() + 1u);
     const std::string& note = run.rows[11];
     EXPECT_TRUE(std::regex_match(note, std::regex(R"("No data from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d: COM3 was disconnected\. ")")))
         << note;
-    EXPECT_NEAR(note_time_s(note, 26) - note_time_s(note, 14), (run.missed.back() - 50) / 12.0, 1.0);
-    // The first column after the gap is sampled on time, and none was crowded in.
+    EXPECT_NEAR(note_span_s(note), (run.missed.back() - 50) / 12.0, 1.0);
+    // The first column after the gap is sampled on time, and none is crowded in.
     EXPECT_NEAR(seconds_of(run.rows[12]), (run.missed.back() + 1 - 40) / 12.0 + 0.05, 0.02);
     for (size_t i = 13; i < run.rows.size(); ++i)
         EXPECT_GT(seconds_of(run.rows[i]) - seconds_of(run.rows[i - 1]), 0.07) << i;
@@ -548,42 +539,36 @@ TEST(Gaps, a_port_away_for_five_seconds_leaves_its_columns_marked_one_note_row_a
     EXPECT_EQ(program.module.requests, 50 + 721 - static_cast<int32_t>(run.missed.size()) + 1 + 3);
 }
 
-TEST(Gaps, a_sleep_is_the_gaps_cause_and_one_across_the_end_ends_the_run_with_its_picture)
+TEST(Gaps, a_sleep_is_the_gaps_cause_one_across_the_end_ends_the_run_and_a_silent_return_the_no_reply_ending)
 {
     struct Case {
         int32_t request;
         int64_t asleep_ms;
-        size_t data_rows;
+        int32_t last_missed;  // 0: sampling goes on after the gap
+        std::string last_row;
     };
-    for (const Case& c : {Case{50 + 80, 15'000, 0}, Case{50 + 700, 30'000, 699}}) {
+    const std::string no_reply = "\"Program is ending early because no data was received from datalogger. \"";
+    for (const Case& c : {Case{50 + 80, 15'000, 0, ""}, Case{50 + 700, 30'000, 760, ""},
+                          Case{50 + 11, 0, 54, no_reply}}) {
         ProgramFixture program;
+        if (!c.last_row.empty())
+            program.module.reply_for = [](int32_t n) { return n <= 50 + 11 ? module_reply(1, 512, 512, 512) : ""; };
         const GapRun run = run_with_gap(program, c.request, c.asleep_ms, 0);
         const int32_t first_missed = c.request - 50 + 39;
         ASSERT_FALSE(run.missed.empty());
         EXPECT_EQ(run.missed.front(), first_missed);
-        const bool ended_in_gap = c.data_rows != 0;
-        if (ended_in_gap) {
-            EXPECT_EQ(run.missed.back(), 760);
-            EXPECT_EQ(run.rows.size(), 1u + c.data_rows + 1u);
-            EXPECT_TRUE(program.file_exists("BMP001.BMP"));
-        } else {
-            EXPECT_NEAR(run.missed.back(), first_missed + 15.2 * 12, 3);
-            EXPECT_EQ(run.rows.size(), 1u + 721u - run.missed.size() + 1u);
-        }
+        EXPECT_NEAR(run.missed.back(), c.last_missed == 0 ? first_missed + 15.2 * 12 : c.last_missed, 3);
+        const size_t data_rows = c.last_missed == 0 ? 721u - run.missed.size() : static_cast<size_t>(first_missed - 40);
+        EXPECT_EQ(run.missed.back() == 760, c.last_missed == 760);
+        EXPECT_EQ(run.rows.size(), 1u + data_rows + 1u + (c.last_row.empty() ? 0u : 1u));
         const std::string& note = run.rows[static_cast<size_t>(first_missed - 40 + 1)];
-        EXPECT_NE(note.find(": the computer was asleep. \""), std::string::npos) << note;
-        EXPECT_EQ(text_at(program.screen, 7, 30, 18, black), "The computer slept");
-        EXPECT_EQ(program.port_open_strings.size(), ended_in_gap ? 1u : 2u);
+        const bool slept = c.asleep_ms > 0;
+        EXPECT_NE(note.find(slept ? ": the computer was asleep. \"" : ": COM3 was disconnected. \""), std::string::npos);
+        if (slept) {
+            EXPECT_EQ(text_at(program.screen, 7, 30, 18, black), "The computer slept");
+        } else {
+            EXPECT_EQ(run.rows.back(), c.last_row);
+        }
+        EXPECT_TRUE(program.file_exists("BMP001.BMP"));
     }
-}
-
-TEST(Gaps, a_port_that_returns_with_a_silent_module_ends_with_the_gap_note_then_the_no_reply_note)
-{
-    ProgramFixture program;
-    program.module.reply_for = [](int32_t n) { return n <= 50 + 11 ? module_reply(1, 512, 512, 512) : ""; };
-    const GapRun run = run_with_gap(program, 50 + 11, 0, 2);
-    ASSERT_EQ(run.rows.size(), 1u + 10u + 2u);
-    EXPECT_NE(run.rows[11].find(": COM3 was disconnected. \""), std::string::npos);
-    EXPECT_EQ(run.rows[12], "\"Program is ending early because no data was received from datalogger. \"");
-    EXPECT_EQ(text_at(program.screen, 5, 30, 45, red), "INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING");
 }

@@ -172,8 +172,7 @@ def check_gap_note(rows, reason, last):
 
 def run_case(build_dir):
     """The link test and a one-minute run, the cable pulled and plugged back, a sleep."""
-    paths = {'logger': os.path.abspath(os.path.join(build_dir, 'logger')),
-             'comscan': os.path.abspath(os.path.join(build_dir, 'comscan'))}
+    paths = {'logger': guest.PROGRAMS_DIR + '/logger', 'comscan': guest.PROGRAMS_DIR + '/comscan'}
     with guest.Guest(build_dir, 'run', CASE_RUN % paths) as machine:
         since, first_request = await_sampling(machine)
         sampling = time.monotonic()
@@ -224,7 +223,7 @@ def run_case(build_dir):
 
 def pull_case(build_dir):
     """The cable pulled at 20 s and left out."""
-    paths = {'logger': os.path.abspath(os.path.join(build_dir, 'logger'))}
+    paths = {'logger': guest.PROGRAMS_DIR + '/logger'}
     with guest.Guest(build_dir, 'pull', CASE_PULL % paths) as machine:
         since, first_request = await_sampling(machine)
         sampling = time.monotonic()

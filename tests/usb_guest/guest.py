@@ -96,10 +96,17 @@ def guest_parts(build_dir):
     return os.path.join(kernel, 'boot', vmlinuz), os.path.join(kernel, 'lib', 'modules', release, 'kernel'), busybox
 
 
+# Where the programs under test are in the guest: not their build paths, which
+# may lie below /tmp, where the guest mounts a tmpfs of its own.
+PROGRAMS_DIR = '/opt/serial-logger'
+
+
 def _copy_with_libraries(program, root):
-    """Copies a program to the same path in root, with every shared library ldd names (the loader too)."""
-    paths = [program] + re.findall(r'(/\S+) \(0x', _run(['ldd', program]))
-    for path in paths:
+    """Copies a program into PROGRAMS_DIR in root, with every shared library ldd names
+    (the loader too) at its own path."""
+    os.makedirs(root + PROGRAMS_DIR, exist_ok=True)
+    shutil.copy(program, root + PROGRAMS_DIR)
+    for path in re.findall(r'(/\S+) \(0x', _run(['ldd', program])):
         target = root + os.path.abspath(path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copy(path, target)

@@ -6,7 +6,7 @@
 
 #include "app/conversion.h"
 #include "app/dialogue.h"
-#include "gfx/graphics.h"
+#include "screen/graphics.h"
 #include "text/value_format.h"
 
 namespace {

@@ -9,11 +9,10 @@
 #include <cstdio>
 
 #include "app/run_settings.h"
-#include "gfx/graphics.h"
 #include "core/error_status.h"
 #include "core/file_stream.h"
-#include "gfx/graphics.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 #include "text/value_format.h"
 
 const std::string_view checksum_note = "Serial Error in Above Data Line";

@@ -2,7 +2,7 @@
 // prompts, each repeated until the answer is one the logger accepts.
 #include "app/dialogue.h"
 
-#include "gfx/graphics.h"
+#include "screen/graphics.h"
 #include "text/field_reader.h"
 
 const std::string_view title_banner = "QUELVANE KORVELIN DATALOGGER - SERIAL DATA ACQUISITION PROGRAM";

@@ -12,8 +12,8 @@
 #include "app/dialogue.h"
 #include "app/link.h"
 #include "core/sleep_notices.h"
-#include "gfx/graphics.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 #include "text/value_format.h"
 
 namespace {

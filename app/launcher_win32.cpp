@@ -1,7 +1,9 @@
 // The launcher's Windows calls: the known Documents folder, the launcher's own
 // path, the folder, the logger's process and the message box, all in wide
 // characters so that any user name or path works.
+// windows.h first: the other system headers rely on its types.
 #include <windows.h>
+
 #include <knownfolders.h>
 #include <shlobj.h>
 

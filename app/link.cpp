@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/dialogue.h"
-#include "gfx/graphics.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 #include "text/field_reader.h"
 
 namespace {

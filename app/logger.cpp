@@ -13,8 +13,8 @@
 #include "app/sampling.h"
 #include "core/power.h"
 #include "core/program_life.h"
-#include "gfx/graphics.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 
 namespace {
 

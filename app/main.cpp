@@ -13,12 +13,12 @@
 #include "core/program_life.h"
 #include "core/sleep_watch.h"
 #include "core/stdout_text.h"
-#include "gfx/graphics.h"
-#include "gfx/stdin_keys.h"
-#include "gfx/system_window.h"
-#include "gfx/terminal_view.h"
-#include "gfx/window_headless.h"
+#include "display/stdin_keys.h"
+#include "display/system_window.h"
+#include "display/terminal_view.h"
+#include "display/window_headless.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 #include "app/dialogue.h"
 #include "app/gap.h"
 #include "app/link.h"
-#include "io/channels.h"
 #include "core/program_life.h"
 #include "core/sleep_notices.h"
-#include "gfx/graphics.h"
+#include "io/channels.h"
+#include "screen/graphics.h"
 #include "text/value_format.h"
 
 namespace {

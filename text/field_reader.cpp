@@ -9,9 +9,9 @@
 #include <optional>
 
 #include "core/clock.h"
-#include "gfx/graphics.h"
-#include "gfx/screen.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
+#include "screen/screen.h"
 #include "text/line_editor.h"
 
 // ---------------------------------------------------------------------------

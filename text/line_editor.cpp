@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/clock.h"
-#include "gfx/screen.h"
+#include "screen/screen.h"
 
 namespace {
 

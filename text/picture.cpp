@@ -3,7 +3,7 @@
 // program-wide template held between begin_picture and end_picture.
 #include <cmath>
 
-#include "gfx/graphics.h"
+#include "screen/graphics.h"
 #include "text/value_format.h"
 
 namespace {

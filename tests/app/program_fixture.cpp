@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/logger.h"
-#include "gfx/window_headless.h"
+#include "display/window_headless.h"
 #include "support/temp_folder.h"
 
 int32_t FakeModule::close()

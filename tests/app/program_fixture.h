@@ -12,8 +12,8 @@
 #include "core/clock.h"
 #include "core/error_status.h"
 #include "core/program_life.h"
-#include "gfx/graphics.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 #include "text/field_reader.h"
 
 // The module on the other end of the serial channel: answers each request

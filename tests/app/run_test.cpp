@@ -13,8 +13,8 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "app/start_place.h"
-#include "gfx/snapshot.h"
 #include "program_fixture.h"
+#include "screen/snapshot.h"
 #include "screen_reading.h"
 #include "text/value_format.h"
 

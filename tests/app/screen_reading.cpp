@@ -1,8 +1,8 @@
 // Text recognition on the frame buffer for the logger's screen tests.
 #include "screen_reading.h"
 
-#include "gfx/font.h"
-#include "gfx/screen.h"
+#include "screen/font.h"
+#include "screen/screen.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "core/clock.h"
-#include "gfx/graphics.h"
-#include "gfx/display_thread.h"
-#include "gfx/system_window.h"
+#include "display/display_thread.h"
+#include "display/system_window.h"
 #include "io/channels.h"
+#include "screen/graphics.h"
 
 namespace {
 

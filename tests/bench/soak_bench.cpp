@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "gfx/graphics.h"
-#include "gfx/system_window.h"
+#include "display/system_window.h"
+#include "screen/graphics.h"
 #include "tests/app/program_fixture.h"
 
 namespace {

@@ -14,9 +14,9 @@
 
 #include "core/clock.h"
 #include "fuzz_check.h"
-#include "gfx/screen.h"
 #include "io/channels.h"
 #include "memory_devices.h"
+#include "screen/screen.h"
 #include "text/field_reader.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/clock.h"
 #include "fuzz_check.h"
-#include "gfx/screen.h"
+#include "screen/screen.h"
 #include "text/line_editor.h"
 
 namespace {

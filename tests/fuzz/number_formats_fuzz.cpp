@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "gfx/screen.h"
+#include "screen/screen.h"
 #include "text/value_format.h"
 
 namespace {

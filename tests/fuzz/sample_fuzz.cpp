@@ -20,11 +20,11 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "core/clock.h"
+#include "display/window_headless.h"
 #include "fuzz_check.h"
-#include "gfx/graphics.h"
-#include "gfx/window_headless.h"
 #include "io/channels.h"
 #include "memory_devices.h"
+#include "screen/graphics.h"
 #include "text/field_reader.h"
 #include "text/value_format.h"
 

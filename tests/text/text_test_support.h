@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "gfx/screen.h"
 #include "io/channels.h"
+#include "screen/screen.h"
 #include "text/field_reader.h"
 
 // A field reader and everything it reports to, draws on and reads from.

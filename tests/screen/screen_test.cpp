@@ -1,0 +1,611 @@
+// Screen: glyph cells, cursor movement, wrapping and scrolling, the pending line
+// end, the edit mark, the key queue, the timed wait and the priority lock.
+#include "screen/screen.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/program_life.h"
+#include "screen/font.h"
+#include "screen_test_support.h"
+
+namespace {
+
+struct ScreenTest : ::testing::Test {
+    ErrorStatus status;
+    Screen screen{status};
+
+    void white_page()
+    {
+        screen.set_text_colours(0, 15);
+        screen.clear_window();
+    }
+
+    // Paints each text row 1 to 37 with its own letter so moved rows can be recognised.
+    void letter_rows()
+    {
+        for (int32_t row = 1; row <= text_rows; ++row) {
+            screen.move_cursor(row, 1);
+            screen.write_text(std::string(1, static_cast<char>('A' + (row - 1) % 26)), false);
+        }
+    }
+
+    bool cell_matches_glyph(int32_t row, int32_t column, uint8_t code, uint8_t fg, uint8_t bg) const
+    {
+        const int32_t x0 = 8 * (column - 1);
+        const int32_t y0 = 16 * (row - 1);
+        for (int32_t i = 0; i < 16; ++i)
+            for (int32_t b = 0; b < 8; ++b) {
+                const bool set = (vga_font_8x16[code][i] >> b) & 1u;
+                if (screen.pixel(x0 + b, y0 + i) != (set ? fg : bg))
+                    return false;
+            }
+        return true;
+    }
+
+    bool lines_all(int32_t first_y, int32_t last_y, uint8_t colour) const
+    {
+        for (int32_t y = first_y; y <= last_y; ++y)
+            for (int32_t x = 0; x < screen_width; ++x)
+                if (screen.pixel(x, y) != colour)
+                    return false;
+        return true;
+    }
+
+    void clear_marks() { clear_change_marks(screen); }
+
+    // Fills the last row from its first cell, so the line end is owed, over lettered rows.
+    void owe_a_line_end()
+    {
+        white_page();
+        letter_rows();
+        screen.move_cursor(37, 1);
+        screen.write_text(std::string(100, 'z'), false);
+    }
+};
+
+CellPosition at(int32_t row, int32_t column) { return {row, column}; }
+
+TEST_F(ScreenTest, clear_window_fills_every_line_including_the_bottom_strip)
+{
+    screen.move_cursor(20, 50);
+    screen.set_text_colours(0, 15);
+    screen.clear_window();
+    EXPECT_TRUE(lines_all(0, screen_height - 1, 15));
+    EXPECT_EQ(screen.cursor_position(), at(1, 1));
+    EXPECT_TRUE(screen.row_changed(599));
+}
+
+TEST_F(ScreenTest, colours_keep_only_their_low_byte)
+{
+    screen.set_text_colours(256 + 4, -1);
+    EXPECT_EQ(screen.foreground(), 4);
+    EXPECT_EQ(screen.background(), 255);
+}
+
+TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
+{
+    white_page();
+    clear_marks();
+    status.set(3);
+    screen.move_cursor(3, 10);
+    screen.write_text("AB", false);
+    EXPECT_EQ(status.code(), 0);
+    EXPECT_TRUE(cell_matches_glyph(3, 10, 'A', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(3, 11, 'B', 0, 15));
+    EXPECT_EQ(screen.cursor_position(), at(3, 12));
+    // Columns 72 to 87 of lines 32 to 47 only; neighbours untouched.
+    EXPECT_EQ(screen.pixel(71, 40), 15);
+    EXPECT_EQ(screen.pixel(88, 40), 15);
+    // Marked: the cell lines whose pixels changed (the glyphs' top and bottom lines are blank).
+    EXPECT_TRUE(screen.row_changed(36) && screen.row_changed(40));
+    EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(32) || screen.row_changed(47));
+    // The same text again changes no pixel and marks nothing.
+    clear_marks();
+    screen.move_cursor(3, 10);
+    screen.write_text("AB", false);
+    EXPECT_FALSE(clear_change_marks(screen));
+}
+
+TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)
+{
+    white_page();
+    letter_rows();
+    screen.move_cursor(36, 5);
+    screen.write_text("", true);
+    EXPECT_EQ(screen.cursor_position(), at(37, 1));
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
+}
+
+TEST_F(ScreenTest, line_end_on_row_37_scrolls_one_row_and_spares_the_bottom_strip)
+{
+    white_page();
+    letter_rows();
+    screen.set_text_colours(0, 2);  // the freed row takes the current background
+    screen.move_cursor(37, 1);
+    clear_marks();
+    screen.write_text("", true);
+    EXPECT_EQ(screen.cursor_position(), at(37, 1));
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(36, 1, 'A' + 36 % 26, 0, 15));
+    EXPECT_TRUE(lines_all(576, 591, 2));
+    EXPECT_TRUE(lines_all(592, 599, 15));
+    EXPECT_TRUE(screen.row_changed(0) && screen.row_changed(591));
+    EXPECT_FALSE(screen.row_changed(592));
+}
+
+TEST_F(ScreenTest, line_feeds_below_the_grid_scroll_by_the_rows_passed)
+{
+    white_page();
+    letter_rows();
+    screen.move_cursor(37, 1);
+    screen.write_text("\n\n\n", false);
+    EXPECT_EQ(screen.cursor_position(), at(37, 1));
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'D', 0, 15));
+    EXPECT_TRUE(lines_all(16 * 34, 591, 15));
+
+    // Scrolling by the whole grid or more blanks the text area; the strip below stays.
+    screen.set_text_colours(0, 4);
+    screen.write_text(std::string(1000, '\n') + "x", false);
+    EXPECT_TRUE(lines_all(0, 16 * 36 - 1, 4));
+    EXPECT_TRUE(cell_matches_glyph(37, 1, 'x', 0, 4));
+    EXPECT_TRUE(lines_all(592, 599, 15));
+}
+
+TEST_F(ScreenTest, full_row_of_text_wraps_and_line_end_leaves_an_empty_row)
+{
+    screen.move_cursor(5, 1);
+    screen.write_text(std::string(100, 'x'), false);
+    EXPECT_EQ(screen.cursor_position(), at(6, 1));
+    screen.move_cursor(5, 1);
+    screen.write_text(std::string(100, 'x'), true);
+    EXPECT_EQ(screen.cursor_position(), at(7, 1));
+}
+
+TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
+{
+    white_page();
+    screen.move_cursor(4, 99);
+    screen.write_text("abc", false);
+    EXPECT_TRUE(cell_matches_glyph(4, 99, 'a', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(4, 100, 'b', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(5, 1, 'c', 0, 15));
+    EXPECT_EQ(screen.cursor_position(), at(5, 2));
+}
+
+TEST_F(ScreenTest, text_ending_in_last_cell_owes_the_line_end_until_the_next_write)
+{
+    owe_a_line_end();
+    EXPECT_EQ(screen.cursor_position(), at(37, 100));
+    EXPECT_TRUE(screen.line_end_pending());
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));  // nothing scrolled yet
+
+    screen.write_text("q", false);
+    EXPECT_FALSE(screen.line_end_pending());
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(36, 1, 'z', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(37, 1, 'q', 0, 15));
+    EXPECT_EQ(screen.cursor_position(), at(37, 2));
+}
+
+TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor_and_kept_by_empty_write)
+{
+    owe_a_line_end();
+    screen.write_text("", false);
+    EXPECT_TRUE(screen.line_end_pending());
+    screen.move_cursor(0, 0);
+    EXPECT_FALSE(screen.line_end_pending());
+    screen.write_text("q", false);
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
+}
+
+TEST_F(ScreenTest, finish_pending_line_end_scrolls_once_if_owed_and_writes_nothing)
+{
+    owe_a_line_end();
+    screen.finish_pending_line_end();
+    screen.finish_pending_line_end();  // no longer owed: nothing happens
+    EXPECT_EQ(screen.cursor_position(), at(37, 1));
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
+    EXPECT_TRUE(lines_all(576, 591, 15));
+}
+
+TEST_F(ScreenTest, move_cursor_outside_the_grid_moves_nothing)
+{
+    screen.move_cursor(5, 7);
+    for (auto [row, column] : std::vector<std::pair<int32_t, int32_t>>{{38, 1}, {1, 101}, {-1, 5}, {5, -3}}) {
+        status.set(2);
+        screen.move_cursor(row, column);
+        EXPECT_EQ(screen.cursor_position(), at(5, 7)) << row << "," << column;
+        EXPECT_EQ(status.code(), 0);
+    }
+    screen.move_cursor(0, 5);
+    EXPECT_EQ(screen.cursor_position(), at(5, 5));
+    screen.move_cursor(9, 0);
+    EXPECT_EQ(screen.cursor_position(), at(9, 5));
+}
+
+TEST_F(ScreenTest, lone_255_draws_the_edit_mark_and_a_space_erases_it)
+{
+    white_page();
+    screen.write_text(std::string(100 * 37, '\xB1'), false);  // shaded background to keep
+    screen.move_cursor(10, 40);
+    screen.set_text_colours(0, 15);
+    screen.write_text("\xFF", false);
+    EXPECT_EQ(screen.cursor_position(), at(10, 41));
+    for (int32_t x = 312; x <= 319; ++x)
+        EXPECT_EQ(screen.pixel(x, 159), 0);
+    // The rest of the cell still shows the shading glyph in its old colours.
+    for (int32_t i = 0; i < 15; ++i)
+        for (int32_t b = 0; b < 8; ++b) {
+            const bool set = (vga_font_8x16[0xB1][i] >> b) & 1u;
+            ASSERT_EQ(screen.pixel(312 + b, 144 + i), set ? 0 : 15);
+        }
+    screen.move_cursor(10, 40);
+    screen.write_text(" ", false);
+    EXPECT_TRUE(cell_matches_glyph(10, 40, ' ', 0, 15));
+}
+
+TEST_F(ScreenTest, 255_is_a_mark_only_when_alone_in_its_piece)
+{
+    white_page();
+    screen.write_text(std::string(1, '\xDB'), false);
+    screen.move_cursor(1, 1);
+    screen.write_text("\xFF\xFF", false);  // a longer piece: empty glyphs
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 255, 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(1, 2, 255, 0, 15));
+
+    // Left alone on a row by the wrap: the mark.
+    screen.move_cursor(3, 1);
+    screen.write_text(std::string(99, 'x') + "y\xFF", false);
+    EXPECT_EQ(screen.pixel(0, 16 * 4 - 1), 0);
+    EXPECT_EQ(screen.pixel(0, 16 * 3), 15);
+    EXPECT_EQ(screen.cursor_position(), at(4, 2));
+}
+
+TEST_F(ScreenTest, tab_pads_to_the_next_tab_column_with_at_least_one_space)
+{
+    white_page();
+    struct Case {
+        int32_t from_column;
+        CellPosition after;
+    };
+    for (const Case& c : {Case{1, at(2, 9)}, Case{8, at(2, 9)}, Case{9, at(2, 17)}, Case{12, at(2, 17)},
+                          Case{97, at(3, 1)}}) {
+        screen.move_cursor(2, c.from_column);
+        screen.write_text("\t", false);
+        EXPECT_EQ(screen.cursor_position(), c.after) << "from column " << c.from_column;
+    }
+    screen.move_cursor(2, 1);
+    screen.write_text("\xDB\xDB\xDB", false);
+    screen.move_cursor(2, 1);
+    screen.write_text("\t", false);
+    EXPECT_TRUE(lines_all(16, 31, 15));  // the tab's spaces painted over the blocks
+}
+
+TEST_F(ScreenTest, backspace_and_carriage_return_move_without_erasing)
+{
+    white_page();
+    screen.move_cursor(6, 1);
+    screen.write_text("abc\b\b", false);
+    EXPECT_EQ(screen.cursor_position(), at(6, 2));
+    EXPECT_TRUE(cell_matches_glyph(6, 3, 'c', 0, 15));
+    screen.write_text("\b\b\b", false);
+    EXPECT_EQ(screen.cursor_position(), at(6, 1));
+    screen.write_text("xy\rZ", false);
+    EXPECT_TRUE(cell_matches_glyph(6, 1, 'Z', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(6, 2, 'y', 0, 15));
+    EXPECT_EQ(screen.cursor_position(), at(6, 2));
+}
+
+// Only a carriage return, line feed or backspace that moved the cursor lets the
+// end of a write scroll; one that stood still in column 1 leaves the line end owed.
+TEST_F(ScreenTest, control_character_that_cannot_move_the_cursor_does_not_scroll_at_the_end_of_a_write)
+{
+    struct Case {
+        const char* name;
+        std::string text;  // written from row 37, column 1
+        CellPosition after;
+        bool line_end_owed;
+        char top_row_letter;  // 'A' unscrolled, 'B' scrolled one row
+    } cases[] = {
+        {"backspace in column 1", std::string(100, 'x') + "\b", at(37, 100), true, 'A'},
+        {"carriage return in column 1", std::string(100, 'x') + "\r", at(37, 100), true, 'A'},
+        {"carriage return after a line feed", "\n\r", at(37, 1), false, 'B'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        white_page();
+        letter_rows();
+        screen.move_cursor(37, 1);
+        screen.write_text(c.text, false);
+        EXPECT_EQ(screen.cursor_position(), c.after);
+        EXPECT_EQ(screen.line_end_pending(), c.line_end_owed);
+        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(c.top_row_letter), 0, 15));
+    }
+}
+
+TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothing)
+{
+    white_page();
+    int tones = 0;
+    int tones_with_lock_free = 0;
+    std::vector<std::thread> lockers;
+    screen.set_tone_player([&] {
+        ++tones;
+        // Another thread must be able to take the lock while the tone plays.
+        auto taken = std::make_shared<std::atomic<bool>>(false);
+        lockers.emplace_back([this, taken] {
+            screen.lock().lock();
+            *taken = true;
+            screen.lock().unlock();
+        });
+        for (int spin = 0; spin < 10'000'000 && !*taken; ++spin)
+            std::this_thread::yield();
+        if (*taken)
+            ++tones_with_lock_free;
+    });
+    screen.move_cursor(4, 4);
+    screen.write_text("\a\a", false);
+    for (auto& locker : lockers)
+        locker.join();
+    EXPECT_EQ(tones, 2);
+    EXPECT_EQ(tones_with_lock_free, 2);
+    EXPECT_EQ(screen.cursor_position(), at(4, 4));
+    EXPECT_TRUE(lines_all(0, 599, 15));
+}
+
+TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
+{
+    clear_marks();
+    Screen::RowMarks marks{};
+    marks.fill(true);
+    EXPECT_FALSE(screen.take_changed_row_marks(marks));
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), true), 0);
+    screen.mark_rows_changed(10, 11);
+    screen.mark_rows_changed(599, 599);
+    ASSERT_TRUE(screen.take_changed_row_marks(marks));
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), true), 3);
+    EXPECT_TRUE(marks[10] && marks[11] && marks[599]);
+    EXPECT_FALSE(screen.row_changed(10) || screen.row_changed(599));
+    EXPECT_FALSE(screen.take_changed_row_marks(marks));
+}
+
+// The display thread is woken by the first change after each take only: a
+// burst of drawing costs one wake, and no change after a take goes unheard.
+TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
+{
+    clear_marks();
+    int heard = 0;
+    screen.set_change_listener([&heard] { ++heard; });
+    screen.write_text("a burst of glyphs", true);
+    screen.mark_rows_changed(500, 501);
+    EXPECT_EQ(heard, 1);
+    Screen::RowMarks marks{};
+    screen.take_changed_row_marks(marks);
+    screen.write_text("x", false);
+    EXPECT_EQ(heard, 2);
+    screen.take_palette_changed();
+    screen.reset_to_opened_state();
+    EXPECT_EQ(heard, 3);
+    screen.set_change_listener(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Keys.
+
+TEST_F(ScreenTest, poll_key_gives_character_and_extended_key_texts)
+{
+    EXPECT_EQ(screen.poll_key(), "");
+    screen.queue_key(key_escape);
+    screen.queue_key(key_up);
+    screen.queue_key(key_close_window);
+    screen.queue_key('7');
+    screen.queue_key(255);
+    EXPECT_EQ(screen.poll_key(), "\x1B");
+    EXPECT_EQ(screen.poll_key(), "\xFFH");
+    EXPECT_EQ(screen.poll_key(), "\xFFk");
+    EXPECT_EQ(screen.poll_key(), "7");
+    EXPECT_EQ(screen.poll_key(), "\xFF");
+    EXPECT_EQ(screen.poll_key(), "");
+}
+
+TEST_F(ScreenTest, codes_that_are_no_key_are_not_queued)
+{
+    screen.queue_key(0);
+    screen.queue_key(0x1234);
+    EXPECT_FALSE(screen.key_waiting());
+}
+
+TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
+{
+    for (uint32_t key = 'a'; key < 'a' + 16; ++key)
+        screen.queue_key(key);
+    std::string taken;
+    while (screen.key_waiting())
+        taken += screen.poll_key();
+    EXPECT_EQ(taken, "bcdefghijklmnop");
+}
+
+TEST_F(ScreenTest, key_waiting_only_looks)
+{
+    screen.queue_key('x');
+    EXPECT_TRUE(screen.key_waiting());
+    EXPECT_TRUE(screen.key_waiting());
+    EXPECT_EQ(screen.poll_key(), "x");
+    EXPECT_FALSE(screen.key_waiting());
+}
+
+TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_colours_and_no_key)
+{
+    EXPECT_TRUE(lines_all(0, 599, 0));
+    EXPECT_EQ(screen.cursor_position(), at(1, 1));
+    screen.set_text_colours(3, 4);
+    screen.clear_window();
+    screen.move_cursor(7, 7);
+    screen.queue_key('k');
+    screen.queue_key('l');
+    screen.poll_key();  // the queue no longer starts at its first slot
+    screen.reset_to_opened_state();
+    EXPECT_TRUE(lines_all(0, 599, 0));
+    EXPECT_EQ(screen.cursor_position(), at(1, 1));
+    EXPECT_EQ(screen.foreground(), 15);
+    EXPECT_EQ(screen.background(), 0);
+    EXPECT_FALSE(screen.key_waiting());
+    EXPECT_TRUE(screen.take_palette_changed());
+}
+
+// ---------------------------------------------------------------------------
+// Timed wait.
+
+struct PauseTest : ScreenTest {
+    ProgramLife life;
+    VirtualClock clock;
+    std::vector<int64_t> sleeps;
+
+    PauseTest() { use_program_life(&life); }
+    ~PauseTest() override { use_program_life(nullptr); }
+
+    void record_sleeps(std::function<void(size_t)> after_sleep = {})
+    {
+        clock.set_on_sleep([this, after_sleep](int64_t ms) {
+            sleeps.push_back(ms);
+            if (after_sleep)
+                after_sleep(sleeps.size());
+        });
+    }
+};
+
+TEST_F(PauseTest, short_waits_ignore_keys)
+{
+    record_sleeps();
+    screen.queue_key('a');
+    pause_ms(screen, clock, 50);
+    pause_ms(screen, clock, 99);
+    pause_ms(screen, clock, 0);
+    pause_ms(screen, clock, -5);
+    EXPECT_EQ(sleeps, (std::vector<int64_t>{50, 99}));
+    EXPECT_TRUE(screen.key_waiting());
+}
+
+TEST_F(PauseTest, a_key_during_the_wait_ends_it_at_once)
+{
+    record_sleeps([this](size_t) {
+        clock.advance_ms(150);
+        screen.queue_key(key_escape);
+    });
+    const int64_t start_ns = clock.now_ns();
+    pause_ms(screen, clock, 3000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
+    EXPECT_EQ(screen.poll_key(), "\x1B");
+}
+
+TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
+{
+    record_sleeps();
+    screen.queue_key('q');
+    pause_ms(screen, clock, 1000);
+    EXPECT_TRUE(sleeps.empty());
+    EXPECT_TRUE(screen.key_waiting());
+
+    screen.queue_key('r');
+    screen.poll_key();
+    screen.poll_key();
+    pause_ms(screen, clock, 1000);
+    EXPECT_EQ(clock.total_slept_ms(), 1000);
+}
+
+// The program's thread woken from another thread (no key, no end): the wait
+// ends there; an end requested ends it too and is thrown at its end.
+TEST_F(PauseTest, a_wake_ends_the_wait_without_a_key_and_an_end_request_throws)
+{
+    record_sleeps([this](size_t count) {
+        clock.advance_ms(200);
+        if (count == 1)
+            wake_program_thread();
+        else
+            request_program_end();
+    });
+    const int64_t start_ns = clock.now_ns();
+    pause_ms(screen, clock, 1000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 200'000'000);
+    EXPECT_FALSE(screen.key_waiting());
+    EXPECT_THROW(pause_ms(screen, clock, 1000), EndRequested);
+    EXPECT_EQ(clock.now_ns() - start_ns, 400'000'000);
+}
+
+// ---------------------------------------------------------------------------
+// Lock.
+
+TEST(ScreenLock, is_reentrant_and_excludes_other_threads_until_fully_released)
+{
+    ScreenLock lock;
+    lock.lock();
+    lock.lock();
+    std::atomic<bool> other_has_it{false};
+    std::thread other([&] {
+        lock.lock();
+        other_has_it = true;
+        lock.unlock();
+    });
+    lock.unlock();
+    for (int i = 0; i < 1000; ++i)
+        std::this_thread::yield();
+    EXPECT_FALSE(other_has_it.load());
+    lock.unlock();
+    other.join();
+    EXPECT_TRUE(other_has_it.load());
+}
+
+// One round: this thread relocks in a tight loop while a display thread asks
+// for the lock once. Returns how many passes this thread made while the
+// display thread was already waiting, or -1 if the display never got the lock.
+int64_t passes_while_display_waits(ScreenLock& lock)
+{
+    std::atomic<bool> display_done{false};
+    volatile int busy_work = 0;
+    int64_t passes_while_waiting = 0;
+    std::thread display;
+    constexpr int64_t give_up_after = 2'000'000;
+    for (int64_t i = 0; i < give_up_after && !display_done; ++i) {
+        lock.lock();
+        lock.lock();  // nested, as drawing operations nest
+        for (int work = 0; work < 200; ++work)
+            busy_work = busy_work + 1;  // the drawing the lock protects
+        if (i == 10) {
+            display = std::thread([&] {
+                lock.lock_with_priority();
+                display_done = true;
+                lock.unlock();
+            });
+        }
+        if (lock.priority_waiters() > 0)
+            ++passes_while_waiting;
+        lock.unlock();
+        lock.unlock();
+    }
+    if (display.joinable())
+        display.join();
+    return display_done ? passes_while_waiting : -1;
+}
+
+TEST(ScreenLock, display_thread_gets_its_turn_against_a_tight_relock_loop)
+{
+    ScreenLock lock;
+    for (int round = 0; round < 10; ++round) {
+        const int64_t passes = passes_while_display_waits(lock);
+        // The loop may finish the pass in which the display started waiting;
+        // its next outermost lock hands over.
+        EXPECT_GE(passes, 0) << "round " << round;
+        EXPECT_LE(passes, 1) << "round " << round;
+    }
+}
+
+}  // namespace

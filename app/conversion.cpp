@@ -21,10 +21,7 @@ int32_t limit_height(int32_t height)
 
 }  // namespace
 
-float reading_volts(int32_t reading)
-{
-    return static_cast<float>(static_cast<double>(reading) * 0.005);
-}
+float reading_volts(int32_t reading) { return static_cast<float>(static_cast<double>(reading) * 0.005); }
 
 int32_t clamp_reading(int32_t reading)
 {
@@ -85,8 +82,8 @@ ConvertedReadings convert_reply(ReadingRecord& record, const std::string& mode_l
         *reading = clamp_reading(*reading);
     for (size_t i = 0; i < readings.size(); ++i) {
         converted.temperatures_f[i] = reading_temperature_f(*readings[i]);
-        const int32_t height = mode_letter == "T" ? temperature_height(converted.temperatures_f[i])
-                                                  : volts_height(*readings[i]);
+        const int32_t height =
+            mode_letter == "T" ? temperature_height(converted.temperatures_f[i]) : volts_height(*readings[i]);
         converted.rows[i] = chart_bottom_y - height;
     }
     return converted;

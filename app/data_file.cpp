@@ -16,15 +16,13 @@
 #include "text/value_format.h"
 
 const std::string_view checksum_note = "Serial Error in Above Data Line";
-const std::string_view no_reply_note =
-    "Program is ending early because no data was received from datalogger. ";
+const std::string_view no_reply_note = "Program is ending early because no data was received from datalogger. ";
 const std::string_view short_reply_note = "Program is ending early because of an incomplete data string. ";
 
 namespace {
 
 constexpr std::array<std::string_view, 14> column_headings{
-    "Time", "Seconds", "Marker", "Switch", "AD1", "AD2", "AD3",
-    "Checksum", "V1", "V2", "V3", "T1", "T2", "T3",
+    "Time", "Seconds", "Marker", "Switch", "AD1", "AD2", "AD3", "Checksum", "V1", "V2", "V3", "T1", "T2", "T3",
 };
 
 }  // namespace
@@ -90,10 +88,7 @@ int32_t choose_data_file(const std::function<void(int32_t file_number)>& after_l
     return last_file_number + 1;
 }
 
-bool run_picture_is_reserved(int32_t file_number)
-{
-    return file_number > 0 && file_number == reserved_picture_number;
-}
+bool run_picture_is_reserved(int32_t file_number) { return file_number > 0 && file_number == reserved_picture_number; }
 
 int32_t save_run_picture(int32_t file_number)
 {
@@ -135,4 +130,3 @@ void write_note_row(std::string_view note)
     write_text_field(data_channel, note, true);
     flush_channel(data_channel);
 }
-

@@ -35,4 +35,3 @@ bool data_file_is_open();
 void write_header_row();
 void write_data_row(double elapsed_s, const ReadingRecord& record, const ConvertedReadings& converted);
 void write_note_row(std::string_view note);
-

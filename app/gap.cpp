@@ -86,8 +86,8 @@ void show_gap_over(const RunSettings& settings, const SamplingState& state, cons
             show_gap_line(colour_black, "");
         return;
     }
-    const std::string times = " from " + first_missed_time(settings, state, gap) + " to " +
-                              last_missed_time(settings, state, gap);
+    const std::string times =
+        " from " + first_missed_time(settings, state, gap) + " to " + last_missed_time(settings, state, gap);
     if (gap.slept)
         show_gap_line(colour_black, "The computer slept" + times);
     else

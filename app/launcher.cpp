@@ -4,10 +4,7 @@
 
 namespace {
 
-bool is_separator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 std::wstring reason(LauncherSystem& system, unsigned long error)
 {

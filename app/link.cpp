@@ -45,8 +45,7 @@ std::string refusal_line(int32_t port_number, const PortRefusal& refusal)
     case PortRefusalKind::in_use:
         return with_device(com, " is in use by another program: close it and try again");
     case PortRefusalKind::no_permission:
-        return with_device("No permission to open " + com,
-                           ": add your user to the dialout group, then log in again");
+        return with_device("No permission to open " + com, ": add your user to the dialout group, then log in again");
     case PortRefusalKind::settings_refused:
         return with_device(com, " refused the line settings (38400 baud, 8 data bits, no parity)");
     case PortRefusalKind::other:

@@ -39,10 +39,7 @@ bool is_allowed_port_number(int32_t port_number)
 
 bool is_allowed_run_length(double run_length_min) { return unit_of(run_length_min).run_length_min == run_length_min; }
 
-bool is_allowed_mode_letter(const std::string& mode_letter)
-{
-    return mode_letter == "V" || mode_letter == "T";
-}
+bool is_allowed_mode_letter(const std::string& mode_letter) { return mode_letter == "V" || mode_letter == "T"; }
 
 std::string unit_label_for(double run_length_min) { return std::string(unit_of(run_length_min).unit_label); }
 

@@ -85,8 +85,7 @@ void show_readouts(const RunSettings& settings, const ConvertedReadings& convert
         // The blank run keeps whatever foreground is set: the background is white either way.
         move_cursor(2, readout.column);
         write_text("          ", true);
-        write_picture_at(2, readout.column, readout.colour,
-                         degrees ? readout.degrees_template : readout.volts_template,
+        write_picture_at(2, readout.column, readout.colour, degrees ? readout.degrees_template : readout.volts_template,
                          degrees ? converted.temperatures_f[i] : converted.volts[i]);
     }
 }
@@ -99,8 +98,8 @@ void show_column_progress(const RunSettings& settings, const SamplingState& stat
     const bool degrees = settings.mode_letter == "T";
     std::string line = "Column " + std::to_string(state.x - first_column_x + 1) + "/" +
                        std::to_string(last_column_x - first_column_x + 1) + "  " +
-                       picture_text(elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min)) +
-                       " " + settings.unit_label;
+                       picture_text(elapsed_picture, elapsed_in_unit(elapsed_s, settings.run_length_min)) + " " +
+                       settings.unit_label;
     for (size_t i = 0; i < readouts.size(); ++i)
         line += "  " + picture_text(degrees ? readouts[i].degrees_template : readouts[i].volts_template,
                                     degrees ? converted.temperatures_f[i] : converted.volts[i]);
@@ -113,8 +112,8 @@ void draw_traces(SamplingState& state, const ConvertedReadings& converted)
     const auto x = static_cast<float>(state.x);
     if (state.x != first_column_x && !state.trace_broken)
         for (size_t i = 0; i < trace_colours.size(); ++i)
-            draw_segment(x, static_cast<float>(converted.rows[i]), x - 1.0f,
-                         static_cast<float>(state.previous_rows[i]), trace_colours[i]);
+            draw_segment(x, static_cast<float>(converted.rows[i]), x - 1.0f, static_cast<float>(state.previous_rows[i]),
+                         trace_colours[i]);
     state.previous_rows = converted.rows;
     state.trace_broken = false;
 }
@@ -135,7 +134,6 @@ void draw_switch_tick(int32_t x, int32_t switch_state)
     else if (switch_state == 1)
         draw_segment(column, 584.0f, column, 580.0f, colour_green);
 }
-
 
 // The first single after `value` whose readout text differs from value's:
 // near the point halfway to the next shown digit, then stepped to the exact one.
@@ -257,7 +255,8 @@ float elapsed_in_unit(double elapsed_s, double run_length_min)
 {
     // A clock gone wrong must not make the conversion to a single undefined.
     constexpr double largest_single = std::numeric_limits<float>::max();
-    return static_cast<float>(std::clamp(elapsed_s / seconds_per_unit(run_length_min), -largest_single, largest_single));
+    return static_cast<float>(
+        std::clamp(elapsed_s / seconds_per_unit(run_length_min), -largest_single, largest_single));
 }
 
 // The readout shows a single rounded to three decimals, and both steps only
@@ -344,9 +343,8 @@ ClockResult run_sample_clock(const RunSettings& settings, SamplingState& state)
         show_elapsed_time(settings, shown_s);
         if (seconds_clock() - state.start_s > threshold_s)
             return ClockResult::next_column;
-        const double readout_due_s =
-            std::max(next_readout_change_s(shown_s, settings.run_length_min) + readout_wake_lag_s,
-                     shown_s + readout_period_s);
+        const double readout_due_s = std::max(
+            next_readout_change_s(shown_s, settings.run_length_min) + readout_wake_lag_s, shown_s + readout_period_s);
         wait_for_key_until(state.start_s + readout_due_s, state.start_s + threshold_s);
     }
 }

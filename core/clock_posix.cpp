@@ -28,10 +28,7 @@ double read_clock_s(clockid_t clock_id, const char* name)
 
 double SystemClock::seconds() { return read_clock_s(CLOCK_BOOTTIME, "logger: clock_gettime(CLOCK_BOOTTIME)"); }
 
-double SystemClock::awake_seconds()
-{
-    return read_clock_s(CLOCK_MONOTONIC, "logger: clock_gettime(CLOCK_MONOTONIC)");
-}
+double SystemClock::awake_seconds() { return read_clock_s(CLOCK_MONOTONIC, "logger: clock_gettime(CLOCK_MONOTONIC)"); }
 
 void SystemClock::sleep_ms(int64_t delay_ms)
 {

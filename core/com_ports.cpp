@@ -6,10 +6,7 @@
 
 namespace {
 
-std::string numbered_device(const char* prefix, uint32_t index)
-{
-    return std::string(prefix) + std::to_string(index);
-}
+std::string numbered_device(const char* prefix, uint32_t index) { return std::string(prefix) + std::to_string(index); }
 
 }  // namespace
 

@@ -20,8 +20,7 @@ int open_flags_for(const char* stream_mode)
         return update ? O_RDWR : O_RDONLY;
     case 'w':
         // With "x" not even a dangling link of that name is followed.
-        return (update ? O_RDWR : O_WRONLY) | O_CREAT |
-               (std::strchr(stream_mode, 'x') != nullptr ? O_EXCL : O_TRUNC);
+        return (update ? O_RDWR : O_WRONLY) | O_CREAT | (std::strchr(stream_mode, 'x') != nullptr ? O_EXCL : O_TRUNC);
     case 'a':
         return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
     default:

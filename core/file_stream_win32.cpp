@@ -60,8 +60,8 @@ std::FILE* open_file_stream(const std::string& name, const char* stream_mode)
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
-                : error == ERROR_ACCESS_DENIED                               ? EACCES
-                                                                             : ENOENT;
+                : error == ERROR_ACCESS_DENIED                              ? EACCES
+                                                                            : ENOENT;
         return nullptr;
     }
     // A named pipe is no file: its reads would wait for the other end.

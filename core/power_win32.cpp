@@ -61,8 +61,8 @@ void keep_machine_awake()
 {
     PowerRequests& requests = power_requests();
     if (!requests.awake)
-        requests.awake =
-            win32_power_calls().set_thread_execution_state(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED) != 0;
+        requests.awake = win32_power_calls().set_thread_execution_state(ES_CONTINUOUS | ES_SYSTEM_REQUIRED |
+                                                                        ES_DISPLAY_REQUIRED) != 0;
 }
 
 void let_machine_sleep()

@@ -41,8 +41,8 @@ int stop_fd = -1;  // an eventfd: written once to end the watch
 // private bus): nothing to say about them.
 bool no_login_service(const sd_bus_error& error)
 {
-    for (const char* name : {SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER,
-                             SD_BUS_ERROR_UNKNOWN_OBJECT, SD_BUS_ERROR_UNKNOWN_METHOD}) {
+    for (const char* name : {SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_UNKNOWN_OBJECT,
+                             SD_BUS_ERROR_UNKNOWN_METHOD}) {
         if (sd_bus_error_has_name(&error, name))
             return true;
     }

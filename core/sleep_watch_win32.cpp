@@ -51,8 +51,10 @@ void start_sleep_watch()
     subscription = {take_power_event, nullptr};
     registration = RegisterSuspendResumeNotification(&subscription, notify_by_callback);
     if (registration == nullptr)
-        std::fprintf(stderr, "logger: RegisterSuspendResumeNotification failed (error %lu): a sleep will not wait for "
-                     "the chart\n", GetLastError());
+        std::fprintf(stderr,
+                     "logger: RegisterSuspendResumeNotification failed (error %lu): a sleep will not wait for "
+                     "the chart\n",
+                     GetLastError());
 }
 
 void stop_sleep_watch()

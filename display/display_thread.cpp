@@ -17,7 +17,8 @@ void set_display_pass_observer(DisplayPassObserver observer) { pass_observer.sto
 
 DisplayPassObserver display_pass_observer() { return pass_observer.load(std::memory_order_relaxed); }
 
-void PointerHandover::request(int32_t x, int32_t y, int32_t visible) {
+void PointerHandover::request(int32_t x, int32_t y, int32_t visible)
+{
     std::lock_guard lock(mutex_);
     if (x >= 0) {
         request_.warp = true;
@@ -25,25 +26,30 @@ void PointerHandover::request(int32_t x, int32_t y, int32_t visible) {
         request_.x = pixel.x;
         request_.y = pixel.y;
     }
-    if (visible >= 0) request_.visibility = visible == 0 ? 0 : 1;
+    if (visible >= 0)
+        request_.visibility = visible == 0 ? 0 : 1;
 }
 
-PointerRequest PointerHandover::take() {
+PointerRequest PointerHandover::take()
+{
     std::lock_guard lock(mutex_);
     const PointerRequest request = request_;
     request_ = PointerRequest{};
     return request;
 }
 
-void DisplayFrame::reset() {
+void DisplayFrame::reset()
+{
     std::fill(pixels_.begin(), pixels_.end(), uint8_t{0});
     taken_rows_.fill(false);
     full_redraw_ = true;
 }
 
-bool DisplayFrame::take(Screen& screen) {
+bool DisplayFrame::take(Screen& screen)
+{
     const bool palette_changed = screen.take_palette_changed();
-    if (palette_changed) full_redraw_ = true;
+    if (palette_changed)
+        full_redraw_ = true;
     Screen::RowMarks marks{};
     screen.take_changed_row_marks(marks);
     const uint8_t* frame = screen.frame();
@@ -52,7 +58,8 @@ bool DisplayFrame::take(Screen& screen) {
         return palette_changed;
     }
     for (int32_t y = 0; y < screen_height; ++y) {
-        if (!marks[y]) continue;
+        if (!marks[y])
+            continue;
         const size_t row = static_cast<size_t>(y) * screen_width;
         std::copy(frame + row, frame + row + screen_width, pixels_.begin() + static_cast<ptrdiff_t>(row));
         taken_rows_[y] = true;
@@ -60,16 +67,19 @@ bool DisplayFrame::take(Screen& screen) {
     return palette_changed;
 }
 
-bool DisplayFrame::anything_to_show() const {
+bool DisplayFrame::anything_to_show() const
+{
     return full_redraw_ || std::find(taken_rows_.begin(), taken_rows_.end(), true) != taken_rows_.end();
 }
 
-void DisplayFrame::whole_frame_shown() {
+void DisplayFrame::whole_frame_shown()
+{
     full_redraw_ = false;
     taken_rows_.fill(false);
 }
 
-void DisplayFrame::show_taken_rows(const std::function<void(int32_t first_y, int32_t last_y)>& show) {
+void DisplayFrame::show_taken_rows(const std::function<void(int32_t first_y, int32_t last_y)>& show)
+{
     int32_t y = 0;
     while (y < screen_height) {
         if (!taken_rows_[y]) {
@@ -77,12 +87,14 @@ void DisplayFrame::show_taken_rows(const std::function<void(int32_t first_y, int
             continue;
         }
         const int32_t first_y = y;
-        while (y < screen_height && taken_rows_[y]) taken_rows_[y++] = false;
+        while (y < screen_height && taken_rows_[y])
+            taken_rows_[y++] = false;
         show(first_y, y - 1);
     }
 }
 
-bool DisplayThread::start(Screen& screen, const std::string& title, std::string& error) {
+bool DisplayThread::start(Screen& screen, const std::string& title, std::string& error)
+{
     std::lock_guard start_guard(start_mutex_);
     if (thread_.joinable() || screen_ != nullptr) {
         error = "the window is already open";
@@ -105,7 +117,8 @@ bool DisplayThread::start(Screen& screen, const std::string& title, std::string&
 
     std::unique_lock lock(open_mutex_);
     open_done_.wait(lock, [this] { return open_reported_; });
-    if (open_succeeded_) return true;
+    if (open_succeeded_)
+        return true;
     error = open_error_;
     lock.unlock();
     screen.set_change_listener(nullptr);
@@ -114,9 +127,11 @@ bool DisplayThread::start(Screen& screen, const std::string& title, std::string&
     return false;
 }
 
-void DisplayThread::stop() {
+void DisplayThread::stop()
+{
     std::lock_guard start_guard(start_mutex_);
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable())
+        return;
     if (thread_.get_id() == std::this_thread::get_id()) {
         // An exit on the display thread (a library's fatal path): the window
         // is left to the process's end, never torn down or joined from here.
@@ -141,7 +156,8 @@ void DisplayThread::stop() {
     screen_ = nullptr;
 }
 
-void DisplayThread::park_after_display_lost() {
+void DisplayThread::park_after_display_lost()
+{
     // The backend's wake may reach the lost display too: no more of them.
     accept_wakes(false);
     request_program_end();
@@ -152,16 +168,21 @@ void DisplayThread::park_after_display_lost() {
         parked_ = true;
         stop_requested_.notify_all();
     }
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-void DisplayThread::run(const std::string& title) {
+void DisplayThread::run(const std::string& title)
+{
     std::string error;
     const bool opened = backend_.create_window(title, error);
-    if (!opened) backend_.destroy_window();
-    if (opened) accept_wakes(true);
+    if (!opened)
+        backend_.destroy_window();
+    if (opened)
+        accept_wakes(true);
     report_open_result(opened, error);
-    if (!opened) return;
+    if (!opened)
+        return;
 
     // A pass runs when something is owed or a window event came, at most one
     // per 10 ms from the start of the previous one (at once when that was
@@ -184,7 +205,8 @@ void DisplayThread::run(const std::string& title) {
     stop_requested_.notify_all();
 }
 
-void DisplayThread::report_open_result(bool opened, const std::string& error) {
+void DisplayThread::report_open_result(bool opened, const std::string& error)
+{
     std::lock_guard lock(open_mutex_);
     open_reported_ = true;
     open_succeeded_ = opened;
@@ -195,16 +217,20 @@ void DisplayThread::report_open_result(bool opened, const std::string& error) {
 // Only the frame copy runs under the screen lock; converting it, handing it to
 // the window and reading events run without, so the program thread is held up
 // for a memory copy rather than a whole pass.
-void DisplayThread::pass() {
+void DisplayThread::pass()
+{
     const DisplayPassObserver observer = display_pass_observer();
     SystemClock observer_clock;
     DisplayPassTimes times{};
-    if (observer != nullptr) times.began_s = observer_clock.seconds();
+    if (observer != nullptr)
+        times.began_s = observer_clock.seconds();
     {
         DisplayLock lock(screen_->lock());
-        if (observer != nullptr) times.locked_s = observer_clock.seconds();
+        if (observer != nullptr)
+            times.locked_s = observer_clock.seconds();
         backend_.take_frame();
-        if (observer != nullptr) times.released_s = observer_clock.seconds();
+        if (observer != nullptr)
+            times.released_s = observer_clock.seconds();
     }
     // queue_key takes the screen lock itself; repaints show the display's copy.
     backend_.show_frame();
@@ -214,21 +240,27 @@ void DisplayThread::pass() {
     }
 }
 
-void DisplayThread::owe_pass() {
-    if (!pass_owed_.exchange(true)) wake_backend();
+void DisplayThread::owe_pass()
+{
+    if (!pass_owed_.exchange(true))
+        wake_backend();
 }
 
 // A wake that comes after the flag was looked at finds the backend waiting,
 // or makes its next wait return at once.
-void DisplayThread::wait_for_work_until(std::chrono::steady_clock::time_point until) {
-    if (pass_owed_.load() || stop_.load()) return;
+void DisplayThread::wait_for_work_until(std::chrono::steady_clock::time_point until)
+{
+    if (pass_owed_.load() || stop_.load())
+        return;
     backend_.wait_for_work_until(until);
 }
 
-void DisplayThread::wake_backend() {
+void DisplayThread::wake_backend()
+{
     {
         std::lock_guard wake_guard(wake_mutex_);
-        if (!wakes_accepted_) return;
+        if (!wakes_accepted_)
+            return;
         ++wakes_under_way_;
     }
     backend_.wake_for_work();
@@ -240,15 +272,18 @@ void DisplayThread::wake_backend() {
 }
 
 // Refusing wakes waits for those under way: the window they reach must still exist.
-void DisplayThread::accept_wakes(bool accepted) {
+void DisplayThread::accept_wakes(bool accepted)
+{
     std::unique_lock wake_guard(wake_mutex_);
     wakes_accepted_ = accepted;
-    if (!accepted) wakes_left_.wait(wake_guard, [this] { return wakes_under_way_ == 0; });
+    if (!accepted)
+        wakes_left_.wait(wake_guard, [this] { return wakes_under_way_ == 0; });
 }
 
 // Cut short by stop(): a program that ends does not wait for the rest of the
 // period before the window goes.
-void DisplayThread::pause_until(std::chrono::steady_clock::time_point due) {
+void DisplayThread::pause_until(std::chrono::steady_clock::time_point due)
+{
     std::unique_lock lock(stop_mutex_);
     stop_requested_.wait_until(lock, due, [this] { return stop_.load(); });
 }

@@ -16,7 +16,8 @@ constexpr uint32_t black_argb = 0xFF000000u;
 // where frame pixel i spans [i * device, (i + 1) * device), device pixel d spans
 // [d * source, (d + 1) * source); each weight is the overlap's share, rounded,
 // with the rounding left-over given to the largest tap so they add up exactly.
-ScaleTaps make_taps(int32_t source, int32_t device) {
+ScaleTaps make_taps(int32_t source, int32_t device)
+{
     ScaleTaps taps;
     taps.first_source.reserve(static_cast<size_t>(device));
     taps.tap_start.reserve(static_cast<size_t>(device) + 1);
@@ -36,11 +37,13 @@ ScaleTaps make_taps(int32_t source, int32_t device) {
             const auto weight = static_cast<uint16_t>((overlap * scale_weight_total + source / 2) / source);
             taps.weights.push_back(weight);
             total += weight;
-            if (weight > taps.weights[largest]) largest = taps.weights.size() - 1;
+            if (weight > taps.weights[largest])
+                largest = taps.weights.size() - 1;
         }
         taps.weights[largest] = static_cast<uint16_t>(taps.weights[largest] + scale_weight_total - total);
         // Taps that round to nothing cost work and change nothing.
-        while (taps.weights.back() == 0) taps.weights.pop_back();
+        while (taps.weights.back() == 0)
+            taps.weights.pop_back();
         while (taps.weights[start] == 0) {
             taps.weights.erase(taps.weights.begin() + static_cast<ptrdiff_t>(start));
             ++taps.first_source.back();
@@ -50,16 +53,19 @@ ScaleTaps make_taps(int32_t source, int32_t device) {
     return taps;
 }
 
-uint32_t* target_row(uint32_t* target, int32_t pitch_bytes, int32_t y) {
+uint32_t* target_row(uint32_t* target, int32_t pitch_bytes, int32_t y)
+{
     auto* row = reinterpret_cast<uint8_t*>(target) + static_cast<ptrdiff_t>(y) * pitch_bytes;
     return reinterpret_cast<uint32_t*>(row);
 }
 
 // A picture row at a whole scale k: every frame pixel becomes k device pixels.
-void replicate_row(const uint8_t* frame_row, const ArgbColours& colours, int32_t k, uint32_t* out) {
+void replicate_row(const uint8_t* frame_row, const ArgbColours& colours, int32_t k, uint32_t* out)
+{
     for (int32_t x = 0; x < screen_width; ++x) {
         const uint32_t colour = colours[frame_row[x]];
-        for (int32_t i = 0; i < k; ++i) *out++ = colour;
+        for (int32_t i = 0; i < k; ++i)
+            *out++ = colour;
     }
 }
 
@@ -68,11 +74,13 @@ void replicate_row(const uint8_t* frame_row, const ArgbColours& colours, int32_t
 struct MixedPixel {
     uint32_t red_blue = 0;
     uint32_t green = 0;
-    void add(uint32_t argb, uint32_t weight) {
+    void add(uint32_t argb, uint32_t weight)
+    {
         red_blue += (argb & 0xFF00FFu) * weight;
         green += (argb & 0x00FF00u) * weight;
     }
-    uint32_t argb() const {
+    uint32_t argb() const
+    {
         return black_argb | (((red_blue + 0x800080u) >> 8) & 0xFF00FFu) | (((green + 0x8000u) >> 8) & 0x00FF00u);
     }
 };
@@ -80,21 +88,25 @@ struct MixedPixel {
 // A picture row at any other scale: the frame rows of device row d mixed by
 // their weights into one row of colours, then its columns likewise.
 void filter_row(const Presentation& p, const uint8_t* frame, const ArgbColours& colours, int32_t d,
-                std::vector<uint32_t>& mixed_row, std::vector<MixedPixel>& sums, uint32_t* out) {
+                std::vector<uint32_t>& mixed_row, std::vector<MixedPixel>& sums, uint32_t* out)
+{
     const ScaleTaps& rows = p.rows;
     const int32_t first_tap = rows.tap_start[static_cast<size_t>(d)];
     const int32_t end_tap = rows.tap_start[static_cast<size_t>(d) + 1];
     const ptrdiff_t first_row = rows.first_source[static_cast<size_t>(d)];
     const uint8_t* frame_row = frame + first_row * screen_width;
     if (end_tap - first_tap == 1) {  // one frame row only, as many are when growing
-        for (int32_t x = 0; x < screen_width; ++x) mixed_row[static_cast<size_t>(x)] = colours[frame_row[x]];
+        for (int32_t x = 0; x < screen_width; ++x)
+            mixed_row[static_cast<size_t>(x)] = colours[frame_row[x]];
     } else {
         std::fill(sums.begin(), sums.end(), MixedPixel{});
         for (int32_t t = first_tap; t < end_tap; ++t, frame_row += screen_width) {
             const uint32_t weight = rows.weights[static_cast<size_t>(t)];
-            for (size_t x = 0; x < sums.size(); ++x) sums[x].add(colours[frame_row[x]], weight);
+            for (size_t x = 0; x < sums.size(); ++x)
+                sums[x].add(colours[frame_row[x]], weight);
         }
-        for (size_t x = 0; x < mixed_row.size(); ++x) mixed_row[x] = sums[x].argb();
+        for (size_t x = 0; x < mixed_row.size(); ++x)
+            mixed_row[x] = sums[x].argb();
     }
     const int32_t* first_source = p.columns.first_source.data();
     const int32_t* tap_start = p.columns.tap_start.data();
@@ -107,14 +119,16 @@ void filter_row(const Presentation& p, const uint8_t* frame, const ArgbColours& 
             continue;
         }
         MixedPixel pixel;
-        for (int32_t t = tap_start[c]; t <= last_tap; ++t) pixel.add(*source++, weights[t]);
+        for (int32_t t = tap_start[c]; t <= last_tap; ++t)
+            pixel.add(*source++, weights[t]);
         out[c] = pixel.argb();
     }
 }
 
 }  // namespace
 
-Presentation make_presentation(int32_t target_width, int32_t target_height) {
+Presentation make_presentation(int32_t target_width, int32_t target_height)
+{
     Presentation p;
     p.target = {std::max(target_width, 0), std::max(target_height, 0)};
     const int64_t w = p.target.width;
@@ -128,7 +142,8 @@ Presentation make_presentation(int32_t target_width, int32_t target_height) {
         picture_height = h;
         picture_width = (h * screen_width * 2 + screen_height) / (screen_height * 2);
     }
-    if (picture_width <= 0 || picture_height <= 0) picture_width = picture_height = 0;
+    if (picture_width <= 0 || picture_height <= 0)
+        picture_width = picture_height = 0;
     p.picture = {static_cast<int32_t>((w - picture_width) / 2), static_cast<int32_t>((h - picture_height) / 2),
                  static_cast<int32_t>(picture_width), static_cast<int32_t>(picture_height)};
     if (picture_width % screen_width == 0 && picture_height == picture_width / screen_width * screen_height) {
@@ -139,10 +154,12 @@ Presentation make_presentation(int32_t target_width, int32_t target_height) {
     return p;
 }
 
-DeviceRows device_rows_for_frame_rows(const Presentation& p, int32_t first_y, int32_t last_y) {
+DeviceRows device_rows_for_frame_rows(const Presentation& p, int32_t first_y, int32_t last_y)
+{
     first_y = std::max(first_y, 0);
     last_y = std::min(last_y, screen_height - 1);
-    if (p.picture.height == 0 || last_y < first_y) return {};
+    if (p.picture.height == 0 || last_y < first_y)
+        return {};
     const int64_t m = p.picture.height;
     // Device row d spans frame units [d * 600, (d + 1) * 600); frame row y spans [y * m, (y + 1) * m).
     const auto first = static_cast<int32_t>(int64_t{first_y} * m / screen_height);
@@ -151,7 +168,8 @@ DeviceRows device_rows_for_frame_rows(const Presentation& p, int32_t first_y, in
 }
 
 void scale_frame_rows(const Presentation& p, const uint8_t* frame, const ArgbColours& colours, DeviceRows rows,
-                      uint32_t* target, int32_t target_pitch_bytes) {
+                      uint32_t* target, int32_t target_pitch_bytes)
+{
     const int32_t first = std::max(rows.first, 0);
     const int32_t last = std::min(rows.last, p.target.height - 1);
     const DeviceRect& picture = p.picture;
@@ -179,7 +197,8 @@ void scale_frame_rows(const Presentation& p, const uint8_t* frame, const ArgbCol
     }
 }
 
-DevicePoint device_point_for_frame_pixel(const Presentation& p, int32_t x, int32_t y) {
+DevicePoint device_point_for_frame_pixel(const Presentation& p, int32_t x, int32_t y)
+{
     x = std::clamp(x, 0, screen_width - 1);
     y = std::clamp(y, 0, screen_height - 1);
     // The device pixel under the frame pixel's centre.
@@ -189,8 +208,10 @@ DevicePoint device_point_for_frame_pixel(const Presentation& p, int32_t x, int32
             p.picture.y + std::min(dy, std::max(p.picture.height - 1, 0))};
 }
 
-DevicePoint frame_pixel_for_device_point(const Presentation& p, int32_t x, int32_t y) {
-    if (p.picture.width == 0) return {};
+DevicePoint frame_pixel_for_device_point(const Presentation& p, int32_t x, int32_t y)
+{
+    if (p.picture.width == 0)
+        return {};
     // The frame pixel under the device pixel's centre.
     const int64_t dx = std::clamp(x - p.picture.x, 0, p.picture.width - 1);
     const int64_t dy = std::clamp(y - p.picture.y, 0, p.picture.height - 1);
@@ -198,7 +219,8 @@ DevicePoint frame_pixel_for_device_point(const Presentation& p, int32_t x, int32
             static_cast<int32_t>((dy * 2 + 1) * screen_height / (int64_t{p.picture.height} * 2))};
 }
 
-DeviceSize starting_window_size(int32_t work_width, int32_t work_height, double stated_scale) {
+DeviceSize starting_window_size(int32_t work_width, int32_t work_height, double stated_scale)
+{
     const bool stated = std::isfinite(stated_scale) && stated_scale > 0;
     if (work_width <= 0 || work_height <= 0) {  // no work area known: the stated scale, or 1
         const double scale = stated ? std::min(stated_scale, 16.0) : 1.0;
@@ -215,9 +237,11 @@ DeviceSize starting_window_size(int32_t work_width, int32_t work_height, double 
         scale = std::floor(std::min(static_cast<double>(fitted.width) / screen_width,
                                     static_cast<double>(fitted.height) / screen_height));
     }
-    if (scale <= 0) return largest;
+    if (scale <= 0)
+        return largest;
     const DeviceSize size{static_cast<int32_t>(std::lround(screen_width * std::min(scale, 16.0))),
                           static_cast<int32_t>(std::lround(screen_height * std::min(scale, 16.0)))};
-    if (size.width > largest.width || size.height > largest.height) return largest;
+    if (size.width > largest.width || size.height > largest.height)
+        return largest;
     return size;
 }

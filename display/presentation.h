@@ -41,11 +41,11 @@ struct ScaleTaps {
 
 // Where and how the frame lands on a device area.
 struct Presentation {
-    DeviceSize target;      // the whole area, bars included
-    DeviceRect picture;     // the frame's place in it; empty when the area is too small
+    DeviceSize target;        // the whole area, bars included
+    DeviceRect picture;       // the frame's place in it; empty when the area is too small
     int32_t whole_scale = 0;  // k when the picture is exactly k*800 x k*600, else 0
-    ScaleTaps columns;      // per device column of the picture
-    ScaleTaps rows;         // per device row of the picture
+    ScaleTaps columns;        // per device column of the picture
+    ScaleTaps rows;           // per device row of the picture
 };
 
 // The frame fitted uniformly into target_width x target_height device pixels,

@@ -17,8 +17,8 @@ std::vector<uint8_t> cp437_from_utf8(std::string_view text);
 
 // A square wave of `frequency_hz` lasting `duration_ms`, mono signed 16-bit,
 // starting on the positive half; it ends on a whole period when the rate allows.
-std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency_hz,
-                                       int32_t duration_ms, int16_t amplitude);
+std::vector<int16_t> make_tone_samples(int32_t sample_rate_hz, int32_t frequency_hz, int32_t duration_ms,
+                                       int16_t amplitude);
 
 // True while SDL's video is up with the screen saver and idle sleep kept off.
 bool sdl_screen_saver_kept_off();

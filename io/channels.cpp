@@ -26,10 +26,7 @@ ChannelTable::~ChannelTable()
     // Device records close their own handles when destroyed.
 }
 
-void ChannelTable::report(int32_t code)
-{
-    (status_ != nullptr ? *status_ : error_status()).set(code);
-}
+void ChannelTable::report(int32_t code) { (status_ != nullptr ? *status_ : error_status()).set(code); }
 
 Channel* ChannelTable::entry(int32_t channel)
 {
@@ -167,8 +164,7 @@ bool ChannelTable::device_gone(int32_t channel) const
     return is_open(channel) && this->channel(channel)->device->gone();
 }
 
-void ChannelTable::open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode,
-                                  uint32_t access)
+void ChannelTable::open_on_device(int32_t channel, std::unique_ptr<ChannelDevice> device, int32_t mode, uint32_t access)
 {
     if (!device) {
         open_attempted_ = true;

@@ -150,8 +150,7 @@ private:
     PortOpener port_opener_;
     Channel* entry(int32_t channel);
     bool begin_open(int32_t channel, int32_t mode, uint32_t access, uint32_t lock, int32_t record_length);
-    int32_t attach_port(int32_t channel, std::string_view open_string, const PortPlace& place,
-                        PortRefusal& refusal);
+    int32_t attach_port(int32_t channel, std::string_view open_string, const PortPlace& place, PortRefusal& refusal);
 
     void report(int32_t code);
 

@@ -131,10 +131,7 @@ int32_t DiskFile::write(const uint8_t* bytes, size_t count)
     return taken == count ? status_ok : status_io_failed;
 }
 
-int32_t DiskFile::flush()
-{
-    return flush_whole() ? status_ok : status_io_failed;
-}
+int32_t DiskFile::flush() { return flush_whole() ? status_ok : status_io_failed; }
 
 int32_t DiskFile::sync()
 {

@@ -19,9 +19,9 @@ public:
     virtual ssize_t write_bytes(int fd, const void* bytes, size_t count);
     virtual int poll_fd(pollfd* fd_entry, int timeout_ms);
     virtual bool is_terminal(int fd);
-    virtual int lock_exclusive(int fd);   // flock, exclusive, without waiting
+    virtual int lock_exclusive(int fd);  // flock, exclusive, without waiting
     virtual int unlock(int fd);
-    virtual int set_exclusive(int fd);    // no further opens of the tty (except by root)
+    virtual int set_exclusive(int fd);  // no further opens of the tty (except by root)
     virtual int clear_exclusive(int fd);
     virtual int get_attributes(int fd, termios* settings);
     virtual int set_attributes(int fd, const termios* settings);

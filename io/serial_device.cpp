@@ -53,10 +53,7 @@ SerialDevice::~SerialDevice()
         port_->close();
 }
 
-bool SerialDevice::at_end()
-{
-    return !port_ || port_->bytes_queued() <= 0;
-}
+bool SerialDevice::at_end() { return !port_ || port_->bytes_queued() <= 0; }
 
 int32_t SerialDevice::close()
 {
@@ -94,10 +91,9 @@ int32_t SerialDevice::write(const uint8_t* bytes, size_t count)
     return port_->write(bytes, count);
 }
 
-std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place,
-                                                  int32_t& mode, uint32_t& access, uint32_t lock,
-                                                  int32_t& open_status, PortRefusal& refusal,
-                                                  PortWhereabouts& whereabouts)
+std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place, int32_t& mode,
+                                                  uint32_t& access, uint32_t lock, int32_t& open_status,
+                                                  PortRefusal& refusal, PortWhereabouts& whereabouts)
 {
     uint32_t port_number = 0;
     SerialOptions options;

@@ -51,9 +51,8 @@ private:
 
 // Opens and configures COM port port_number at place (the platform's part of
 // the open). Null with the status (1, 2 or 8) and the refusal on failure.
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
-                                             const SerialOptions& options, uint32_t access, uint32_t lock,
-                                             int32_t& status, PortRefusal& refusal);
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place, const SerialOptions& options,
+                                             uint32_t access, uint32_t lock, int32_t& status, PortRefusal& refusal);
 
 // The clock in whole milliseconds (clamped, so no clock value overflows).
 int64_t clock_ms(Clock& clock);
@@ -96,7 +95,6 @@ private:
 // checks its lines. Null with the status in open_status, and why the port
 // refused in refusal, on failure; on success whereabouts says where the port
 // was found, for finding it again. Waits use the program's clock.
-std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place,
-                                                  int32_t& mode, uint32_t& access, uint32_t lock,
-                                                  int32_t& open_status, PortRefusal& refusal,
-                                                  PortWhereabouts& whereabouts);
+std::unique_ptr<ChannelDevice> open_serial_device(std::string_view open_string, const PortPlace& place, int32_t& mode,
+                                                  uint32_t& access, uint32_t lock, int32_t& open_status,
+                                                  PortRefusal& refusal, PortWhereabouts& whereabouts);

@@ -55,8 +55,8 @@ bool parse_parity(std::string_view field, SerialOptions& options)
     static constexpr struct {
         std::string_view letter;
         Parity parity;
-    } letters[] = {{"N", Parity::none}, {"E", Parity::even}, {"O", Parity::odd},
-                   {"S", Parity::space}, {"M", Parity::mark}};
+    } letters[] = {
+        {"N", Parity::none}, {"E", Parity::even}, {"O", Parity::odd}, {"S", Parity::space}, {"M", Parity::mark}};
     for (const auto& entry : letters) {
         if (same_text(field, entry.letter)) {
             options.parity = entry.parity;
@@ -232,7 +232,4 @@ bool parse_open_string(std::string_view open_string, uint32_t& port_number, Seri
     return true;
 }
 
-std::string serial_device_name(uint32_t port_number)
-{
-    return "COM" + std::to_string(port_number) + ":";
-}
+std::string serial_device_name(uint32_t port_number) { return "COM" + std::to_string(port_number) + ":"; }

@@ -49,7 +49,10 @@ ssize_t PosixSerialCalls::write_bytes(int fd, const void* bytes, size_t count)
     return n < 0 ? -errno : n;
 }
 
-int PosixSerialCalls::poll_fd(pollfd* fd_entry, int timeout_ms) { return negative_errno(::poll(fd_entry, 1, timeout_ms)); }
+int PosixSerialCalls::poll_fd(pollfd* fd_entry, int timeout_ms)
+{
+    return negative_errno(::poll(fd_entry, 1, timeout_ms));
+}
 bool PosixSerialCalls::is_terminal(int fd) { return ::isatty(fd) == 1; }
 int PosixSerialCalls::lock_exclusive(int fd) { return negative_errno(::flock(fd, LOCK_EX | LOCK_NB)); }
 int PosixSerialCalls::unlock(int fd) { return negative_errno(::flock(fd, LOCK_UN)); }
@@ -415,7 +418,8 @@ std::string reason_for(int negative_error)
 // DTR on after every open; RTS off when suppressed, else on for handshaking.
 int set_control_lines(PosixSerialCalls& calls, int fd, const SerialOptions& options)
 {
-    const int rts = options.suppress_rts ? calls.clear_modem_lines(fd, TIOCM_RTS) : calls.set_modem_lines(fd, TIOCM_RTS);
+    const int rts =
+        options.suppress_rts ? calls.clear_modem_lines(fd, TIOCM_RTS) : calls.set_modem_lines(fd, TIOCM_RTS);
     if (rts < 0 && !no_modem_lines(rts))
         return rts;
     const int dtr = calls.set_modem_lines(fd, TIOCM_DTR);
@@ -430,9 +434,8 @@ PosixSerialCalls& posix_serial_calls() { return *current_calls; }
 
 void use_posix_serial_calls(PosixSerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
-                                             const SerialOptions& options, uint32_t access, uint32_t /*lock*/,
-                                             int32_t& status, PortRefusal& refusal)
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place, const SerialOptions& options,
+                                             uint32_t access, uint32_t /*lock*/, int32_t& status, PortRefusal& refusal)
 {
     PosixSerialCalls& calls = posix_serial_calls();
     const std::string path = place.device_path.empty() ? com_port_path(port_number) : place.device_path;

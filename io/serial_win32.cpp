@@ -62,8 +62,8 @@ int Win32SerialCalls::read_file(void* handle, void* buffer, unsigned long count,
     return ::ReadFile(handle, buffer, count, bytes_read, static_cast<OVERLAPPED*>(overlapped));
 }
 
-int Win32SerialCalls::write_file(void* handle, const void* bytes, unsigned long count,
-                                 unsigned long* bytes_written, void* overlapped)
+int Win32SerialCalls::write_file(void* handle, const void* bytes, unsigned long count, unsigned long* bytes_written,
+                                 void* overlapped)
 {
     return ::WriteFile(handle, bytes, count, bytes_written, static_cast<OVERLAPPED*>(overlapped));
 }
@@ -361,10 +361,10 @@ bool apply_line_settings(DCB& state, const SerialOptions& options)
 std::string system_message(DWORD error)
 {
     char text[256] = {};
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                    text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
-                          text[length - 1] == '.'))
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                    sizeof text, nullptr);
+    while (length > 0 &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' || text[length - 1] == '.'))
         --length;
     if (length == 0)
         return "system error " + std::to_string(error);
@@ -377,8 +377,8 @@ std::string screen_text(const std::string& ansi)
     if (ansi.empty())
         return {};
     std::wstring wide(ansi.size(), L'\0');
-    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                                  wide.data(), static_cast<int>(wide.size()));
+    const int wide_length = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                                                  static_cast<int>(wide.size()));
     std::string text(ansi.size() * 2, '\0');
     const int length = ::WideCharToMultiByte(437, 0, wide.data(), wide_length, text.data(),
                                              static_cast<int>(text.size()), "?", nullptr);
@@ -429,9 +429,8 @@ Win32SerialCalls& win32_serial_calls() { return *current_calls; }
 
 void use_win32_serial_calls(Win32SerialCalls* calls) { current_calls = calls ? calls : &system_calls; }
 
-std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place,
-                                             const SerialOptions& options, uint32_t access, uint32_t lock,
-                                             int32_t& status, PortRefusal& refusal)
+std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPlace& place, const SerialOptions& options,
+                                             uint32_t access, uint32_t lock, int32_t& status, PortRefusal& refusal)
 {
     Win32SerialCalls& calls = win32_serial_calls();
     const std::string name = place.device_path.empty() ? system_port_name(port_number) : place.device_path;
@@ -450,8 +449,8 @@ std::unique_ptr<SerialPort> open_serial_port(uint32_t port_number, const PortPla
         return fail(code, kind, std::string(what) + reason_for(error), error);
     };
 
-    HANDLE handle = calls.create_file(name.c_str(), desired_access(access), share_mode(lock), nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+    HANDLE handle =
+        calls.create_file(name.c_str(), desired_access(access), share_mode(lock), nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
         const DWORD error = calls.last_error();
         return fail(status_cannot_open, refusal_kind_for(error), reason_for(error), error);

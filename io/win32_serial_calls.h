@@ -25,8 +25,7 @@ public:
     virtual int escape_comm_function(void* handle, unsigned long function);
     virtual int get_comm_modem_status(void* handle, unsigned long* modem_status);
     virtual int clear_comm_error(void* handle, unsigned long* errors, _COMSTAT* status);
-    virtual int read_file(void* handle, void* buffer, unsigned long count, unsigned long* bytes_read,
-                          void* overlapped);
+    virtual int read_file(void* handle, void* buffer, unsigned long count, unsigned long* bytes_read, void* overlapped);
     virtual int write_file(void* handle, const void* bytes, unsigned long count, unsigned long* bytes_written,
                            void* overlapped);
     virtual int close_handle(void* handle);

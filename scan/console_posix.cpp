@@ -1,7 +1,7 @@
 // The scanner's console on Linux: write(2) to standard output, and standard
 // input in single-key mode, put back also when a signal ends the program.
-#include "scan/console.h"
 #include "scan/console_posix.h"
+#include "scan/console.h"
 
 #include <cerrno>
 #include <csignal>
@@ -87,9 +87,6 @@ ConsoleKeys::ConsoleKeys() : state_(std::make_unique<State>())
         std::signal(signal_number, restore_console_and_die);
 }
 
-ConsoleKeys::~ConsoleKeys()
-{
-    console_changed = 0;
-}
+ConsoleKeys::~ConsoleKeys() { console_changed = 0; }
 
 bool ConsoleKeys::key_arrived() { return ::key_arrived(STDIN_FILENO); }

@@ -34,11 +34,20 @@ InputKind kind_of(HANDLE input)
 bool is_modifier_or_lock(WORD virtual_key)
 {
     switch (virtual_key) {
-    case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT:
-    case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL:
-    case VK_MENU: case VK_LMENU: case VK_RMENU:
-    case VK_LWIN: case VK_RWIN:
-    case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+    case VK_SHIFT:
+    case VK_LSHIFT:
+    case VK_RSHIFT:
+    case VK_CONTROL:
+    case VK_LCONTROL:
+    case VK_RCONTROL:
+    case VK_MENU:
+    case VK_LMENU:
+    case VK_RMENU:
+    case VK_LWIN:
+    case VK_RWIN:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
         return true;
     default:
         return false;
@@ -108,13 +117,15 @@ ConsoleKeys::~ConsoleKeys() = default;
 bool ConsoleKeys::key_arrived()
 {
     switch (state_->kind) {
-    case InputKind::console: return console_key_arrived(state_->input);
+    case InputKind::console:
+        return console_key_arrived(state_->input);
     case InputKind::readable: {
         // A pipe or a file: any byte, the end or a failure is the key.
         uint8_t next_byte = 0;
         return read_stdin_byte(0, next_byte) != StdinRead::nothing;
     }
-    case InputKind::unreadable: break;
+    case InputKind::unreadable:
+        break;
     }
     return true;
 }

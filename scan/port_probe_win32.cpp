@@ -37,8 +37,8 @@ PortProbe probe_port(const std::string& device_name)
 {
     Win32ProbeCalls& calls = win32_probe_calls();
     calls.set_last_error(0);
-    void* handle = calls.create_file(device_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
+    void* handle =
+        calls.create_file(device_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         calls.close_handle(handle);
         return PortProbe::present;

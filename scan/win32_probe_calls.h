@@ -9,9 +9,8 @@ class Win32ProbeCalls {
 public:
     virtual ~Win32ProbeCalls() = default;
     virtual void set_last_error(uint32_t code);
-    virtual void* create_file(const char* name, uint32_t desired_access, uint32_t share_mode,
-                              void* security_attributes, uint32_t creation_disposition,
-                              uint32_t flags_and_attributes, void* template_file);
+    virtual void* create_file(const char* name, uint32_t desired_access, uint32_t share_mode, void* security_attributes,
+                              uint32_t creation_disposition, uint32_t flags_and_attributes, void* template_file);
     virtual uint32_t get_last_error();
     virtual bool close_handle(void* handle);
 };

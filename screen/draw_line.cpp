@@ -82,9 +82,8 @@ bool clip_line(Point& first, Point& second)
             std::swap(first_code, second_code);
         }
         const bool vertical = first.x == second.x;
-        const double slope = vertical ? 1.0
-                                      : static_cast<double>(second.y - first.y) /
-                                            static_cast<double>(second.x - first.x);
+        const double slope =
+            vertical ? 1.0 : static_cast<double>(second.y - first.y) / static_cast<double>(second.x - first.x);
         const double x1 = static_cast<double>(first.x);
         const double y1 = static_cast<double>(first.y);
         if (first_code & outside_left) {
@@ -263,8 +262,7 @@ void draw_box_outline(Screen& screen, PixelWriter& writer, Point first, Point se
 
 }  // namespace
 
-void draw_line(Screen& screen, float x1, float y1, float x2, float y2, int32_t colour, LineKind kind,
-               uint16_t style)
+void draw_line(Screen& screen, float x1, float y1, float x2, float y2, int32_t colour, LineKind kind, uint16_t style)
 {
     const auto rx1 = round_coordinate(x1);
     const auto ry1 = round_coordinate(y1);

@@ -233,7 +233,4 @@ void draw_line(float x1, float y1, float x2, float y2, int32_t colour, LineKind 
 }
 
 // Writes the frame buffer as it stands, window or not.
-int32_t save_snapshot(std::string_view file_name)
-{
-    return save_snapshot(the_screen(), file_name, error_status());
-}
+int32_t save_snapshot(std::string_view file_name) { return save_snapshot(the_screen(), file_name, error_status()); }

@@ -353,8 +353,8 @@ double nearest_double(const DecimalPrefix& prefix)
 {
     // The mantissa and exponent are contiguous in the token; from_chars takes no "+".
     const char* first = prefix.mantissa.data();
-    const char* last = prefix.exponent.empty() ? first + prefix.mantissa.size()
-                                               : prefix.exponent.data() + prefix.exponent.size();
+    const char* last =
+        prefix.exponent.empty() ? first + prefix.mantissa.size() : prefix.exponent.data() + prefix.exponent.size();
     double value = 0.0;
     const auto result = std::from_chars(first, last, value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range)

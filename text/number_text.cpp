@@ -45,7 +45,8 @@ void multiply_by_power_of_five(DecimalLimbs& limbs, int32_t power)
         power -= 13;
     }
     uint32_t rest = 1;
-    for (int32_t i = 0; i < power; ++i) rest *= 5;
+    for (int32_t i = 0; i < power; ++i)
+        rest *= 5;
     multiply_limbs(limbs, rest);
 }
 
@@ -107,8 +108,10 @@ bool any_nonzero_digit(const std::string& digits, size_t from)
 bool rounds_up(const std::string& digits, size_t keep, bool last_kept_odd, HalfwayRule rule)
 {
     const char first_dropped = digits[keep];
-    if (first_dropped != '5') return first_dropped > '5';
-    if (any_nonzero_digit(digits, keep + 1)) return true;
+    if (first_dropped != '5')
+        return first_dropped > '5';
+    if (any_nonzero_digit(digits, keep + 1))
+        return true;
     return rule == HalfwayRule::away_from_zero || last_kept_odd;
 }
 
@@ -119,7 +122,8 @@ void append_exponent(std::string& text, int32_t exponent)
     // |exponent| of a double's decimal is at most 324; at least three digits.
     const uint32_t magnitude = exponent < 0 ? 0u - static_cast<uint32_t>(exponent) : static_cast<uint32_t>(exponent);
     std::string digits = std::to_string(magnitude);
-    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
+    if (digits.size() < 3)
+        digits.insert(0, 3 - digits.size(), '0');
     text += digits;
 }
 
@@ -150,7 +154,8 @@ std::string plain_form(const DecimalNumber& rounded)
 
 DecimalNumber exact_decimal(double value)
 {
-    if (!std::isfinite(value) || value == 0.0) return {};
+    if (!std::isfinite(value) || value == 0.0)
+        return {};
     const uint64_t bits = std::bit_cast<uint64_t>(value);
     const int32_t biased_exponent = static_cast<int32_t>((bits >> 52) & 0x7FF);
     uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
@@ -178,20 +183,26 @@ DecimalNumber exact_decimal(double value)
 
 DecimalNumber round_at_power(const DecimalNumber& number, int64_t lowest_power, HalfwayRule rule)
 {
-    if (number.digits.empty()) return number;
+    if (number.digits.empty())
+        return number;
     // Digits to keep: those of powers exponent down to lowest_power.
     const int64_t keep = static_cast<int64_t>(number.exponent) - lowest_power + 1;
-    if (keep >= static_cast<int64_t>(number.digits.size())) return number;
-    if (keep < 0) return {};  // below half a unit of the lowest kept power
+    if (keep >= static_cast<int64_t>(number.digits.size()))
+        return number;
+    if (keep < 0)
+        return {};  // below half a unit of the lowest kept power
     const size_t kept_count = static_cast<size_t>(keep);
     const bool last_kept_odd = kept_count > 0 && (number.digits[kept_count - 1] - '0') % 2 == 1;
     DecimalNumber rounded{number.digits.substr(0, kept_count), number.exponent};
     if (rounds_up(number.digits, kept_count, last_kept_odd, rule)) {
-        if (kept_count == 0) return {"1", static_cast<int32_t>(lowest_power)};
-        if (increment_digits(rounded.digits)) ++rounded.exponent;
+        if (kept_count == 0)
+            return {"1", static_cast<int32_t>(lowest_power)};
+        if (increment_digits(rounded.digits))
+            ++rounded.exponent;
     }
     strip_trailing_zeros(rounded.digits);
-    if (rounded.digits.empty()) return {};
+    if (rounded.digits.empty())
+        return {};
     return rounded;
 }
 
@@ -204,33 +215,32 @@ DecimalNumber round_significant(const DecimalNumber& number, int32_t significant
 char digit_at(const DecimalNumber& number, int64_t power)
 {
     const int64_t index = static_cast<int64_t>(number.exponent) - power;
-    if (number.digits.empty() || index < 0 || index >= static_cast<int64_t>(number.digits.size())) return '0';
+    if (number.digits.empty() || index < 0 || index >= static_cast<int64_t>(number.digits.size()))
+        return '0';
     return number.digits[static_cast<size_t>(index)];
 }
 
 std::string general_number_text(double value, int significant_digits)
 {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value < 0 ? "-inf" : "inf";
     // At least one digit, as "%.0g" would; 800 covers every digit a double has.
     const int32_t precision = significant_digits < 1 ? 1 : (significant_digits > 800 ? 800 : significant_digits);
     // Exact ties at P digits round half to even: a value exactly halfway between
     // two P-digit decimals takes the one whose last digit is even.
     const DecimalNumber rounded = round_significant(exact_decimal(value), precision, HalfwayRule::to_even);
-    if (rounded.digits.empty()) return "0";  // negative zero too: no sign on a zero
+    if (rounded.digits.empty())
+        return "0";  // negative zero too: no sign on a zero
     const int32_t x = rounded.exponent;
     std::string text = value < 0 ? "-" : "";
     text += (x < -4 || x >= precision) ? exponent_form(rounded) : plain_form(rounded);
-    if (text.size() >= static_cast<size_t>(precision) + 8) return {};
+    if (text.size() >= static_cast<size_t>(precision) + 8)
+        return {};
     return text;
 }
 
-std::string single_field_text(float value)
-{
-    return general_number_text(static_cast<double>(value), 7);
-}
+std::string single_field_text(float value) { return general_number_text(static_cast<double>(value), 7); }
 
-std::string double_field_text(double value)
-{
-    return general_number_text(value, 16);
-}
+std::string double_field_text(double value) { return general_number_text(value, 16); }

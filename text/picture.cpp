@@ -17,7 +17,8 @@ struct PictureField {
 bool starts_field(std::string_view picture_template, size_t position)
 {
     const char c = picture_template[position];
-    if (c == '#') return true;
+    if (c == '#')
+        return true;
     return c == '.' && position + 1 < picture_template.size() && picture_template[position + 1] == '#';
 }
 
@@ -28,7 +29,8 @@ std::string take_literal(std::string_view picture_template, size_t& position)
 {
     std::string literal;
     while (position < picture_template.size() && !starts_field(picture_template, position)) {
-        if (picture_template[position] == '_' && position + 1 < picture_template.size()) ++position;
+        if (picture_template[position] == '_' && position + 1 < picture_template.size())
+            ++position;
         literal += picture_template[position];
         ++position;
     }
@@ -61,17 +63,21 @@ PictureField take_field(std::string_view picture_template, size_t& position)
 std::string integer_digits(const DecimalNumber& number)
 {
     std::string digits;
-    if (number.digits.empty()) return digits;
-    for (int64_t power = number.exponent; power >= 0; --power) digits += digit_at(number, power);
+    if (number.digits.empty())
+        return digits;
+    for (int64_t power = number.exponent; power >= 0; --power)
+        digits += digit_at(number, power);
     return digits;
 }
 
 // The point and exactly `decimals` digits after it (nothing without a point).
 std::string point_and_decimals(const DecimalNumber& number, const PictureField& field)
 {
-    if (!field.has_point) return {};
+    if (!field.has_point)
+        return {};
     std::string text = ".";
-    for (size_t i = 1; i <= field.decimals; ++i) text += digit_at(number, -static_cast<int64_t>(i));
+    for (size_t i = 1; i <= field.decimals; ++i)
+        text += digit_at(number, -static_cast<int64_t>(i));
     return text;
 }
 
@@ -85,7 +91,8 @@ std::string fixed_form(const DecimalNumber& rounded, bool negative, const Pictur
     std::string text;
     if (width <= field.integer_positions) {
         std::string integer_part = (negative ? "-" : "") + digits;
-        if (digits.empty() && integer_part.size() < field.integer_positions) integer_part += '0';
+        if (digits.empty() && integer_part.size() < field.integer_positions)
+            integer_part += '0';
         text.assign(field.integer_positions - integer_part.size(), ' ');
         text += integer_part;
     } else {
@@ -101,7 +108,8 @@ std::string fixed_form(const DecimalNumber& rounded, bool negative, const Pictur
 // no digit at all, so it shows one.
 int64_t scaled_integer_digits(const PictureField& field)
 {
-    if (field.integer_positions >= 2) return static_cast<int64_t>(field.integer_positions) - 1;
+    if (field.integer_positions >= 2)
+        return static_cast<int64_t>(field.integer_positions) - 1;
     return field.decimals == 0 ? 1 : 0;
 }
 
@@ -129,29 +137,33 @@ std::string scaled_form(const DecimalNumber& value, bool negative, const Picture
     } else if (width >= 2) {
         text += ' ';
     }
-    for (int64_t power = digit_count - 1; power >= 0; --power) text += digit_at(rounded, power);
+    for (int64_t power = digit_count - 1; power >= 0; --power)
+        text += digit_at(rounded, power);
     text += point_and_decimals(rounded, field);
     text += 'E';
     text += power_of_ten < 0 ? '-' : '+';
     const std::string exponent_digits = std::to_string(power_of_ten < 0 ? -power_of_ten : power_of_ten);
-    if (exponent_digits.size() > 1) text += '%';
+    if (exponent_digits.size() > 1)
+        text += '%';
     return text + exponent_digits;
 }
 
 std::string field_text(float value, const PictureField& field)
 {
     const double widened = static_cast<double>(value);
-    if (std::isnan(widened)) return "%nan";
-    if (std::isinf(widened)) return widened < 0 ? "%-inf" : "%inf";
+    if (std::isnan(widened))
+        return "%nan";
+    if (std::isinf(widened))
+        return widened < 0 ? "%-inf" : "%inf";
     const bool negative = widened < 0;
     // At most 16 significant digits rounded half up, then the field's decimals
     // rounded half away from zero, both on decimal digits.
-    const DecimalNumber value_digits =
-        round_significant(exact_decimal(widened), 16, HalfwayRule::away_from_zero);
+    const DecimalNumber value_digits = round_significant(exact_decimal(widened), 16, HalfwayRule::away_from_zero);
     const DecimalNumber rounded =
         round_at_power(value_digits, -static_cast<int64_t>(field.decimals), HalfwayRule::away_from_zero);
     const size_t width = integer_digits(rounded).size() + (negative ? 1 : 0);
-    if (width <= field.integer_positions + 3) return fixed_form(rounded, negative, field);
+    if (width <= field.integer_positions + 3)
+        return fixed_form(rounded, negative, field);
     return scaled_form(value_digits, negative, field);
 }
 
@@ -161,7 +173,8 @@ std::string field_text(float value, const PictureField& field)
 std::string picture_text_from(std::string_view picture_template, size_t& position, float value)
 {
     std::string text = take_literal(picture_template, position);
-    if (position >= picture_template.size()) return text + single_field_text(value);
+    if (position >= picture_template.size())
+        return text + single_field_text(value);
     const PictureField field = take_field(picture_template, position);
     text += field_text(value, field);
     text += take_literal(picture_template, position);
@@ -192,7 +205,8 @@ void PictureWriter::begin_picture(std::string_view picture_template)
 void PictureWriter::picture_single(Screen& screen, float value, bool line_end, bool last)
 {
     // A used-up template starts over; with none held the value stands alone.
-    if (next_ >= template_.size()) next_ = 0;
+    if (next_ >= template_.size())
+        next_ = 0;
     const std::string text = picture_text_from(held_ ? std::string_view(template_) : std::string_view(), next_, value);
     screen.write_text(text, line_end);
     if (last) {
@@ -206,24 +220,19 @@ void PictureWriter::end_picture(Screen& screen)
 {
     if (held_ && next_ < template_.size()) {
         const std::string rest = take_literal(template_, next_);
-        if (!rest.empty()) screen.write_text(rest, false);
+        if (!rest.empty())
+            screen.write_text(rest, false);
     }
     template_.clear();
     next_ = 0;
     held_ = false;
 }
 
-void begin_picture(std::string_view picture_template)
-{
-    program_picture_writer().begin_picture(picture_template);
-}
+void begin_picture(std::string_view picture_template) { program_picture_writer().begin_picture(picture_template); }
 
 void picture_single(float value, bool line_end, bool last)
 {
     program_picture_writer().picture_single(the_screen(), value, line_end, last);
 }
 
-void end_picture()
-{
-    program_picture_writer().end_picture(the_screen());
-}
+void end_picture() { program_picture_writer().end_picture(the_screen()); }

@@ -10,10 +10,7 @@
 
 namespace {
 
-std::string_view field_end(bool row_end)
-{
-    return row_end ? std::string_view("\r\n") : std::string_view(",");
-}
+std::string_view field_end(bool row_end) { return row_end ? std::string_view("\r\n") : std::string_view(","); }
 
 // A number field and its separator go out as one write.
 void write_number_field(ChannelTable& channels, int32_t channel, std::string text, bool row_end)
@@ -25,10 +22,12 @@ void write_number_field(ChannelTable& channels, int32_t channel, std::string tex
 bool system_local_time(std::tm& local_time)
 {
     const std::time_t now = std::time(nullptr);
-    if (now == static_cast<std::time_t>(-1)) return false;
+    if (now == static_cast<std::time_t>(-1))
+        return false;
     // Only the program's own thread asks for the time, so the shared result is safe.
     const std::tm* converted = std::localtime(&now);
-    if (converted == nullptr) return false;
+    if (converted == nullptr)
+        return false;
     local_time = *converted;
     return true;
 }
@@ -87,7 +86,8 @@ std::string time_of_day_text_before(double seconds_ago)
     if (!(source ? source(local_time) : system_local_time(local_time)) || time_of_day_text(local_time).empty())
         return {};
     // Whole days drop out of a time of day, so a huge or broken count cannot overflow.
-    const double ago_s = std::isfinite(seconds_ago) ? std::fmod(std::round(seconds_ago), static_cast<double>(day_s)) : 0.0;
+    const double ago_s =
+        std::isfinite(seconds_ago) ? std::fmod(std::round(seconds_ago), static_cast<double>(day_s)) : 0.0;
     const int64_t now_s = local_time.tm_hour * 3600 + local_time.tm_min * 60 + std::min(local_time.tm_sec, 59);
     const int64_t then_s = ((now_s - static_cast<int64_t>(ago_s)) % day_s + day_s) % day_s;
     std::tm then{};
@@ -113,10 +113,7 @@ std::string time_of_day_text(const std::tm& local_time)
     return text;
 }
 
-void use_local_time_source(std::function<bool(std::tm&)> source)
-{
-    local_time_source() = std::move(source);
-}
+void use_local_time_source(std::function<bool(std::tm&)> source) { local_time_source() = std::move(source); }
 
 std::string int_to_text(int32_t value)
 {
@@ -127,7 +124,8 @@ std::string int_to_text(int32_t value)
 
 std::string repeat_char(int32_t count, std::string_view text)
 {
-    if (count <= 0 || text.empty()) return {};
+    if (count <= 0 || text.empty())
+        return {};
     return std::string(static_cast<size_t>(count), text[0]);
 }
 

@@ -82,10 +82,7 @@ bool place_link(const std::string& path, const std::string& target)
     return true;
 }
 
-std::string system_error_text(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
+std::string system_error_text(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Whether the existing entry at link.link_path may be replaced; false with the reason.
 bool may_replace(const ComLink& link, std::string& error)
@@ -119,8 +116,8 @@ bool may_replace(const ComLink& link, std::string& error)
 
 }  // namespace
 
-bool claim_com_link(const std::string& ports_dir, uint32_t port_number, const std::string& target,
-                    long owner_pid, ComLink& link, std::string& error)
+bool claim_com_link(const std::string& ports_dir, uint32_t port_number, const std::string& target, long owner_pid,
+                    ComLink& link, std::string& error)
 {
     link.link_path = com_port_path_in(ports_dir, port_number);
     if (link.link_path.empty()) {

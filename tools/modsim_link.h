@@ -6,9 +6,9 @@
 #include <string>
 
 struct ComLink {
-    std::string link_path;    // DIR/COM<n>
-    std::string owner_path;   // DIR/.COM<n>.modsim
-    std::string target;       // the device the link points to
+    std::string link_path;   // DIR/COM<n>
+    std::string owner_path;  // DIR/.COM<n>.modsim
+    std::string target;      // the device the link points to
     long owner_pid = 0;
 };
 
@@ -17,8 +17,8 @@ struct ComLink {
 // with the reason in error): a path that is not a symbolic link, a link of a live
 // simulator, and a link to a live device that no simulator recorded. The folder is
 // made when it is missing (one level only).
-bool claim_com_link(const std::string& ports_dir, uint32_t port_number, const std::string& target,
-                    long owner_pid, ComLink& link, std::string& error);
+bool claim_com_link(const std::string& ports_dir, uint32_t port_number, const std::string& target, long owner_pid,
+                    ComLink& link, std::string& error);
 
 // Removes the link only while it still points to our target, and the owner record
 // only while it still names our process: a newer simulator's link is left alone.

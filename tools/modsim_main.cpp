@@ -31,11 +31,11 @@ volatile std::sig_atomic_t stop_requested = 0;
 void request_stop(int) { stop_requested = 1; }
 
 constexpr int idle_poll_ms = 1000;
-constexpr int hangup_backoff_ms = 20;   // no reader on the line: look again this often
-constexpr int write_patience_ms = 1000; // a reader that takes nothing for this long loses the bytes
+constexpr int hangup_backoff_ms = 20;    // no reader on the line: look again this often
+constexpr int write_patience_ms = 1000;  // a reader that takes nothing for this long loses the bytes
 constexpr int max_chunks_per_wake = 16;
-constexpr int socket_retry_ms = 10;      // how often to try a socket that is not there yet
-constexpr int vanish_patience_ms = 1000; // how long a vanishing line waits for its last reply to be read
+constexpr int socket_retry_ms = 10;       // how often to try a socket that is not there yet
+constexpr int vanish_patience_ms = 1000;  // how long a vanishing line waits for its last reply to be read
 
 // The line being served: the fd we read and write, and for a pty the slave we keep open.
 struct Line {
@@ -87,8 +87,7 @@ bool open_pty(Line& line, std::string& error)
 {
     line.fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[256];
-    if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0 ||
-        ptsname_r(line.fd, name, sizeof name) != 0) {
+    if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0 || ptsname_r(line.fd, name, sizeof name) != 0) {
         error = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
         return false;
     }
@@ -332,8 +331,8 @@ bool serve_new_pty(uint32_t port_number, const std::string& ports_dir, Line& lin
 // The pseudo-terminal goes away as an unplugged adapter does: its reader gets a
 // hang-up and its COM link disappears. After vanish_for_ms (when not 0) a new one
 // appears under the same link. False when it does not come back, or cannot.
-bool vanish_and_return(const ModsimOptions& options, Line& line, ComLink& link, ModuleResponder& responder,
-                       FILE* log, const sigset_t& wait_mask)
+bool vanish_and_return(const ModsimOptions& options, Line& line, ComLink& link, ModuleResponder& responder, FILE* log,
+                       const sigset_t& wait_mask)
 {
     let_reader_drain(line, wait_mask);
     release_com_link(link);

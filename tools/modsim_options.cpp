@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr int64_t largest_reading = 999'999;     // keeps every checksum far inside 32 bits
-constexpr int64_t largest_delay_ms = 600'000;    // ten minutes
+constexpr int64_t largest_reading = 999'999;   // keeps every checksum far inside 32 bits
+constexpr int64_t largest_delay_ms = 600'000;  // ten minutes
 constexpr int64_t largest_reply_number = 1'000'000'000'000'000;
 
 bool parse_integer(std::string_view text, int64_t lowest, int64_t highest, int64_t& value)
@@ -73,17 +73,15 @@ struct Parser {
     void read_integer(std::string_view text, int64_t lowest, int64_t highest, int64_t& target)
     {
         if (!parse_integer(text, lowest, highest, target))
-            fail("expected a whole number from " + range_text(lowest, highest) + ", got \"" +
-                 std::string(text) + "\"");
+            fail("expected a whole number from " + range_text(lowest, highest) + ", got \"" + std::string(text) + "\"");
     }
 
     void read_count(std::string_view text, uint64_t lowest, uint64_t& target)
     {
         int64_t value = 0;
         if (!parse_integer(text, static_cast<int64_t>(lowest), largest_reply_number, value)) {
-            fail("expected a whole number from " +
-                 range_text(static_cast<int64_t>(lowest), largest_reply_number) + ", got \"" +
-                 std::string(text) + "\"");
+            fail("expected a whole number from " + range_text(static_cast<int64_t>(lowest), largest_reply_number) +
+                 ", got \"" + std::string(text) + "\"");
             return;
         }
         target = static_cast<uint64_t>(value);
@@ -187,12 +185,9 @@ struct Parser {
             FaultSchedule ModsimOptions::*schedule;
         };
         static constexpr FaultOption faults[] = {
-            {"--short", &ModsimOptions::short_reply},
-            {"--bad-checksum", &ModsimOptions::bad_checksum},
-            {"--bad-marker", &ModsimOptions::bad_marker},
-            {"--garbage", &ModsimOptions::garbage},
-            {"--long-reply", &ModsimOptions::long_reply},
-            {"--nul", &ModsimOptions::nul_bytes},
+            {"--short", &ModsimOptions::short_reply},     {"--bad-checksum", &ModsimOptions::bad_checksum},
+            {"--bad-marker", &ModsimOptions::bad_marker}, {"--garbage", &ModsimOptions::garbage},
+            {"--long-reply", &ModsimOptions::long_reply}, {"--nul", &ModsimOptions::nul_bytes},
         };
         for (const FaultOption& fault : faults) {
             if (!name.starts_with(fault.stem))
@@ -263,11 +258,21 @@ bool unescape_text(std::string_view text, std::string& bytes, std::string& error
         }
         char kind = text[++i];
         switch (kind) {
-        case '\\': bytes += '\\'; break;
-        case 'r': bytes += '\r'; break;
-        case 'n': bytes += '\n'; break;
-        case 't': bytes += '\t'; break;
-        case '0': bytes += '\0'; break;
+        case '\\':
+            bytes += '\\';
+            break;
+        case 'r':
+            bytes += '\r';
+            break;
+        case 'n':
+            bytes += '\n';
+            break;
+        case 't':
+            bytes += '\t';
+            break;
+        case '0':
+            bytes += '\0';
+            break;
         case 'x': {
             int high = i + 1 < text.size() ? hex_digit_value(text[i + 1]) : -1;
             int low = i + 2 < text.size() ? hex_digit_value(text[i + 2]) : -1;
@@ -287,8 +292,7 @@ bool unescape_text(std::string_view text, std::string& bytes, std::string& error
     return true;
 }
 
-ModsimParseResult parse_modsim_options(const std::vector<std::string>& args,
-                                       std::string_view env_ports_dir)
+ModsimParseResult parse_modsim_options(const std::vector<std::string>& args, std::string_view env_ports_dir)
 {
     Parser parser;
     for (size_t i = 0; i < args.size() && parser.error.empty(); ++i) {

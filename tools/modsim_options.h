@@ -67,8 +67,7 @@ struct ModsimParseResult {
 // Parses the arguments after the program name. Both "--name value" and
 // "--name=value" are accepted. env_ports_dir (the LOGGER_PORTS value, may be
 // empty) stands in for a missing --ports-dir.
-ModsimParseResult parse_modsim_options(const std::vector<std::string>& args,
-                                       std::string_view env_ports_dir);
+ModsimParseResult parse_modsim_options(const std::vector<std::string>& args, std::string_view env_ports_dir);
 
 // The help text printed for --help and after an error.
 std::string modsim_usage();

@@ -24,10 +24,7 @@ double sane_elapsed_s(double elapsed_s)
     return elapsed_s;
 }
 
-void append_number(std::string& text, int64_t value)
-{
-    text += std::to_string(value);
-}
+void append_number(std::string& text, int64_t value) { text += std::to_string(value); }
 
 std::string garbage_for(uint64_t reply_number)
 {
@@ -109,10 +106,7 @@ std::string reply_text(const ModuleReading& reading, const ReplyPlan& plan)
 
 }  // namespace
 
-std::string reply_line(const ModuleReading& reading)
-{
-    return reply_text(reading, ReplyPlan{}) + "\r\n";
-}
+std::string reply_line(const ModuleReading& reading) { return reply_text(reading, ReplyPlan{}) + "\r\n"; }
 
 ReplyPlan plan_reply(const ModsimOptions& options, uint64_t reply_number)
 {
@@ -138,13 +132,22 @@ std::string plan_label(const ReplyPlan& plan)
 {
     std::string label;
     switch (plan.shape) {
-    case ReplyShape::normal: break;
-    case ReplyShape::silent: return "silent";
-    case ReplyShape::hangup: return "hangup";
-    case ReplyShape::cut_short: label = "short"; break;
-    case ReplyShape::garbage: return "garbage";
-    case ReplyShape::long_reply: return "long";
-    case ReplyShape::with_nuls: label = "nul"; break;
+    case ReplyShape::normal:
+        break;
+    case ReplyShape::silent:
+        return "silent";
+    case ReplyShape::hangup:
+        return "hangup";
+    case ReplyShape::cut_short:
+        label = "short";
+        break;
+    case ReplyShape::garbage:
+        return "garbage";
+    case ReplyShape::long_reply:
+        return "long";
+    case ReplyShape::with_nuls:
+        label = "nul";
+        break;
     }
     for (auto [flag, word] : {std::pair{plan.bad_checksum, "bad-checksum"}, std::pair{plan.bad_marker, "bad-marker"}}) {
         if (!flag)
@@ -217,12 +220,24 @@ std::string escape_bytes(std::string_view bytes)
     for (char c : bytes) {
         auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '\\': text += "\\\\"; break;
-        case '"': text += "\\\""; break;
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
-        case '\t': text += "\\t"; break;
-        case '\0': text += "\\0"; break;
+        case '\\':
+            text += "\\\\";
+            break;
+        case '"':
+            text += "\\\"";
+            break;
+        case '\r':
+            text += "\\r";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        case '\0':
+            text += "\\0";
+            break;
         default:
             if (byte >= 0x20 && byte < 0x7F) {
                 text += c;

@@ -101,8 +101,8 @@ std::string wall_time_text(int64_t wall_us)
     if (localtime_r(&whole, &local) == nullptr)
         return "0000-00-00 00:00:00.000000";
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06" PRId64, local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, micros);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06" PRId64, local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, micros);
     return text;
 }
 

@@ -109,10 +109,7 @@ void make_socket(const fs::path& path)
     close(listener);  // the socket file stays
 }
 
-int64_t open_descriptors()
-{
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
-}
+int64_t open_descriptors() { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{}); }
 
 size_t heap_in_use()
 {

@@ -14,7 +14,10 @@ protected:
         open_channel_port(2, "COM3:38400,n,8,1,cs0,cd0,ds0,rs", mode_random, 0, 0, 0);
         ASSERT_EQ(error_code(), 0);
     }
-    void arrive(const std::string& bytes) { program.module.incoming.insert(program.module.incoming.end(), bytes.begin(), bytes.end()); }
+    void arrive(const std::string& bytes)
+    {
+        program.module.incoming.insert(program.module.incoming.end(), bytes.begin(), bytes.end());
+    }
     ProgramFixture program;
 };
 

@@ -355,7 +355,10 @@ TEST(FileNumber, a_name_made_between_the_look_and_the_create_takes_its_number)
 {
     for (const std::string taken : {"DATA001.CSV", "BMP001.BMP"}) {
         ProgramFixture program;
-        const auto make_first = [&](int32_t n) { if (n == 1) std::ofstream(program.folder / taken) << "old"; };
+        const auto make_first = [&](int32_t n) {
+            if (n == 1)
+                std::ofstream(program.folder / taken) << "old";
+        };
         EXPECT_EQ(choose_data_file(make_first), 2) << taken;
         program.channels.close_all();
         EXPECT_EQ(program.read_file(taken), "old");
@@ -528,7 +531,8 @@ TEST(Gaps, a_port_away_for_five_seconds_leaves_its_columns_marked_one_note_row_a
     EXPECT_EQ(run.missed.back() - 50 + 1, static_cast<int32_t>(run.missed.size()));
     ASSERT_EQ(run.rows.size(), 1u + 721u - run.missed.size() + 1u);
     const std::string& note = run.rows[11];
-    EXPECT_TRUE(std::regex_match(note, std::regex(R"("No data from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d: COM3 was disconnected\. ")")))
+    EXPECT_TRUE(std::regex_match(
+        note, std::regex(R"("No data from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d: COM3 was disconnected\. ")")))
         << note;
     EXPECT_NEAR(note_span_s(note), (run.missed.back() - 50) / 12.0, 1.0);
     // The first column after the gap is sampled on time, and none is crowded in.
@@ -548,8 +552,8 @@ TEST(Gaps, a_sleep_is_the_gaps_cause_one_across_the_end_ends_the_run_and_a_silen
         std::string last_row;
     };
     const std::string no_reply = "\"Program is ending early because no data was received from datalogger. \"";
-    for (const Case& c : {Case{50 + 80, 15'000, 0, ""}, Case{50 + 700, 30'000, 760, ""},
-                          Case{50 + 11, 0, 54, no_reply}}) {
+    for (const Case& c :
+         {Case{50 + 80, 15'000, 0, ""}, Case{50 + 700, 30'000, 760, ""}, Case{50 + 11, 0, 54, no_reply}}) {
         ProgramFixture program;
         if (!c.last_row.empty())
             program.module.reply_for = [](int32_t n) { return n <= 50 + 11 ? module_reply(1, 512, 512, 512) : ""; };
@@ -563,7 +567,8 @@ TEST(Gaps, a_sleep_is_the_gaps_cause_one_across_the_end_ends_the_run_and_a_silen
         EXPECT_EQ(run.rows.size(), 1u + data_rows + 1u + (c.last_row.empty() ? 0u : 1u));
         const std::string& note = run.rows[static_cast<size_t>(first_missed - 40 + 1)];
         const bool slept = c.asleep_ms > 0;
-        EXPECT_NE(note.find(slept ? ": the computer was asleep. \"" : ": COM3 was disconnected. \""), std::string::npos);
+        EXPECT_NE(note.find(slept ? ": the computer was asleep. \"" : ": COM3 was disconnected. \""),
+                  std::string::npos);
         if (slept) {
             EXPECT_EQ(text_at(program.screen, 7, 30, 18, black), "The computer slept");
         } else {

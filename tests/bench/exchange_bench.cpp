@@ -185,8 +185,8 @@ int main(int argc, char** argv)
                                std::string(1, 'V')};
     set_text_colours(colour_black, colour_white);
     clear_window();
-    open_channel_port(serial_channel, open_string_for_port(options.port_number), mode_random, access_default,
-                      lock_none, 0);
+    open_channel_port(serial_channel, open_string_for_port(options.port_number), mode_random, access_default, lock_none,
+                      0);
     if (error_code() != status_ok) {
         std::fprintf(stderr, "exchange_bench: cannot open COM%d\n", options.port_number);
         return 1;
@@ -195,10 +195,10 @@ int main(int argc, char** argv)
     show_header_line(choose_data_file());
     write_header_row();
 
-    std::vector<double> exchange_s;      // one column, less the nominal 50 ms wait
-    std::vector<double> overshoot_s;     // the wait's own excess over 50 ms
-    std::vector<double> drawn_at_s;      // when each column's drawing was done
-    std::vector<double> lateness_s;      // each column's start against start + k x interval
+    std::vector<double> exchange_s;   // one column, less the nominal 50 ms wait
+    std::vector<double> overshoot_s;  // the wait's own excess over 50 ms
+    std::vector<double> drawn_at_s;   // when each column's drawing was done
+    std::vector<double> lateness_s;   // each column's start against start + k x interval
     SamplingState state;
     drain_serial_channel();
     for (int32_t column = 0; column < options.columns; ++column) {

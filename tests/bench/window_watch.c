@@ -23,19 +23,19 @@ static void sleep_us(long us)
 }
 
 /* A window that is not mapped yet makes XGetImage fail; that is expected here. */
-static int ignore_errors(Display *display, XErrorEvent *error)
+static int ignore_errors(Display* display, XErrorEvent* error)
 {
     (void)display;
     (void)error;
     return 0;
 }
 
-static Window find_named(Display *display, Window parent, const char *name, int depth)
+static Window find_named(Display* display, Window parent, const char* name, int depth)
 {
     Window root_return, parent_return, *children = NULL;
     unsigned int count = 0;
     Window found = 0;
-    char *window_name = NULL;
+    char* window_name = NULL;
     if (XFetchName(display, parent, &window_name) && window_name != NULL) {
         const int match = strcmp(window_name, name) == 0;
         XFree(window_name);
@@ -52,9 +52,9 @@ static Window find_named(Display *display, Window parent, const char *name, int 
 }
 
 /* 1 when the region holds both a light and a dark pixel. */
-static int region_has_text(Display *display, Window window, int x, int y, unsigned w, unsigned h)
+static int region_has_text(Display* display, Window window, int x, int y, unsigned w, unsigned h)
 {
-    XImage *image = XGetImage(display, window, x, y, w, h, AllPlanes, ZPixmap);
+    XImage* image = XGetImage(display, window, x, y, w, h, AllPlanes, ZPixmap);
     if (image == NULL)
         return 0;
     int light = 0;
@@ -73,13 +73,13 @@ static int region_has_text(Display *display, Window window, int x, int y, unsign
     return light && dark;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 8) {
         fprintf(stderr, "usage: window_watch NAME X Y WIDTH HEIGHT TIMEOUT_MS POLL_US\n");
         return 2;
     }
-    const char *name = argv[1];
+    const char* name = argv[1];
     const int x = atoi(argv[2]);
     const int y = atoi(argv[3]);
     const int width = atoi(argv[4]);
@@ -91,7 +91,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    Display *display = XOpenDisplay(NULL);
+    Display* display = XOpenDisplay(NULL);
     if (display == NULL) {
         fprintf(stderr, "window_watch: cannot open the display\n");
         return 1;

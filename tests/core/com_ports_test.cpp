@@ -14,9 +14,9 @@ TEST(ComPorts, fixed_table_boundaries)
         uint32_t port;
         const char* path;
     } cases[] = {
-        {1, "/dev/ttyS0"},     {4, "/dev/ttyS3"},     {5, "/dev/ttyUSB0"},   {8, "/dev/ttyUSB3"},
-        {9, "/dev/ttyACM0"},   {10, "/dev/ttyACM1"},  {11, "/dev/ttyUSB4"},  {20, "/dev/ttyUSB13"},
-        {21, "/dev/ttyACM2"},  {30, "/dev/ttyACM11"}, {31, "/dev/ttyS4"},    {255, "/dev/ttyS228"},
+        {1, "/dev/ttyS0"},    {4, "/dev/ttyS3"},     {5, "/dev/ttyUSB0"},  {8, "/dev/ttyUSB3"},
+        {9, "/dev/ttyACM0"},  {10, "/dev/ttyACM1"},  {11, "/dev/ttyUSB4"}, {20, "/dev/ttyUSB13"},
+        {21, "/dev/ttyACM2"}, {30, "/dev/ttyACM11"}, {31, "/dev/ttyS4"},   {255, "/dev/ttyS228"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(default_com_port_path(c.port), c.path) << "COM" << c.port;

@@ -22,12 +22,16 @@ protected:
     static void use_as_standard_input(HANDLE input) { SetStdHandle(STD_INPUT_HANDLE, input); }
 
     // The next read's result and, for a byte, the byte; "" for nothing.
-    static std::string next_read(int32_t timeout_ms) {
+    static std::string next_read(int32_t timeout_ms)
+    {
         uint8_t byte = 0;
         switch (read_stdin_byte(timeout_ms, byte)) {
-            case StdinRead::byte: return std::string(1, static_cast<char>(byte));
-            case StdinRead::nothing: return "";
-            case StdinRead::ended: return "ended";
+        case StdinRead::byte:
+            return std::string(1, static_cast<char>(byte));
+        case StdinRead::nothing:
+            return "";
+        case StdinRead::ended:
+            return "ended";
         }
         return "?";
     }
@@ -36,7 +40,8 @@ private:
     HANDLE saved_ = nullptr;
 };
 
-void write_all(HANDLE output, const std::string& text) {
+void write_all(HANDLE output, const std::string& text)
+{
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     ASSERT_EQ(written, text.size());
@@ -44,7 +49,8 @@ void write_all(HANDLE output, const std::string& text) {
 
 }  // namespace
 
-TEST_F(StandardInput, pipe_gives_each_byte_then_nothing_while_empty_and_ends_once_the_writer_is_gone) {
+TEST_F(StandardInput, pipe_gives_each_byte_then_nothing_while_empty_and_ends_once_the_writer_is_gone)
+{
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
     ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
@@ -60,7 +66,8 @@ TEST_F(StandardInput, pipe_gives_each_byte_then_nothing_while_empty_and_ends_onc
     CloseHandle(read_end);
 }
 
-TEST_F(StandardInput, file_gives_each_byte_and_ends_at_its_end) {
+TEST_F(StandardInput, file_gives_each_byte_and_ends_at_its_end)
+{
     std::array<char, MAX_PATH> folder{};
     std::array<char, MAX_PATH> name{};
     ASSERT_GT(GetTempPathA(static_cast<DWORD>(folder.size()), folder.data()), 0u);
@@ -77,7 +84,8 @@ TEST_F(StandardInput, file_gives_each_byte_and_ends_at_its_end) {
     CloseHandle(file);
 }
 
-TEST_F(StandardInput, program_started_without_standard_input_has_ended_at_once) {
+TEST_F(StandardInput, program_started_without_standard_input_has_ended_at_once)
+{
     use_as_standard_input(nullptr);
     EXPECT_EQ(next_read(20), "ended");
 }

@@ -118,18 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FieldReader reader(program.status, program.screen, channels, program.clock);
 
     reader.use_line(bytes);
-    const std::vector<FieldValue> from_line = read_all(reader, program.status, script, [&] {
-        return bytes.size() - reader.line_source().position();
-    });
+    const std::vector<FieldValue> from_line =
+        read_all(reader, program.status, script, [&] { return bytes.size() - reader.line_source().position(); });
 
     MemoryDevice::Shared module;
     module.incoming.assign(bytes.begin(), bytes.end());
     channels.open_on_device(2, std::make_unique<MemoryDevice>(module), mode_binary, access_read_write);
     reader.begin_channel_fields(2);
     FUZZ_CHECK(program.status.code() == status_ok);
-    const std::vector<FieldValue> from_channel = read_all(reader, program.status, script, [&] {
-        return module.incoming.size() + channels.channel(2)->push_back_count;
-    });
+    const std::vector<FieldValue> from_channel = read_all(
+        reader, program.status, script, [&] { return module.incoming.size() + channels.channel(2)->push_back_count; });
 
     FUZZ_CHECK(from_line.size() == from_channel.size());
     for (size_t i = 0; i < from_line.size(); ++i)

@@ -68,9 +68,9 @@ void check_picture(std::string_view picture_template, float value)
 // A value that fits the readout's field shows exactly W + 1 + F characters after its literal text.
 void check_readout(std::string_view literal, int integer_positions, int decimals, float value)
 {
-    const std::string picture_template =
-        std::string(literal) + std::string(static_cast<size_t>(integer_positions), '#') + "." +
-        std::string(static_cast<size_t>(decimals), '#');
+    const std::string picture_template = std::string(literal) +
+                                         std::string(static_cast<size_t>(integer_positions), '#') + "." +
+                                         std::string(static_cast<size_t>(decimals), '#');
     const std::string text = picture_text(picture_template, value);
     FUZZ_CHECK(text.compare(0, literal.size(), literal) == 0);
     const double limit = std::pow(10.0, integer_positions - (value < 0 ? 1 : 0)) - 0.5 * std::pow(10.0, -decimals);

@@ -89,9 +89,10 @@ const char* stop_bits_text(StopBits stop_bits)
 std::string plain_open_string(uint32_t port_number, const SerialOptions& o)
 {
     std::string text = "COM" + std::to_string(port_number) + ":" + std::to_string(o.speed_bps) + "," +
-                       parity_letter(o.parity) + "," + std::to_string(o.data_bits) + "," +
-                       stop_bits_text(o.stop_bits);
-    const auto number = [&](const char* name, uint32_t value) { text += std::string(",") + name + std::to_string(value); };
+                       parity_letter(o.parity) + "," + std::to_string(o.data_bits) + "," + stop_bits_text(o.stop_bits);
+    const auto number = [&](const char* name, uint32_t value) {
+        text += std::string(",") + name + std::to_string(value);
+    };
     number("CS", o.cts_time_ms);
     number("DS", o.dsr_time_ms);
     number("CD", o.cd_time_ms);

@@ -201,15 +201,12 @@ struct LocationCase {
 TEST_F(ChannelTableTest, location_rule)
 {
     const LocationCase cases[] = {
-        {mode_binary, 2, "x", 1},       // two queued, one pushed back
-        {mode_binary, 0, "x", 0},       // difference -1 gives 0
-        {mode_binary, -1, "", 0},       // tell failed
-        {mode_binary, 300, "", 300},
-        {mode_random, 300, "", 2},      // record length 128
-        {mode_random, 0, "x", 0},
-        {mode_input, 300, "", 2},       // byte count in 128-byte blocks
-        {mode_output, 127, "", 0},
-        {mode_append, 300, "", 300},
+        {mode_binary, 2, "x", 1},                                // two queued, one pushed back
+        {mode_binary, 0, "x", 0},                                // difference -1 gives 0
+        {mode_binary, -1, "", 0},                                // tell failed
+        {mode_binary, 300, "", 300}, {mode_random, 300, "", 2},  // record length 128
+        {mode_random, 0, "x", 0},    {mode_input, 300, "", 2},   // byte count in 128-byte blocks
+        {mode_output, 127, "", 0},   {mode_append, 300, "", 300},
     };
     for (const LocationCase& c : cases) {
         DeviceLog case_log;

@@ -53,8 +53,8 @@ TEST(OpenString, prefix_gives_the_port_number_and_device_name)
         const char* text;
         uint32_t port;
         const char* name;
-    } cases[] = {{"COM10:", 10, "COM10:"}, {"ser:", 1, "COM1:"}, {"com255:9600", 255, "COM255:"},
-                 {"COM007:", 7, "COM7:"}};
+    } cases[] = {
+        {"COM10:", 10, "COM10:"}, {"ser:", 1, "COM1:"}, {"com255:9600", 255, "COM255:"}, {"COM007:", 7, "COM7:"}};
     for (const Case& c : cases) {
         uint32_t port = 0;
         SerialOptions o;
@@ -70,11 +70,16 @@ TEST(OpenString, stop_bits_in_any_equal_form_or_by_default_from_speed_and_data_b
         const char* text;
         StopBits stop_bits;
     } rows[] = {
-        {"COM1:110,n,5", StopBits::one_and_half}, {"COM1:110,n,8", StopBits::two}, {"COM1:75,n,7,", StopBits::two},
-        {"COM1:300,n,5", StopBits::one}, {"COM1:111,n,5", StopBits::one},
+        {"COM1:110,n,5", StopBits::one_and_half},
+        {"COM1:110,n,8", StopBits::two},
+        {"COM1:75,n,7,", StopBits::two},
+        {"COM1:300,n,5", StopBits::one},
+        {"COM1:111,n,5", StopBits::one},
         {"COM1:110,n,5,1", StopBits::one},  // given, not defaulted
-        {"COM1:,,,1.5", StopBits::one_and_half}, {"COM1:,,,1.50", StopBits::one_and_half},
-        {"COM1:,,,02", StopBits::two}, {"COM1:,,,2.0", StopBits::two},
+        {"COM1:,,,1.5", StopBits::one_and_half},
+        {"COM1:,,,1.50", StopBits::one_and_half},
+        {"COM1:,,,02", StopBits::two},
+        {"COM1:,,,2.0", StopBits::two},
     };
     for (const auto& row : rows)
         EXPECT_EQ(parsed(row.text).stop_bits, row.stop_bits) << row.text;
@@ -139,21 +144,40 @@ TEST(OpenString, parity_letters)
     EXPECT_TRUE(pe.check_parity);
 }
 
-TEST(OpenString, the_largest_32_bit_number_is_kept)
-{
-    EXPECT_EQ(parsed("COM1:4294967295").speed_bps, 4294967295u);
-}
+TEST(OpenString, the_largest_32_bit_number_is_kept) { EXPECT_EQ(parsed("COM1:4294967295").speed_bps, 4294967295u); }
 
 TEST(OpenString, refused_strings)
 {
     for (const char* text : {
-             "",              "COM",             "COM:",              "COM1",         "COMX1:",
-             "COM 1:",        "SER1:",           "LPT1:",             " COM1:",       "COM4294967296:",
-             "COM1:9600x",    "COM1:-9600",      "COM1:+9600",        "COM1:4294967296",
-             "COM1:9600,X",   "COM1:9600,NN",    "COM1:9600,n,8x",    "COM1:9600,n,8,3",
-             "COM1:9600,n,8,0", "COM1:9600,n,8,1.4", "COM1:9600,n,8,1e0", "COM1:9600,n,8,.",
-             "COM1:,,,,zz",   "COM1:,,,,R",      "COM1:,,,,CS10a",    "COM1:,,,,ds99999999999",
-             "COM1:,,,,rsx",  "COM1:,,,,CS 10",  "COM1:,,,,n",
+             "",
+             "COM",
+             "COM:",
+             "COM1",
+             "COMX1:",
+             "COM 1:",
+             "SER1:",
+             "LPT1:",
+             " COM1:",
+             "COM4294967296:",
+             "COM1:9600x",
+             "COM1:-9600",
+             "COM1:+9600",
+             "COM1:4294967296",
+             "COM1:9600,X",
+             "COM1:9600,NN",
+             "COM1:9600,n,8x",
+             "COM1:9600,n,8,3",
+             "COM1:9600,n,8,0",
+             "COM1:9600,n,8,1.4",
+             "COM1:9600,n,8,1e0",
+             "COM1:9600,n,8,.",
+             "COM1:,,,,zz",
+             "COM1:,,,,R",
+             "COM1:,,,,CS10a",
+             "COM1:,,,,ds99999999999",
+             "COM1:,,,,rsx",
+             "COM1:,,,,CS 10",
+             "COM1:,,,,n",
          }) {
         uint32_t port = 0;
         SerialOptions o;

@@ -4,8 +4,8 @@
 #include "io/posix_serial_calls.h"
 #include "io/serial_device.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -59,9 +59,9 @@ public:
     int modem_lines = 0;
     int queued_result = 0;
     int queued = 0;
-    std::deque<ReadStep> reads;   // empty: nothing waiting (EAGAIN)
-    std::deque<ssize_t> writes;   // empty: every byte taken
-    std::deque<PollStep> polls;   // empty: time-out
+    std::deque<ReadStep> reads;  // empty: nothing waiting (EAGAIN)
+    std::deque<ssize_t> writes;  // empty: every byte taken
+    std::deque<PollStep> polls;  // empty: time-out
     std::vector<int> poll_timeouts_ms;
     std::string wire;
 
@@ -254,8 +254,8 @@ TEST_F(SerialSeamTest, line_settings_reach_the_terminal)
 
 TEST_F(SerialSeamTest, settings_the_line_cannot_take_fail_the_open_with_1)
 {
-    for (const char* open_string : {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1",
-                                    "COM3:9600,n,8,1.5"}) {
+    for (const char* open_string :
+         {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1", "COM3:9600,n,8,1.5"}) {
         calls.trace.clear();
         open(open_string);
         EXPECT_EQ(status.code(), status_not_allowed) << open_string;
@@ -277,11 +277,16 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
     const std::vector<std::string> released = {"open", "lock", "exclusive", "clear_exclusive", "unlock", "close"};
     const OpenFailure failures[] = {
         {"missing", [](FakeCalls& c) { c.open_result = -ENOENT; }, status_cannot_open, {"open"}},
-        {"no permission", [](FakeCalls& c) { c.open_result = -EACCES; }, status_cannot_open, {"open"},
+        {"no permission",
+         [](FakeCalls& c) { c.open_result = -EACCES; },
+         status_cannot_open,
+         {"open"},
          "Permission denied - add your user to the group that owns the device, usually dialout"},
         {"not a tty", [](FakeCalls& c) { c.terminal = false; }, status_cannot_open, {"open", "close"}},
         {"held", [](FakeCalls& c) { c.lock_result = -EWOULDBLOCK; }, status_cannot_open, {"open", "lock", "close"}},
-        {"exclusive refused", [](FakeCalls& c) { c.exclusive_result = -EIO; }, status_cannot_open,
+        {"exclusive refused",
+         [](FakeCalls& c) { c.exclusive_result = -EIO; },
+         status_cannot_open,
          {"open", "lock", "exclusive", "unlock", "close"}},
         {"query", [](FakeCalls& c) { c.get_attributes_result = -EIO; }, status_query_failed, released},
         {"settings refused", [](FakeCalls& c) { c.set_attributes_result = -EINVAL; }, status_not_allowed, released},
@@ -502,7 +507,10 @@ protected:
         open_errors = testing::internal::GetCapturedStderr();
     }
 
-    void send(const std::string& bytes) { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(const std::string& bytes)
+    {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
 
     // What the port put on the line, waiting up to a second for it to arrive.
     std::string receive(size_t count)
@@ -603,7 +611,10 @@ TEST_F(PtyPortTest, missing_port_and_non_terminal_give_2)
     EXPECT_EQ(status.code(), status_not_allowed);
 
     const fs::path plain = ports / "plain";
-    { std::FILE* f = std::fopen(plain.c_str(), "w"); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(plain.c_str(), "w");
+        std::fclose(f);
+    }
     fs::create_symlink(plain, ports / "COM5");
     open(2, "COM5:38400,n,8,1,cs0,cd0,ds0,rs");
     EXPECT_EQ(status.code(), status_cannot_open);

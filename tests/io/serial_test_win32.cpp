@@ -1,8 +1,8 @@
 // The serial device on Windows: with a stand-in for the Win32 calls (failing
 // calls, held and lost ports, ports without modem lines), and one exchange with
 // the module simulator when LOGGER_TEST_COM_PORT names the port it serves.
-#include "io/win32_serial_calls.h"
 #include "io/serial_device.h"
+#include "io/win32_serial_calls.h"
 
 #include <windows.h>
 
@@ -82,18 +82,19 @@ public:
     DWORD escape_function = 0;
     DWORD modem_status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
     DWORD in_queue = 0;
-    std::string pending;                // what ReadFile hands out
-    std::vector<DWORD> read_counts;     // what each ReadFile asked for
-    std::optional<DWORD> write_limit;   // a short write takes only this many
+    std::string pending;               // what ReadFile hands out
+    std::vector<DWORD> read_counts;    // what each ReadFile asked for
+    std::optional<DWORD> write_limit;  // a short write takes only this many
     std::string wire;
     int closes = 0;
 
     void* create_file(const char* name, unsigned long desired_access, unsigned long share_mode,
-                      void* security_attributes, unsigned long creation_disposition,
-                      unsigned long flags_and_attributes, void* template_file) override
+                      void* security_attributes, unsigned long creation_disposition, unsigned long flags_and_attributes,
+                      void* template_file) override
     {
-        created = {name, desired_access, share_mode, security_attributes, creation_disposition,
-                   flags_and_attributes, template_file};
+        created = {
+            name,         desired_access, share_mode, security_attributes, creation_disposition, flags_and_attributes,
+            template_file};
         return call("CreateFileA") ? fake_handle : INVALID_HANDLE_VALUE;
     }
     int get_comm_properties(void* handle, COMMPROP* out) override
@@ -155,8 +156,7 @@ public:
         *bytes_read = static_cast<DWORD>(n);
         return TRUE;
     }
-    int write_file(void* handle, const void* bytes, unsigned long count, unsigned long* bytes_written,
-                   void*) override
+    int write_file(void* handle, const void* bytes, unsigned long count, unsigned long* bytes_written, void*) override
     {
         *bytes_written = 0;
         if (!call("WriteFile", handle, false))
@@ -260,8 +260,8 @@ TEST_F(Win32SerialTest, open_string_sets_the_listed_dcb_members_and_read_timeout
         unsigned binary, check_parity, cts_flow, dsr_sensitivity, dtr_control, rts_control;
         DWORD read_interval_ms, read_multiplier_ms, read_constant_ms;
     } cases[] = {
-        {logger_string, 38400, 8, NOPARITY, ONESTOPBIT, 1, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE,
-         MAXDWORD, MAXDWORD, 20},
+        {logger_string, 38400, 8, NOPARITY, ONESTOPBIT, 1, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, MAXDWORD,
+         MAXDWORD, 20},
         {"COM1:", 300, 7, EVENPARITY, ONESTOPBIT, 1, 0, 1, 1, DTR_CONTROL_DISABLE, RTS_CONTROL_HANDSHAKE, 1000, 0, 0},
         {"COM3:110,o,5,,cs0,ds0,dt,pe,lf", 110, 5, ODDPARITY, ONE5STOPBITS, 0, 1, 0, 0, DTR_CONTROL_ENABLE,
          RTS_CONTROL_HANDSHAKE, MAXDWORD, MAXDWORD, 20},
@@ -292,8 +292,7 @@ TEST_F(Win32SerialTest, open_string_sets_the_listed_dcb_members_and_read_timeout
         EXPECT_EQ(s.fErrorChar, stored.fErrorChar) << c.open_string;
         EXPECT_EQ(s.XonLim, stored.XonLim) << c.open_string;
         EXPECT_EQ(s.XoffLim, stored.XoffLim) << c.open_string;
-        EXPECT_EQ(std::string({s.XonChar, s.XoffChar, s.ErrorChar, s.EofChar, s.EvtChar}), "abcde")
-            << c.open_string;
+        EXPECT_EQ(std::string({s.XonChar, s.XoffChar, s.ErrorChar, s.EofChar, s.EvtChar}), "abcde") << c.open_string;
         const COMMTIMEOUTS& t = calls.timeouts;
         EXPECT_EQ(t.ReadIntervalTimeout, c.read_interval_ms) << c.open_string;
         EXPECT_EQ(t.ReadTotalTimeoutMultiplier, c.read_multiplier_ms) << c.open_string;
@@ -375,15 +374,13 @@ TEST_F(Win32SerialTest, port_number_access_and_lock_choose_the_name_and_sharing)
     } cases[] = {
         {"COM9:", mode_random, access_read, lock_none, "COM9", GENERIC_READ | GENERIC_WRITE,
          FILE_SHARE_READ | FILE_SHARE_WRITE},
-        {"COM10:", mode_random, 0, 0, "\\\\.\\COM10", GENERIC_READ | GENERIC_WRITE,
-         FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"COM10:", mode_random, 0, 0, "\\\\.\\COM10", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
         {"COM255:", mode_random, 0, 0, "\\\\.\\COM255", GENERIC_READ | GENERIC_WRITE,
          FILE_SHARE_READ | FILE_SHARE_WRITE},
         {"SER:", mode_random, 0, 0, "COM1", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
         {"COM3:", mode_binary, access_read, lock_none, "COM3", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
         {"COM3:", mode_binary, access_write, lock_read, "COM3", GENERIC_WRITE, FILE_SHARE_WRITE},
-        {"COM3:", mode_binary, access_read_write, lock_write, "COM3", GENERIC_READ | GENERIC_WRITE,
-         FILE_SHARE_READ},
+        {"COM3:", mode_binary, access_read_write, lock_write, "COM3", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ},
         {"COM3:", mode_binary, access_default, lock_read_write, "COM3", GENERIC_READ | GENERIC_WRITE, 0},
     };
     for (const Case& c : cases) {
@@ -429,8 +426,7 @@ TEST_F(Win32SerialTest, each_failing_open_call_gives_its_status_and_closes_the_h
         open(c.open_string);
         EXPECT_EQ(status.code(), c.expected_status) << c.failing_call;
         EXPECT_EQ(channels.port_refusal().kind, c.kind) << c.failing_call << " " << c.error;
-        EXPECT_EQ(channels.port_refusal().system_message.empty(), c.kind != PortRefusalKind::other)
-            << c.failing_call;
+        EXPECT_EQ(channels.port_refusal().system_message.empty(), c.kind != PortRefusalKind::other) << c.failing_call;
         EXPECT_FALSE(channels.is_open(2)) << c.failing_call;
         const bool created = c.failing_call != std::string("CreateFileA");
         EXPECT_EQ(calls.closes, created ? 1 : 0) << c.failing_call;
@@ -536,8 +532,7 @@ TEST_F(Win32SerialTest, write_is_one_call_that_must_move_every_byte_or_fails_wit
         channels.put_data(2, "ABCDEFGH");
         EXPECT_EQ(status.code(), c.expected_status) << c.what;
         EXPECT_EQ(channels.device_gone(2), c.fails) << c.what;  // a short write leaves the device there
-        EXPECT_EQ(calls.wire, std::string("ABCDEFGH").substr(0, c.fails ? 0 : c.write_limit.value_or(8)))
-            << c.what;
+        EXPECT_EQ(calls.wire, std::string("ABCDEFGH").substr(0, c.fails ? 0 : c.write_limit.value_or(8))) << c.what;
         channels.close(2);
     }
 }

@@ -27,8 +27,10 @@ void plug(const fs::path& root, const Plugged& p)
     if (!a.vendor_id.empty()) {
         device = root / "devices" / "pci0000:00" / ("usb" + a.bus_number) / (a.bus_number + "-" + a.usb_port_path);
         fs::create_directories(device);
-        for (const auto& [name, value] : {std::pair{"idVendor", a.vendor_id}, {"idProduct", a.product_id},
-                                          {"serial", a.serial_number}, {"busnum", a.bus_number},
+        for (const auto& [name, value] : {std::pair{"idVendor", a.vendor_id},
+                                          {"idProduct", a.product_id},
+                                          {"serial", a.serial_number},
+                                          {"busnum", a.bus_number},
                                           {"devpath", a.usb_port_path}})
             if (!value.empty())
                 std::ofstream(device / name) << value << "\n";
@@ -55,12 +57,18 @@ TEST(SysfsAdapters, adapter_is_found_again_only_under_its_own_identity)
     } cases[] = {
         {"still where it was", ours, {{"ttyUSB1", ours_moved}, {"ttyUSB0", ours}}, "ttyUSB0"},
         {"back under a new name, in another USB port", ours, {{"ttyUSB1", ours_moved}}, "ttyUSB1"},
-        {"another serial number is refused; a built-in port has none", ours,
-         {{"ttyUSB0", other_serial}, {"ttyACM0", {}}}, ""},
-        {"without a serial number: the same bus and port", no_serial,
-         {{"ttyUSB0", no_serial_elsewhere}, {"ttyUSB1", no_serial}}, "ttyUSB1"},
+        {"another serial number is refused; a built-in port has none",
+         ours,
+         {{"ttyUSB0", other_serial}, {"ttyACM0", {}}},
+         ""},
+        {"without a serial number: the same bus and port",
+         no_serial,
+         {{"ttyUSB0", no_serial_elsewhere}, {"ttyUSB1", no_serial}},
+         "ttyUSB1"},
         {"without a serial number, in another port", no_serial, {{"ttyUSB0", no_serial_elsewhere}}, ""},
-        {"two with one serial number: the one in our port", ours, {{"ttyACM0", ours_moved}, {"ttyUSB3", ours}},
+        {"two with one serial number: the one in our port",
+         ours,
+         {{"ttyACM0", ours_moved}, {"ttyUSB3", ours}},
          "ttyUSB3"},
     };
     for (const Case& c : cases) {

@@ -12,11 +12,16 @@ TEST(PresentPorts, probes_1_to_255_once_each_in_order_and_lists_present_and_held
     auto probe = [&probed](uint32_t port) {
         probed.push_back(port);
         switch (port) {
-        case 1: return PortProbe::present;
-        case 3: return PortProbe::held;
-        case 10: return PortProbe::present;
-        case 255: return PortProbe::held;
-        default: return PortProbe::absent;
+        case 1:
+            return PortProbe::present;
+        case 3:
+            return PortProbe::held;
+        case 10:
+            return PortProbe::present;
+        case 255:
+            return PortProbe::held;
+        default:
+            return PortProbe::absent;
         }
     };
     EXPECT_EQ(present_ports(probe), (std::vector<uint32_t>{1, 3, 10, 255}));

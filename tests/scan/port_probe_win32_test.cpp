@@ -48,8 +48,8 @@ public:
         trace.push_back("set_last_error " + std::to_string(code));
         last_error_ = code;
     }
-    void* create_file(const char* name, uint32_t access, uint32_t share_mode, void* security,
-                      uint32_t creation, uint32_t flags, void* template_file) override
+    void* create_file(const char* name, uint32_t access, uint32_t share_mode, void* security, uint32_t creation,
+                      uint32_t flags, void* template_file) override
     {
         trace.push_back(std::string("create_file ") + name);
         creates.push_back({name, access, share_mode, security, creation, flags, template_file});
@@ -117,8 +117,8 @@ TEST(Win32Probe, only_access_denied_makes_a_failed_open_a_held_port)
         FakeProbeCalls calls;
         calls.failures["\\\\.\\COM2"] = c.error;
         EXPECT_EQ(probe_port("\\\\.\\COM2"), c.expected) << "error " << c.error;
-        EXPECT_EQ(calls.trace, (std::vector<std::string>{"set_last_error 0", "create_file \\\\.\\COM2",
-                                                         "get_last_error"}))
+        EXPECT_EQ(calls.trace,
+                  (std::vector<std::string>{"set_last_error 0", "create_file \\\\.\\COM2", "get_last_error"}))
             << "error " << c.error;
     }
 }

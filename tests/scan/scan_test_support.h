@@ -1,8 +1,8 @@
 // Shared set-up of the port scanner tests: pseudo-terminals standing in for
 // serial ports, and a private temporary folder for ports and links.
 #pragma once
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 

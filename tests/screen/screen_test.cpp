@@ -277,8 +277,8 @@ TEST_F(ScreenTest, tab_pads_to_the_next_tab_column_with_at_least_one_space)
         int32_t from_column;
         CellPosition after;
     };
-    for (const Case& c : {Case{1, at(2, 9)}, Case{8, at(2, 9)}, Case{9, at(2, 17)}, Case{12, at(2, 17)},
-                          Case{97, at(3, 1)}}) {
+    for (const Case& c :
+         {Case{1, at(2, 9)}, Case{8, at(2, 9)}, Case{9, at(2, 17)}, Case{12, at(2, 17)}, Case{97, at(3, 1)}}) {
         screen.move_cursor(2, c.from_column);
         screen.write_text("\t", false);
         EXPECT_EQ(screen.cursor_position(), c.after) << "from column " << c.from_column;

@@ -17,8 +17,14 @@ namespace {
 namespace fs = std::filesystem;
 
 uint32_t byte_at(const std::string& bytes, size_t offset) { return static_cast<uint8_t>(bytes.at(offset)); }
-uint32_t u16_at(const std::string& bytes, size_t offset) { return byte_at(bytes, offset) | byte_at(bytes, offset + 1) << 8; }
-uint32_t u32_at(const std::string& bytes, size_t offset) { return u16_at(bytes, offset) | u16_at(bytes, offset + 2) << 16; }
+uint32_t u16_at(const std::string& bytes, size_t offset)
+{
+    return byte_at(bytes, offset) | byte_at(bytes, offset + 1) << 8;
+}
+uint32_t u32_at(const std::string& bytes, size_t offset)
+{
+    return u16_at(bytes, offset) | u16_at(bytes, offset + 2) << 16;
+}
 
 struct SnapshotTest : ::testing::Test {
     ErrorStatus status;
@@ -49,9 +55,9 @@ TEST_F(SnapshotTest, header_fields_describe_an_800_by_600_8_bit_bitmap)
         bool wide;
     };
     const Field fields[] = {
-        {2, 481078, true}, {6, 0, false},     {8, 0, false},      {10, 1078, true},   {14, 40, true},
-        {18, 800, true},   {22, 600, true},   {26, 1, false},     {28, 8, false},     {30, 0, true},
-        {34, 480000, true}, {38, 2834, true}, {42, 2834, true},   {46, 256, true},    {50, 256, true},
+        {2, 481078, true},  {6, 0, false},    {8, 0, false},    {10, 1078, true}, {14, 40, true},
+        {18, 800, true},    {22, 600, true},  {26, 1, false},   {28, 8, false},   {30, 0, true},
+        {34, 480000, true}, {38, 2834, true}, {42, 2834, true}, {46, 256, true},  {50, 256, true},
     };
     for (const Field& f : fields)
         EXPECT_EQ(f.wide ? u32_at(bytes, f.offset) : u16_at(bytes, f.offset), f.value) << "offset " << f.offset;
@@ -72,9 +78,9 @@ TEST_F(SnapshotTest, colour_table_holds_blue_green_red_zero_per_entry)
 
 TEST_F(SnapshotTest, rows_are_stored_from_the_bottom_line_up)
 {
-    screen.frame_for_drawing()[0] = 4;                       // (0, 0)
-    screen.frame_for_drawing()[599 * 800] = 2;               // (0, 599)
-    screen.frame_for_drawing()[300 * 800 + 799] = 9;         // (799, 300)
+    screen.frame_for_drawing()[0] = 4;                // (0, 0)
+    screen.frame_for_drawing()[599 * 800] = 2;        // (0, 599)
+    screen.frame_for_drawing()[300 * 800 + 799] = 9;  // (799, 300)
     const std::string bytes = saved("rows.bmp");
     ASSERT_EQ(bytes.size(), static_cast<size_t>(snapshot_file_size));
     EXPECT_EQ(byte_at(bytes, 480278), 4u);

@@ -71,7 +71,7 @@ TEST(ChannelSource, failed_read_ends_the_source_even_when_it_moved_a_byte)
     EXPECT_EQ(r.reader.read_int_field(), 12);
     r.line.read_result = status_io_failed;
     EXPECT_EQ(r.reader.read_int_field(), 0);  // the "3" came with the failure
-    EXPECT_EQ(r.status.code(), 0);  // the field read resets it
+    EXPECT_EQ(r.status.code(), 0);            // the field read resets it
     r.line.read_result = status_ok;
     EXPECT_EQ(r.reader.read_int_field(), 4);
 }

@@ -63,7 +63,7 @@ TEST(FieldReader, quotes_blanks_and_line_ends_decide_where_each_field_ends)
         {"\"X\",5", "ti", {"X", "5"}},
         {"\" a,b \"  ,c", "tt", {" a,b ", "c"}},
         {"\"ab\"cd,e", "ttt", {"ab", "cd", "e"}},  // what follows the closing quote begins the next field
-        {"AB\"C,D\"", "tt", {"AB\"C", "D\""}},  // a quote inside a field is an ordinary character
+        {"AB\"C,D\"", "tt", {"AB\"C", "D\""}},     // a quote inside a field is an ordinary character
         {"\"12\"", "i", {"12"}},
         {"\"1,2\",7", "ii", {"1", "7"}},  // the quoted token is "1,2"
         {"\"  42\"", "i", {"42"}},
@@ -110,8 +110,8 @@ TEST(FieldReader, point_and_exponents_mark_fractional_tokens_unless_after_a_radi
         bool fractional;
     };
     const std::vector<TokenCase> cases = {
-        {"1.5", false, "1.5", true},   {"1e2", false, "1e2", true},   {"E", false, "E", true},
-        {"1d3", false, "1e3", true},   {"2D1", false, "2E1", true},   {"1d3", true, "1d3", true},
+        {"1.5", false, "1.5", true},    {"1e2", false, "1e2", true},    {"E", false, "E", true},
+        {"1d3", false, "1e3", true},    {"2D1", false, "2E1", true},    {"1d3", true, "1d3", true},
         {"&HDE", false, "&HDE", false}, {"&H1E", false, "&H1E", false}, {"&.", false, "&.", false},
         {"-5", false, "-5", false},
     };
@@ -132,17 +132,47 @@ TEST(FieldReader, integer_fields_convert_as_tabled)
 {
     const int32_t int_min = std::numeric_limits<int32_t>::min();
     const std::vector<IntCase> cases = {
-        {"3", 3}, {"", 0}, {"1812", 1812}, {"-5", -5}, {"+7", 7}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"0.5", 0},
-        {"9.6", 10}, {"-9.6", -10}, {"&HA", 10}, {"&H0A", 10}, {"&O17", 15}, {"&17", 15},
+        {"3", 3},
+        {"", 0},
+        {"1812", 1812},
+        {"-5", -5},
+        {"+7", 7},
+        {"2.5", 2},
+        {"3.5", 4},
+        {"-2.5", -2},
+        {"0.5", 0},
+        {"9.6", 10},
+        {"-9.6", -10},
+        {"&HA", 10},
+        {"&H0A", 10},
+        {"&O17", 15},
+        {"&17", 15},
         {"&18", 1},  // octal digits stop at 8
-        {"&B101", 5}, {"&HFFFFFFFF", -1},
+        {"&B101", 5},
+        {"&HFFFFFFFF", -1},
         {"&H1FFFFFFFF", -1},  // wraps in 32 bits
-        {"&H80000000", int_min}, {"&", 0}, {"&H", 0}, {"1e3", 1000}, {"1d3", 1000}, {"4294967295", -1},
-        {"99999999999", -1}, {"2147483648", int_min}, {"2147483647", 2147483647}, {"-2147483648", int_min},
-        {"-4294967295", 1}, {"12abc", 12}, {"abc", 0}, {"2147483647.4", 2147483647}, {"2147483647.5", int_min},
-        {"-2147483648.5", int_min},  // halves to even: -2147483648 is in range
+        {"&H80000000", int_min},
+        {"&", 0},
+        {"&H", 0},
+        {"1e3", 1000},
+        {"1d3", 1000},
+        {"4294967295", -1},
+        {"99999999999", -1},
+        {"2147483648", int_min},
+        {"2147483647", 2147483647},
+        {"-2147483648", int_min},
+        {"-4294967295", 1},
+        {"12abc", 12},
+        {"abc", 0},
+        {"2147483647.4", 2147483647},
+        {"2147483647.5", int_min},
+        {"-2147483648.5", int_min},   // halves to even: -2147483648 is in range
         {"-2147483649", 2147483647},  // the integer reading wraps modulo 2^32
-        {"1e10", int_min}, {"1e999", int_min}, {"1e-999", 0}, {"5.", 5}, {".5", 0},
+        {"1e10", int_min},
+        {"1e999", int_min},
+        {"1e-999", 0},
+        {"5.", 5},
+        {".5", 0},
     };
     for (const IntCase& c : cases)
         EXPECT_EQ(int_of(c.line), c.value) << "\"" << c.line << "\"";
@@ -157,15 +187,32 @@ TEST(FieldReader, double_fields_convert_as_tabled)
 {
     const double infinity = std::numeric_limits<double>::infinity();
     const std::vector<DoubleCase> cases = {
-        {"60", 60.0}, {"60.0", 60.0}, {"6e1", 60.0}, {"1.5", 1.5}, {"", 0.0}, {"abc", 0.0}, {"1e3", 1000.0},
-        {"0.1", 0.1}, {"-2.5e-3", -0.0025}, {"1440", 1440.0}, {"999999999", 999999999.0},
+        {"60", 60.0},
+        {"60.0", 60.0},
+        {"6e1", 60.0},
+        {"1.5", 1.5},
+        {"", 0.0},
+        {"abc", 0.0},
+        {"1e3", 1000.0},
+        {"0.1", 0.1},
+        {"-2.5e-3", -0.0025},
+        {"1440", 1440.0},
+        {"999999999", 999999999.0},
         {"4294967295", 4294967295.0},  // ten characters: read in 64 bits
         {"123456789012345678", 123456789012345678.0},
         {"12345678901234567890", 12345678901234567890.0},  // longer: read as a decimal
-        {"&HFFFFFFFF", 4294967295.0}, {"&HFFFFFFF", 268435455.0},
+        {"&HFFFFFFFF", 4294967295.0},
+        {"&HFFFFFFF", 268435455.0},
         {"&HFFFFFFFFFFFFFFFFFF", -1.0},  // long radix tokens wrap in 64 bits
-        {"12abc", 12.0}, {"1e400", infinity}, {"-1e400", -infinity}, {"1e-400", 0.0}, {"0.000e999999999999999", 0.0},
-        {"4.9e-324", 4.9e-324}, {"1.7976931348623157e308", 1.7976931348623157e308}, {"12.5x", 12.5}, {"1e", 1.0},
+        {"12abc", 12.0},
+        {"1e400", infinity},
+        {"-1e400", -infinity},
+        {"1e-400", 0.0},
+        {"0.000e999999999999999", 0.0},
+        {"4.9e-324", 4.9e-324},
+        {"1.7976931348623157e308", 1.7976931348623157e308},
+        {"12.5x", 12.5},
+        {"1e", 1.0},
     };
     for (const DoubleCase& c : cases)
         EXPECT_EQ(double_of(c.line), c.value) << "\"" << c.line << "\"";

@@ -52,7 +52,7 @@ struct Editing {
     std::deque<uint32_t> keys;
     int tones = 0;
     bool ran_out_of_keys = false;
-    size_t keys_per_wait = 15;  // the queue holds fifteen
+    size_t keys_per_wait = 15;      // the queue holds fifteen
     std::function<void()> on_wait;  // looks at the screen while the editor waits
 
     Editing()
@@ -194,30 +194,34 @@ TEST(LineEditor, edits_leave_the_line_and_its_cells_as_written_plainly)
     const std::vector<EditCase> cases = {
         {"insert in the middle", {5, 1}, typed("12") + key_left + typed("3"), "132"},
         {"backspace before the mark", {1, 1}, typed("abc") + key_left + key_backspace, "ac"},
-        {"delete under the mark, tone at the end", {1, 1}, typed("abc") + key_delete + key_home + key_delete,
-         "bc", 1},
-        {"keys at the ends change nothing", {2, 1},
+        {"delete under the mark, tone at the end", {1, 1}, typed("abc") + key_delete + key_home + key_delete, "bc", 1},
+        {"keys at the ends change nothing",
+         {2, 1},
          typed("ab") + key_home + key_backspace + key_left + key_up + typed("x") + key_end + key_right + key_down +
              typed("y"),
          "xaby"},
-        {"keys outside the table", {1, 1},
-         typed("a") + key_f1 + key_insert + key_page_up + key_close_window + 1u + 7u + 31u + typed("b"), "ab"},
+        {"keys outside the table",
+         {1, 1},
+         typed("a") + key_f1 + key_insert + key_page_up + key_close_window + 1u + 7u + 31u + typed("b"),
+         "ab"},
         {"tab from 3", {1, 1}, typed("abc") + key_tab + typed("x"), "abc     x"},
         {"tab from 8", {1, 1}, typed("abcdefgh") + key_tab + typed("x"), "abcdefgh        x"},
         {"tab at the front", {1, 1}, typed("ab") + key_home + key_tab, "        ab"},
         {"escape blanks the cells", {3, 20}, typed("abcdef") + key_left + key_left + key_escape, ""},
         {"escape then typing", {1, 1}, typed("abc") + key_escape + typed("xy"), "xy"},
-        {"up and down by a grid row", {1, 1},
-         typed(std::string(150, 'a')) + key_up + typed("X") + key_down + typed("Y") + key_home + key_up +
-             typed("Z"),
+        {"up and down by a grid row",
+         {1, 1},
+         typed(std::string(150, 'a')) + key_up + typed("X") + key_down + typed("Y") + key_home + key_up + typed("Z"),
          "Z" + std::string(50, 'a') + "X" + std::string(100, 'a') + "Y"},
         {"line feed ends like enter", {1, 1}, typed("ab") + key_home + key_line_feed, "ab"},
         {"character 255 shows as an empty cell", {1, 1}, typed("a\xff") + key_left + key_left + key_end, "a\xff"},
         {"wrap past the last row scrolls", {37, 95}, typed("abcdefghij"), "abcdefghij"},
         {"line ending in the last cell", {37, 91}, typed("abcdefghij"), "abcdefghij"},
         // The tab's seven spaces push the tail across the bottom edge; "Y" must land after them.
-        {"insertion pushing the tail past the bottom", {37, 90},
-         typed("abcdefghi") + key_home + typed("X") + key_tab + typed("Y"), "X       Yabcdefghi"},
+        {"insertion pushing the tail past the bottom",
+         {37, 90},
+         typed("abcdefghi") + key_home + typed("X") + key_tab + typed("Y"),
+         "X       Yabcdefghi"},
     };
     for (const EditCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -244,8 +248,10 @@ TEST(LineEditor, moves_before_the_first_cell_keep_the_row_and_set_the_column_one
         CellPosition cursor;  // where the keys leave it
     } cases[] = {
         {"home with the start one row off the top", 3705, {key_home}, {37, 1}},
-        {"left from the first cell with the start one row off the top", 3700,
-         std::vector<uint32_t>(36, key_up) + key_left, {1, 100}},
+        {"left from the first cell with the start one row off the top",
+         3700,
+         std::vector<uint32_t>(36, key_up) + key_left,
+         {1, 100}},
         {"home with the start two rows off the top", 3805, {key_home}, {37, 6}},
     };
     for (const Case& c : cases) {
@@ -294,12 +300,11 @@ TEST(LineEditor, editing_a_line_longer_than_the_grid_keeps_its_text)
     Editing e;
     e.screen.move_cursor(20, 50);
     const std::string base(5000, 'm');
-    const auto script = typed(base) + key_home + typed("x") + key_end + typed("y") + key_up + key_up +
-                        key_backspace + key_down + key_delete + key_left + typed("z") + key_end + key_delete +
-                        key_enter;
+    const auto script = typed(base) + key_home + typed("x") + key_end + typed("y") + key_up + key_up + key_backspace +
+                        key_down + key_delete + key_left + typed("z") + key_end + key_delete + key_enter;
     std::string expected_line = "x" + base + "y";  // 5002 characters
-    expected_line.erase(4801, 1);  // two Ups from the end reach 4802; Backspace takes 4801
-    expected_line.erase(4901, 1);  // Down from 4801 reaches 4901, still inside the line
+    expected_line.erase(4801, 1);                  // two Ups from the end reach 4802; Backspace takes 4801
+    expected_line.erase(4901, 1);                  // Down from 4801 reaches 4901, still inside the line
     expected_line.insert(4900, "z");
     EXPECT_EQ(e.edit(script), expected_line);
     EXPECT_EQ(e.tones, 1);  // Delete at the end
@@ -349,9 +354,9 @@ struct LineModel {
 
 std::vector<uint32_t> random_keys(uint32_t seed, size_t count, int printable_percent)
 {
-    const std::vector<uint32_t> others = {key_tab,  key_backspace, key_delete, key_left,    key_right,
-                                          key_home, key_end,       key_up,     key_down,    key_f1,
-                                          key_insert, key_page_down, key_close_window, 1u,  27u};
+    const std::vector<uint32_t> others = {key_tab,    key_backspace, key_delete,       key_left, key_right,
+                                          key_home,   key_end,       key_up,           key_down, key_f1,
+                                          key_insert, key_page_down, key_close_window, 1u,       27u};
     std::mt19937 random(seed);
     std::vector<uint32_t> keys;
     for (size_t i = 0; i < count; ++i) {

@@ -15,17 +15,19 @@ namespace {
 DecimalNumber decimal_from_scientific(double value, int precision)
 {
     char buffer[1200];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                      std::chars_format::scientific, precision);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, precision);
     EXPECT_EQ(result.ec, std::errc());
     const std::string text(buffer, result.ptr);
     const size_t e = text.find('e');
     DecimalNumber number;
     for (size_t i = 0; i < e; ++i)
-        if (text[i] != '.') number.digits += text[i];
+        if (text[i] != '.')
+            number.digits += text[i];
     number.digits.erase(number.digits.find_last_not_of('0') + 1);
     number.exponent = std::stoi(text.substr(e + 1));
-    if (number.digits.empty()) number.exponent = 0;
+    if (number.digits.empty())
+        number.exponent = 0;
     return number;
 }
 
@@ -43,7 +45,8 @@ Float random_finite(std::mt19937_64& random)
         Float value;
         const auto bits = static_cast<Bits>(random());
         std::memcpy(&value, &bits, sizeof value);
-        if (std::isfinite(value)) return value;
+        if (std::isfinite(value))
+            return value;
     }
 }
 
@@ -51,7 +54,8 @@ void expect_rounded_digits_match(double value, int digits)
 {
     const DecimalNumber exact = exact_decimal(value);
     ASSERT_EQ(exact, decimal_from_scientific(value, 800)) << value;
-    if (exact.digits.empty() || is_tie(exact, digits)) return;
+    if (exact.digits.empty() || is_tie(exact, digits))
+        return;
     EXPECT_EQ(round_significant(exact, digits, HalfwayRule::to_even), decimal_from_scientific(value, digits - 1))
         << value;
 }
@@ -108,16 +112,29 @@ TEST(GeneralNumberText, single_examples)
         float value;
         const char* text;
     } rows[] = {
-        {2.56f, "2.56"},        {0.005f, "0.005"},       {3.0f, "3"},
-        {0.1f, "0.1"},          {72.34567f, "72.34567"}, {1234567.1f, "1234567"},
-        {12345678.0f, "1.234568e+007"},                  {0.00001f, "1e-005"},
-        {-5.5f, "-5.5"},        {0.0f, "0"},             {5.115f, "5.115"},
-        {77.00001f, "77.00001"}, {639.4339f, "639.4339"}, {-104.6639f, "-104.6639"},
-        {0.005f * 512.0f, "2.56"}, {0.005f * 1023.0f, "5.115"},
-        {1e10f, "1e+010"},      {0.0001f, "0.0001"},     {1e-40f, "9.999946e-041"},
+        {2.56f, "2.56"},
+        {0.005f, "0.005"},
+        {3.0f, "3"},
+        {0.1f, "0.1"},
+        {72.34567f, "72.34567"},
+        {1234567.1f, "1234567"},
+        {12345678.0f, "1.234568e+007"},
+        {0.00001f, "1e-005"},
+        {-5.5f, "-5.5"},
+        {0.0f, "0"},
+        {5.115f, "5.115"},
+        {77.00001f, "77.00001"},
+        {639.4339f, "639.4339"},
+        {-104.6639f, "-104.6639"},
+        {0.005f * 512.0f, "2.56"},
+        {0.005f * 1023.0f, "5.115"},
+        {1e10f, "1e+010"},
+        {0.0001f, "0.0001"},
+        {1e-40f, "9.999946e-041"},
         {3.4028235e38f, "3.402823e+038"},
     };
-    for (const auto& row : rows) EXPECT_EQ(single_field_text(row.value), row.text) << row.value;
+    for (const auto& row : rows)
+        EXPECT_EQ(single_field_text(row.value), row.text) << row.value;
 }
 
 TEST(GeneralNumberText, double_examples)
@@ -140,7 +157,8 @@ TEST(GeneralNumberText, double_examples)
         {1e308, "1e+308"},
         {-4.9406564584124654e-324, "-4.940656458412465e-324"},
     };
-    for (const auto& row : rows) EXPECT_EQ(double_field_text(row.value), row.text) << row.value;
+    for (const auto& row : rows)
+        EXPECT_EQ(double_field_text(row.value), row.text) << row.value;
 }
 
 TEST(GeneralNumberText, rounds_to_the_precision_ties_to_even_then_picks_the_form)
@@ -153,14 +171,23 @@ TEST(GeneralNumberText, rounds_to_the_precision_ties_to_even_then_picks_the_form
         // The form is chosen after rounding: 9999999.5 becomes 10000000, whose
         // exponent 7 asks for the exponent form; 0.000099999996 becomes 0.0001,
         // whose exponent -4 still takes the plain form.
-        {9999999.5, 7, "1e+007"}, {9999999.4, 7, "9999999"}, {0.000099999996, 7, "0.0001"},
+        {9999999.5, 7, "1e+007"},
+        {9999999.4, 7, "9999999"},
+        {0.000099999996, 7, "0.0001"},
         {0.00009999999, 7, "9.999999e-005"},
         // Exact ties round to the even digit.
-        {16777215.0, 7, "1.677722e+007"}, {12345665.0, 7, "1.234566e+007"}, {12345675.0, 7, "1.234568e+007"},
-        {0.125, 2, "0.12"}, {2.5, 1, "2"}, {-3.5, 1, "-4"},
+        {16777215.0, 7, "1.677722e+007"},
+        {12345665.0, 7, "1.234566e+007"},
+        {12345675.0, 7, "1.234568e+007"},
+        {0.125, 2, "0.12"},
+        {2.5, 1, "2"},
+        {-3.5, 1, "-4"},
         // Odd inputs give a safe text; a precision below one acts as one digit.
-        {std::numeric_limits<double>::infinity(), 16, "inf"}, {-std::numeric_limits<double>::infinity(), 16, "-inf"},
-        {std::numeric_limits<double>::quiet_NaN(), 7, "nan"}, {-0.0, 16, "0"}, {123.0, 0, "1e+002"},
+        {std::numeric_limits<double>::infinity(), 16, "inf"},
+        {-std::numeric_limits<double>::infinity(), 16, "-inf"},
+        {std::numeric_limits<double>::quiet_NaN(), 7, "nan"},
+        {-0.0, 16, "0"},
+        {123.0, 0, "1e+002"},
         {123.0, -5, "1e+002"},
     };
     for (const auto& row : rows)
@@ -180,8 +207,10 @@ TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)
 TEST(GeneralNumberText, random_singles_match_a_correctly_rounded_reference)
 {
     std::mt19937_64 random(7);
-    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(random_finite<float, uint32_t>(random), 7);
+    for (int i = 0; i < 20000; ++i)
+        expect_rounded_digits_match(random_finite<float, uint32_t>(random), 7);
     // Readings of the logger's range: small decimals with few digits.
     std::uniform_real_distribution<float> readings(-200.0f, 200.0f);
-    for (int i = 0; i < 20000; ++i) expect_rounded_digits_match(readings(random), 7);
+    for (int i = 0; i < 20000; ++i)
+        expect_rounded_digits_match(readings(random), 7);
 }

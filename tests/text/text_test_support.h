@@ -24,7 +24,7 @@ struct ReaderRig {
 
 // What a scripted channel device holds and has been asked.
 struct FakeLine {
-    std::deque<uint8_t> queue;  // bytes waiting; tell() is their number
+    std::deque<uint8_t> queue;        // bytes waiting; tell() is their number
     std::vector<std::string> writes;  // one entry per write
     int reads = 0;
     int empty_reads = 0;

@@ -78,8 +78,8 @@ TEST(TimeOfDay, two_digits_each_joined_by_colons_and_empty_when_out_of_range)
         const char* text;
     } rows[] = {
         {9, 5, 3, "09:05:03"}, {23, 59, 59, "23:59:59"}, {23, 59, 60, "23:59:60"},  // a leap second
-        {24, 0, 0, ""}, {-1, 0, 0, ""}, {0, 60, 0, ""}, {0, -1, 0, ""}, {0, 0, 61, ""}, {0, 0, -1, ""},
-        {INT_MIN, 0, 0, ""},
+        {24, 0, 0, ""},        {-1, 0, 0, ""},           {0, 60, 0, ""},           {0, -1, 0, ""},
+        {0, 0, 61, ""},        {0, 0, -1, ""},           {INT_MIN, 0, 0, ""},
     };
     for (const auto& row : rows) {
         std::tm local_time{};
@@ -104,7 +104,7 @@ TEST(TimeOfDay, comes_from_the_installed_local_time_source)
     const struct {
         double seconds_ago;
         const char* text;
-    } earlier[] = {{0.4, "09:05:03"}, {3.6, "09:04:59"}, {32'704.0, "23:59:59"}, {86'400.0 * 3 + 1, "09:05:02"},
+    } earlier[] = {{0.4, "09:05:03"},  {3.6, "09:04:59"}, {32'704.0, "23:59:59"}, {86'400.0 * 3 + 1, "09:05:02"},
                    {-1.0, "09:05:04"}, {NAN, "09:05:03"}};
     for (const auto& row : earlier)
         EXPECT_EQ(time_of_day_text_before(row.seconds_ago), row.text) << row.seconds_ago;

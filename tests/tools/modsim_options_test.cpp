@@ -29,11 +29,36 @@ TEST(ModsimOptions, port_in_ports_dir_with_defaults)
 
 TEST(ModsimOptions, equals_form_and_every_option_read)
 {
-    ModsimParseResult result =
-        parse({"--device=/dev/pts/9", "--values=512,-3,1023", "--switch", "1", "--spare", "-7", "--delay-ms", "20",
-               "--silent-after", "49", "--hangup-at", "60", "--short-at", "5", "--bad-checksum-at", "9,2,4",
-               "--bad-marker-every", "10", "--garbage-at", "7", "--long-reply-at", "8", "--nul-every", "3",
-               "--unasked", "a\\r\\n\\x00\\xfF", "--unasked-delay-ms", "5", "--log", "/tmp/l"});
+    ModsimParseResult result = parse({"--device=/dev/pts/9",
+                                      "--values=512,-3,1023",
+                                      "--switch",
+                                      "1",
+                                      "--spare",
+                                      "-7",
+                                      "--delay-ms",
+                                      "20",
+                                      "--silent-after",
+                                      "49",
+                                      "--hangup-at",
+                                      "60",
+                                      "--short-at",
+                                      "5",
+                                      "--bad-checksum-at",
+                                      "9,2,4",
+                                      "--bad-marker-every",
+                                      "10",
+                                      "--garbage-at",
+                                      "7",
+                                      "--long-reply-at",
+                                      "8",
+                                      "--nul-every",
+                                      "3",
+                                      "--unasked",
+                                      "a\\r\\n\\x00\\xfF",
+                                      "--unasked-delay-ms",
+                                      "5",
+                                      "--log",
+                                      "/tmp/l"});
     ASSERT_TRUE(result.ok()) << result.error;
     const ModsimOptions& options = result.options;
     EXPECT_EQ(options.device_path, "/dev/pts/9");

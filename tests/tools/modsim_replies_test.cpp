@@ -141,17 +141,17 @@ TEST(ModsimReplies, fault_plan_follows_lists_every_and_precedence)
     options.hangup_at = 11;
 
     const char* expected[] = {
-        "ok",                       // 1
-        "bad-checksum",             // 2
-        "bad-marker",               // 3
-        "short",                    // 4
-        "garbage",                  // 5: garbage outranks short
+        "ok",                           // 1
+        "bad-checksum",                 // 2
+        "bad-marker",                   // 3
+        "short",                        // 4
+        "garbage",                      // 5: garbage outranks short
         "nul,bad-checksum,bad-marker",  // 6
-        "long",                     // 7: long outranks NUL bytes
-        "ok",                       // 8
-        "bad-marker",               // 9
-        "silent",                   // 10
-        "hangup",                   // 11
+        "long",                         // 7: long outranks NUL bytes
+        "ok",                           // 8
+        "bad-marker",                   // 9
+        "silent",                       // 10
+        "hangup",                       // 11
     };
     for (uint64_t n = 1; n <= 11; ++n)
         EXPECT_EQ(plan_label(plan_reply(options, n)), expected[n - 1]) << "reply " << n;
@@ -177,12 +177,12 @@ TEST(RequestScanner, finds_requests_with_any_line_end)
         {"X\r", "R"},
         {"X\r\nX\r\n", "RR"},
         {"X\rX\n", "RR"},
-        {"X\n\n", "R[\n]"},        // only an LF right after a CR belongs to the line end
+        {"X\n\n", "R[\n]"},  // only an LF right after a CR belongs to the line end
         {"ab", "[ab]"},
         {"xX\r\n", "[x]R"},
         {"XX\r\n", "[X]R"},
         {"XY\r\n", "[XY\r\n]"},
-        {"X", ""},                  // undecided until the next byte
+        {"X", ""},  // undecided until the next byte
         {std::string("\0X\n", 3), std::string("[\0]R", 4)},
     };
     for (const Case& c : cases) {

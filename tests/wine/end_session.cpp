@@ -37,8 +37,7 @@ int main(int argc, char** argv)
         return 3;
     }
     DWORD_PTR ignored = 0;
-    if (SendMessageTimeoutA(window, WM_ENDSESSION, answer != 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &ignored) ==
-        0) {
+    if (SendMessageTimeoutA(window, WM_ENDSESSION, answer != 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &ignored) == 0) {
         std::fprintf(stderr, "end_session: WM_ENDSESSION was not taken\n");
         return 4;
     }

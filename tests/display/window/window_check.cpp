@@ -26,12 +26,14 @@ struct Options {
 
 constexpr uint32_t key_f12 = extended_key(134);
 
-void say(const std::string& line) {
+void say(const std::string& line)
+{
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
-bool parse_options(int argc, char** argv, Options& options) {
+bool parse_options(int argc, char** argv, Options& options)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -53,7 +55,8 @@ bool parse_options(int argc, char** argv, Options& options) {
 }
 
 void write_at(Screen& screen, int32_t row, int32_t column, int32_t foreground, int32_t background,
-              std::string_view text) {
+              std::string_view text)
+{
     screen.set_text_colours(foreground, background);
     screen.move_cursor(row, column);
     screen.write_text(text, false);
@@ -61,7 +64,8 @@ void write_at(Screen& screen, int32_t row, int32_t column, int32_t foreground, i
 
 // Text in several colours, every code page 437 glyph from 128 up, and every
 // palette entry as a block of its own, so that a wrong colour or row shows.
-void draw_test_picture(Screen& screen) {
+void draw_test_picture(Screen& screen)
+{
     screen.set_text_colours(0, 15);
     screen.clear_window();
     write_at(screen, 2, 3, 0, 15, "Window check: black on white");
@@ -71,7 +75,8 @@ void draw_test_picture(Screen& screen) {
     write_at(screen, 4, 3, 14, 1, " yellow on blue ");
     write_at(screen, 4, 22, 15, 4, " white on red ");
     std::string upper_half;
-    for (int code = 128; code < 256; ++code) upper_half.push_back(static_cast<char>(code));
+    for (int code = 128; code < 256; ++code)
+        upper_half.push_back(static_cast<char>(code));
     write_at(screen, 6, 1, 0, 7, upper_half);
 
     ScreenLock& lock = screen.lock();
@@ -87,14 +92,16 @@ void draw_test_picture(Screen& screen) {
     }
     // The lines below the text grid: three pixels of each entry.
     for (int32_t y = 592; y < screen_height; ++y) {
-        for (int32_t x = 0; x < 768; ++x) frame[y * screen_width + x] = static_cast<uint8_t>(x / 3);
+        for (int32_t x = 0; x < 768; ++x)
+            frame[y * screen_width + x] = static_cast<uint8_t>(x / 3);
     }
     screen.mark_rows_changed(300, 300 + 16 * 8 - 1);
     screen.mark_rows_changed(592, screen_height - 1);
     lock.unlock();
 }
 
-bool write_frame_rgb(Screen& screen, const std::string& file_name) {
+bool write_frame_rgb(Screen& screen, const std::string& file_name)
+{
     std::string rgb;
     rgb.reserve(static_cast<size_t>(screen_width) * screen_height * 3);
     screen.lock().lock();
@@ -108,12 +115,14 @@ bool write_frame_rgb(Screen& screen, const std::string& file_name) {
     }
     screen.lock().unlock();
     std::FILE* file = std::fopen(file_name.c_str(), "wb");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     const bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
     return std::fclose(file) == 0 && written;
 }
 
-uint32_t key_code_from_text(const std::string& text) {
+uint32_t key_code_from_text(const std::string& text)
+{
     if (text.size() == 2 && static_cast<uint8_t>(text[0]) == 255) {
         return extended_key(static_cast<uint8_t>(text[1]));
     }
@@ -127,7 +136,8 @@ void count_observed_pass(const DisplayPassTimes& /*times*/) { ++observed_passes;
 // Counts the display passes of one real second while the program thread
 // sleeps, then of one second while it relocks the screen in a tight loop,
 // drawing a pixel each time.
-void count_display_passes(Screen& screen) {
+void count_display_passes(Screen& screen)
+{
     SystemClock clock;
     set_display_pass_observer(count_observed_pass);
     const int64_t idle_start = observed_passes.load();
@@ -172,7 +182,8 @@ void count_display_passes(Screen& screen) {
 }
 
 // Reacts to the keys that ask for something; every key is shown on row 30.
-bool act_on_key(Screen& screen, Window& window, const Options& options, uint32_t code) {
+bool act_on_key(Screen& screen, Window& window, const Options& options, uint32_t code)
+{
     say(std::to_string(code));
     write_at(screen, 30, 3, 0, 15, "last key " + std::to_string(code) + "     ");
     if (code == 'd' && !options.frame_file.empty()) {
@@ -185,7 +196,8 @@ bool act_on_key(Screen& screen, Window& window, const Options& options, uint32_t
     return code != key_f12;
 }
 
-int run_key_loop(Screen& screen, Window& window, const Options& options) {
+int run_key_loop(Screen& screen, Window& window, const Options& options)
+{
     SystemClock clock;
     const double start_s = clock.seconds();
     while ((clock.seconds() - start_s) * 1000.0 < static_cast<double>(options.timeout_ms)) {
@@ -194,7 +206,8 @@ int run_key_loop(Screen& screen, Window& window, const Options& options) {
             clock.sleep_ms(5);
             continue;
         }
-        if (!act_on_key(screen, window, options, code)) return 0;
+        if (!act_on_key(screen, window, options, code))
+            return 0;
     }
     say("timeout");
     return 3;
@@ -202,9 +215,11 @@ int run_key_loop(Screen& screen, Window& window, const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Options options;
-    if (!parse_options(argc, argv, options)) return 2;
+    if (!parse_options(argc, argv, options))
+        return 2;
 
     // The program's own path: its screen, its window factory and its exit-time close.
     set_window_factory(make_system_window);

@@ -15,18 +15,18 @@
 #include "screen/screen.h"
 #include "screen/window.h"
 
-TEST(Cp437FromCodePoint, maps_known_characters) {
+TEST(Cp437FromCodePoint, maps_known_characters)
+{
     struct Case {
         char32_t code_point;
         int byte;
     };
     const Case cases[] = {
-        {U'a', 97},     {U'Z', 90},      {U'~', 126},     {U' ', 32},      {U'\u00C7', 128},
-        {U'\u00E9', 130}, {U'\u00E5', 134}, {U'\u00C5', 143}, {U'\u00A3', 156}, {U'\u20A7', 158},
-        {U'\u0192', 159}, {U'\u00BF', 168}, {U'\u2310', 169}, {U'\u2591', 176}, {U'\u2502', 179},
-        {U'\u2588', 219}, {U'\u2580', 223}, {U'\u03B1', 224}, {U'\u00DF', 225}, {U'\u00B5', 230},
-        {U'\u2229', 239}, {U'\u2261', 240}, {U'\u00B0', 248}, {U'\u2219', 249}, {U'\u00B7', 250},
-        {U'\u25A0', 254}, {U'\u00A0', 255},
+        {U'a', 97},       {U'Z', 90},       {U'~', 126},      {U' ', 32},       {U'\u00C7', 128}, {U'\u00E9', 130},
+        {U'\u00E5', 134}, {U'\u00C5', 143}, {U'\u00A3', 156}, {U'\u20A7', 158}, {U'\u0192', 159}, {U'\u00BF', 168},
+        {U'\u2310', 169}, {U'\u2591', 176}, {U'\u2502', 179}, {U'\u2588', 219}, {U'\u2580', 223}, {U'\u03B1', 224},
+        {U'\u00DF', 225}, {U'\u00B5', 230}, {U'\u2229', 239}, {U'\u2261', 240}, {U'\u00B0', 248}, {U'\u2219', 249},
+        {U'\u00B7', 250}, {U'\u25A0', 254}, {U'\u00A0', 255},
     };
     for (const Case& c : cases) {
         auto byte = cp437_from_code_point(c.code_point);
@@ -35,9 +35,10 @@ TEST(Cp437FromCodePoint, maps_known_characters) {
     }
 }
 
-TEST(Cp437FromCodePoint, has_no_byte_for_controls_and_foreign_characters) {
-    for (char32_t code_point : {U'\0', U'\x1B', U'\r', U'\x7F', U'\u0085', U'\u20AC', U'\u4E2D',
-                                U'\U0001F600', U'\u0100'}) {
+TEST(Cp437FromCodePoint, has_no_byte_for_controls_and_foreign_characters)
+{
+    for (char32_t code_point :
+         {U'\0', U'\x1B', U'\r', U'\x7F', U'\u0085', U'\u20AC', U'\u4E2D', U'\U0001F600', U'\u0100'}) {
         EXPECT_FALSE(cp437_from_code_point(code_point).has_value())
             << "U+" << std::hex << static_cast<uint32_t>(code_point);
     }
@@ -45,10 +46,12 @@ TEST(Cp437FromCodePoint, has_no_byte_for_controls_and_foreign_characters) {
 
 // Every printable byte is reached from exactly one code point: a duplicate or
 // a typo in the table would leave some byte unreachable.
-TEST(Cp437FromCodePoint, reaches_every_printable_byte_exactly_once) {
+TEST(Cp437FromCodePoint, reaches_every_printable_byte_exactly_once)
+{
     std::array<int, 256> hits{};
     for (char32_t code_point = 0; code_point < 0x10000; ++code_point) {
-        if (auto byte = cp437_from_code_point(code_point)) ++hits[*byte];
+        if (auto byte = cp437_from_code_point(code_point))
+            ++hits[*byte];
     }
     for (int byte = 0; byte < 256; ++byte) {
         const bool printable = (byte >= 32 && byte <= 126) || byte >= 128;
@@ -56,31 +59,45 @@ TEST(Cp437FromCodePoint, reaches_every_printable_byte_exactly_once) {
     }
 }
 
-TEST(Cp437FromUtf8, converts_each_character_to_one_key) {
-    EXPECT_EQ(cp437_from_utf8("a\xC3\xA9\xC2\xA3" "9"), (std::vector<uint8_t>{97, 130, 156, 57}));
+TEST(Cp437FromUtf8, converts_each_character_to_one_key)
+{
+    EXPECT_EQ(cp437_from_utf8("a\xC3\xA9\xC2\xA3"
+                              "9"),
+              (std::vector<uint8_t>{97, 130, 156, 57}));
     EXPECT_EQ(cp437_from_utf8("\xE2\x96\x88\xE2\x94\x80"), (std::vector<uint8_t>{219, 196}));  // full block, line
     EXPECT_TRUE(cp437_from_utf8("").empty());
 }
 
-TEST(Cp437FromUtf8, drops_characters_without_a_byte) {
+TEST(Cp437FromUtf8, drops_characters_without_a_byte)
+{
     // Euro sign and an emoji between letters.
-    EXPECT_EQ(cp437_from_utf8("x\xE2\x82\xAC" "y\xF0\x9F\x98\x80z"), (std::vector<uint8_t>{'x', 'y', 'z'}));
+    EXPECT_EQ(cp437_from_utf8("x\xE2\x82\xAC"
+                              "y\xF0\x9F\x98\x80z"),
+              (std::vector<uint8_t>{'x', 'y', 'z'}));
 }
 
-TEST(Cp437FromUtf8, drops_malformed_bytes_and_keeps_the_rest) {
+TEST(Cp437FromUtf8, drops_malformed_bytes_and_keeps_the_rest)
+{
     struct Case {
         const char* name;
         std::string text;
     };
     const Case cases[] = {
-        {"lone continuation byte", "A\x80" "B"},
-        {"truncated two-byte sequence", "A\xC3" "B"},
+        {"lone continuation byte", "A\x80"
+                                   "B"},
+        {"truncated two-byte sequence", "A\xC3"
+                                        "B"},
         {"truncated at the end", std::string("AB\xE2\x94")},
-        {"overlong slash", "A\xC0\xAF" "B"},
-        {"overlong three-byte", "A\xE0\x80\xAF" "B"},
-        {"surrogate", "A\xED\xA0\x80" "B"},
-        {"beyond U+10FFFF", "A\xF4\x90\x80\x80" "B"},
-        {"invalid lead byte", "A\xFF" "B"},
+        {"overlong slash", "A\xC0\xAF"
+                           "B"},
+        {"overlong three-byte", "A\xE0\x80\xAF"
+                                "B"},
+        {"surrogate", "A\xED\xA0\x80"
+                      "B"},
+        {"beyond U+10FFFF", "A\xF4\x90\x80\x80"
+                            "B"},
+        {"invalid lead byte", "A\xFF"
+                              "B"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(cp437_from_utf8(c.text), (std::vector<uint8_t>{'A', 'B'})) << c.name;
@@ -90,10 +107,12 @@ TEST(Cp437FromUtf8, drops_malformed_bytes_and_keeps_the_rest) {
 namespace {
 
 // Lengths of the runs of equal samples, in order.
-std::vector<size_t> run_lengths(const std::vector<int16_t>& samples) {
+std::vector<size_t> run_lengths(const std::vector<int16_t>& samples)
+{
     std::vector<size_t> runs;
     for (size_t i = 0; i < samples.size(); ++i) {
-        if (i == 0 || samples[i] != samples[i - 1]) runs.push_back(0);
+        if (i == 0 || samples[i] != samples[i - 1])
+            runs.push_back(0);
         ++runs.back();
     }
     return runs;
@@ -101,17 +120,20 @@ std::vector<size_t> run_lengths(const std::vector<int16_t>& samples) {
 
 }  // namespace
 
-TEST(ToneSamples, quarter_second_of_1000_hz_is_whole_periods) {
+TEST(ToneSamples, quarter_second_of_1000_hz_is_whole_periods)
+{
     const auto samples = make_tone_samples(48000, 1000, 250, 6000);
     ASSERT_EQ(samples.size(), 12000u);
     EXPECT_EQ(samples.front(), 6000);
     EXPECT_EQ(samples.back(), -6000);  // ends on a whole period, so tones join cleanly
     const auto runs = run_lengths(samples);
     ASSERT_EQ(runs.size(), 500u);
-    for (size_t run : runs) EXPECT_EQ(run, 24u);
+    for (size_t run : runs)
+        EXPECT_EQ(run, 24u);
 }
 
-TEST(ToneSamples, odd_rate_keeps_the_frequency_without_drift) {
+TEST(ToneSamples, odd_rate_keeps_the_frequency_without_drift)
+{
     const auto samples = make_tone_samples(44100, 1000, 250, 100);
     ASSERT_EQ(samples.size(), 11025u);
     const auto runs = run_lengths(samples);
@@ -120,16 +142,19 @@ TEST(ToneSamples, odd_rate_keeps_the_frequency_without_drift) {
         EXPECT_GE(run, 22u);
         EXPECT_LE(run, 23u);
     }
-    for (int16_t sample : samples) EXPECT_TRUE(sample == 100 || sample == -100);
+    for (int16_t sample : samples)
+        EXPECT_TRUE(sample == 100 || sample == -100);
 }
 
-TEST(ToneSamples, nonsense_parameters_give_no_samples) {
+TEST(ToneSamples, nonsense_parameters_give_no_samples)
+{
     EXPECT_TRUE(make_tone_samples(0, 1000, 250, 1).empty());
     EXPECT_TRUE(make_tone_samples(48000, 0, 250, 1).empty());
     EXPECT_TRUE(make_tone_samples(48000, 1000, -5, 1).empty());
 }
 
-TEST(SdlWindow, open_without_display_fails_and_says_why) {
+TEST(SdlWindow, open_without_display_fails_and_says_why)
+{
     ::unsetenv("DISPLAY");
     ::unsetenv("SDL_VIDEODRIVER");
     ErrorStatus status;
@@ -149,7 +174,8 @@ TEST(SdlWindow, open_without_display_fails_and_says_why) {
     EXPECT_FALSE(second_error.empty());
 }
 
-TEST(SdlWindow, unknown_video_driver_is_named_in_the_failure) {
+TEST(SdlWindow, unknown_video_driver_is_named_in_the_failure)
+{
     ::setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
     ErrorStatus status;
     Screen screen(status);
@@ -160,7 +186,8 @@ TEST(SdlWindow, unknown_video_driver_is_named_in_the_failure) {
     ::unsetenv("SDL_VIDEODRIVER");
 }
 
-TEST(SdlWindow, close_before_open_does_nothing) {
+TEST(SdlWindow, close_before_open_does_nothing)
+{
     auto window = make_system_window();
     window->close();
     window->close();
@@ -177,20 +204,23 @@ protected:
 
     // Polls until the display thread has taken the change marks; a generous
     // limit, since this waits for an effect rather than measuring a time.
-    static bool display_took_marks(Screen& screen) {
+    static bool display_took_marks(Screen& screen)
+    {
         SystemClock clock;
         const double start_s = clock.seconds();
         while (clock.seconds() - start_s < 5.0) {
             screen.lock().lock();
             const bool taken = !screen.row_changed(123);
             screen.lock().unlock();
-            if (taken) return true;
+            if (taken)
+                return true;
             clock.sleep_ms(5);
         }
         return false;
     }
 
-    static void draw_on_row_123(Screen& screen) {
+    static void draw_on_row_123(Screen& screen)
+    {
         screen.lock().lock();
         screen.frame_for_drawing()[123 * screen_width + 7] = 9;
         screen.mark_rows_changed(123, 123);
@@ -203,7 +233,8 @@ protected:
 
 }  // namespace
 
-TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
+TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks)
+{
     auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "marks", error)) << error;
@@ -217,7 +248,8 @@ TEST_F(SdlWindowWithoutScreen, display_thread_takes_the_change_marks) {
     EXPECT_TRUE(screen.row_changed(123));
 }
 
-TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening) {
+TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening)
+{
     auto window = make_system_window();
     std::string error;
     ::setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
@@ -232,7 +264,8 @@ TEST_F(SdlWindowWithoutScreen, opens_again_after_a_failed_and_a_closed_opening) 
     window->close();
 }
 
-TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused) {
+TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused)
+{
     auto window = make_system_window();
     std::string error;
     ASSERT_TRUE(window->open(screen, "once", error)) << error;
@@ -243,7 +276,8 @@ TEST_F(SdlWindowWithoutScreen, second_open_while_open_is_refused) {
 
 // Pointer and tone requests from the program thread return at once, also
 // while the display thread is busy and with no audio device to play on.
-TEST_F(SdlWindowWithoutScreen, pointer_and_tone_requests_do_not_block) {
+TEST_F(SdlWindowWithoutScreen, pointer_and_tone_requests_do_not_block)
+{
     ::setenv("SDL_AUDIODRIVER", "no_such_audio", 1);
     auto window = make_system_window();
     std::string error;

@@ -7,14 +7,16 @@
 
 static int x_error_seen = 0;
 
-static int note_x_error(Display* display, XErrorEvent* error) {
+static int note_x_error(Display* display, XErrorEvent* error)
+{
     (void)display;
     (void)error;
     x_error_seen = 1;
     return 0;
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         fprintf(stderr, "usage: wm_close WINDOW_ID\n");
         return 2;

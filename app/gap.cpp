@@ -5,12 +5,14 @@
 // data row, and one note row tells the gap's times and cause.
 #include "app/gap.h"
 
+#include <cstdio>
 #include <limits>
 #include <string>
 
 #include "app/data_file.h"
 #include "app/dialogue.h"
 #include "app/link.h"
+#include "core/error_status.h"
 #include "core/sleep_notices.h"
 #include "io/channels.h"
 #include "screen/graphics.h"
@@ -52,56 +54,70 @@ void mark_missed_through(Gap& gap, const RunSettings& settings, double until_s)
 
 bool missed_any(const Gap& gap) { return gap.next_x > gap.first_x; }
 
-// The time of day at which column x was due: now, less the run time since.
-std::string time_of_column(const RunSettings& settings, const SamplingState& state, int32_t x)
+// The times of day at which the first and the last missed column were due,
+// read from one look at the clock so that the note and row 7 agree.
+struct MissedTimes {
+    std::string first;
+    std::string last;
+};
+
+MissedTimes missed_times(const RunSettings& settings, const SamplingState& state, const Gap& gap)
 {
-    return time_of_day_text_before(run_elapsed_s(state) - column_moment_s(x, settings.run_length_min));
+    const double now_s = run_elapsed_s(state);
+    auto time_of_column = [&](int32_t x) {
+        return time_of_day_text_before(now_s - column_moment_s(x, settings.run_length_min));
+    };
+    return {time_of_column(gap.first_x), time_of_column(gap.next_x - 1)};
 }
 
-std::string first_missed_time(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+std::string from_to_text(const MissedTimes& times) { return "from " + times.first + " to " + times.last; }
+
+std::string gap_cause_text(const RunSettings& settings, const Gap& gap)
 {
-    return time_of_column(settings, state, gap.first_x);
+    return gap.slept ? std::string("the computer was asleep") : com_name(settings) + " was disconnected";
 }
 
-std::string last_missed_time(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+void write_gap_note(const RunSettings& settings, const Gap& gap, const MissedTimes& times)
 {
-    return time_of_column(settings, state, gap.next_x - 1);
-}
-
-void write_gap_note(const RunSettings& settings, const SamplingState& state, const Gap& gap)
-{
-    if (!missed_any(gap))
-        return;
-    const std::string cause =
-        gap.slept ? std::string("the computer was asleep") : com_name(settings) + " was disconnected";
-    write_note_row("No data from " + first_missed_time(settings, state, gap) + " to " +
-                   last_missed_time(settings, state, gap) + ": " + cause + ". ");
+    write_note_row("No data " + from_to_text(times) + ": " + gap_cause_text(settings, gap) + ". ");
 }
 
 // Row 7 after the gap: where it was and why.
-void show_gap_over(const RunSettings& settings, const SamplingState& state, const Gap& gap)
+void show_gap_over(const RunSettings& settings, const Gap& gap, const MissedTimes& times)
+{
+    if (gap.slept)
+        show_gap_line(colour_black, "The computer slept " + from_to_text(times));
+    else
+        show_gap_line(colour_black, com_name(settings) + " was disconnected " + from_to_text(times));
+}
+
+// The note row, and row 7 unless the caller shows its own line there.
+void report_gap(const RunSettings& settings, const SamplingState& state, const Gap& gap, bool show_on_row_7)
 {
     if (!missed_any(gap)) {
-        if (gap.waiting_shown)
+        if (show_on_row_7 && gap.waiting_shown)
             show_gap_line(colour_black, "");
         return;
     }
-    const std::string times =
-        " from " + first_missed_time(settings, state, gap) + " to " + last_missed_time(settings, state, gap);
-    if (gap.slept)
-        show_gap_line(colour_black, "The computer slept" + times);
-    else
-        show_gap_line(colour_black, com_name(settings) + " was disconnected" + times);
+    const MissedTimes times = missed_times(settings, state, gap);
+    write_gap_note(settings, gap, times);
+    if (show_on_row_7)
+        show_gap_over(settings, gap, times);
 }
 
 // The data on disk and the picture so far, the port closed: all a sleep could lose.
 void make_run_safe(const RunSettings& settings, SamplingState& state)
 {
     close_channel(serial_channel);
-    if (data_file_is_open())
+    if (data_file_is_open()) {
         sync_channel(data_channel);
-    if (settings.file_number <= last_file_number)
-        (void)save_run_picture(settings.file_number);
+        if (error_code() != status_ok)
+            std::fprintf(stderr, "logger: %s could not be written to the disk before the computer slept\n",
+                         data_file_name(settings.file_number).c_str());
+    }
+    if (settings.file_number <= last_file_number && save_run_picture(settings.file_number) != 0)
+        std::fprintf(stderr, "logger: the chart so far could not be saved as %s before the computer slept\n",
+                     picture_name(settings.file_number).c_str());
     state.sleep_coming = false;
     program_sleep_notices().sleep_prepared();
 }
@@ -148,8 +164,7 @@ void carry_on_after_gap(const RunSettings& settings, SamplingState& state, Gap& 
     mark_missed_through(gap, settings, run_elapsed_s(state));
     state.x = gap.next_x;
     state.trace_broken = true;
-    write_gap_note(settings, state, gap);
-    show_gap_over(settings, state, gap);
+    report_gap(settings, state, gap, true);
 }
 
 // The run's end passed in the gap: every column left is missed, and the run
@@ -157,13 +172,13 @@ void carry_on_after_gap(const RunSettings& settings, SamplingState& state, Gap& 
 RunEnding end_run_in_gap(const RunSettings& settings, SamplingState& state, Gap& gap)
 {
     mark_missed_through(gap, settings, std::numeric_limits<double>::infinity());
-    write_gap_note(settings, state, gap);
-    if (gap.slept)
-        show_gap_over(settings, state, gap);
-    else
-        show_gap_line(colour_red, com_name(settings) + " was disconnected from " +
-                                      first_missed_time(settings, state, gap) + " to the end of the run");
-    pause_ms(1000);
+    if (gap.slept || !missed_any(gap)) {
+        report_gap(settings, state, gap, true);
+        return RunEnding::last_column;
+    }
+    const MissedTimes times = missed_times(settings, state, gap);
+    write_gap_note(settings, gap, times);
+    show_gap_line(colour_red, com_name(settings) + " was disconnected from " + times.first + " to the end of the run");
     return RunEnding::last_column;
 }
 
@@ -193,7 +208,7 @@ std::optional<RunEnding> ride_out_gap(const RunSettings& settings, SamplingState
         if (now_s > run_end_s)
             return end_run_in_gap(settings, state, gap);
         if (poll_key() == "\x1b") {
-            write_gap_note(settings, state, gap);
+            report_gap(settings, state, gap, false);
             return RunEnding::escape;
         }
         if (asleep && now_s - asleep_since_s > longest_unanswered_sleep_s)
@@ -205,7 +220,7 @@ std::optional<RunEnding> ride_out_gap(const RunSettings& settings, SamplingState
                 return std::nullopt;
             case PortReturn::failed:
                 mark_missed_through(gap, settings, run_elapsed_s(state));
-                write_gap_note(settings, state, gap);
+                report_gap(settings, state, gap, false);
                 return end_with_no_reply();
             case PortReturn::away:
                 break;

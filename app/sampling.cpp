@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr int32_t ending_wait_ms = 5000;
+constexpr int32_t no_reply_wait_ms = 5000;
 constexpr int32_t last_column_wait_ms = 1000;
 // How long a silent port is given to say that it went away.
 constexpr int64_t second_look_ms = 250;
@@ -159,7 +159,6 @@ RunEnding end_without_reply(std::string_view first_line, std::string_view second
     write_at(first_row, 30, colour_red, first_line);
     write_at(first_row + 1, 30, colour_red, second_line);
     write_note_row(note);
-    pause_ms(ending_wait_ms);
     return ending;
 }
 
@@ -194,7 +193,12 @@ std::optional<RunEnding> wait_for_column(const RunSettings& settings, SamplingSt
 class SleepListening {
 public:
     SleepListening() { program_sleep_notices().listen(wake_program_thread); }
-    ~SleepListening() { program_sleep_notices().stop_listening(); }
+    ~SleepListening()
+    {
+        program_sleep_notices().stop_listening();
+        // A wake asked for the run's sake must not cut the ending's wait short.
+        (void)program_life().take_wake_request();
+    }
     SleepListening(const SleepListening&) = delete;
     SleepListening& operator=(const SleepListening&) = delete;
 };
@@ -349,7 +353,11 @@ ClockResult run_sample_clock(const RunSettings& settings, SamplingState& state)
     }
 }
 
-RunEnding run_sampling_loop(const RunSettings& settings)
+namespace {
+
+// Samples until one of the endings, whose messages and note row are then
+// shown and written; the ending's wait is left to the caller.
+RunEnding sample_until_ending(const RunSettings& settings)
 {
     SamplingState state;
     const SleepListening listening;
@@ -370,9 +378,34 @@ RunEnding run_sampling_loop(const RunSettings& settings)
         }
         if (const auto ending = wait_for_column(settings, state))
             return *ending;
-        if (state.x > last_column_x) {
-            pause_ms(last_column_wait_ms);
+        if (state.x > last_column_x)
             return RunEnding::last_column;
-        }
     }
+}
+
+int64_t ending_wait_ms(RunEnding ending)
+{
+    switch (ending) {
+    case RunEnding::no_reply:
+    case RunEnding::short_reply:
+        return no_reply_wait_ms;
+    case RunEnding::last_column:
+        return last_column_wait_ms;
+    case RunEnding::escape:
+        break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// The ending's wait comes after the run stopped listening for sleeps, so a
+// sleep announced meanwhile goes ahead at once instead of waiting for a run
+// that no longer samples.
+RunEnding run_sampling_loop(const RunSettings& settings)
+{
+    const RunEnding ending = sample_until_ending(settings);
+    if (const int64_t wait_ms = ending_wait_ms(ending); wait_ms > 0)
+        pause_ms(wait_ms);
+    return ending;
 }

@@ -59,9 +59,10 @@ bool computer_slept(SamplingState& state);
 ColumnOutcome second_look_at_silent_port();
 // Draws the switch strip's box, then a missed column's mark in it.
 void mark_missed_column(int32_t x);
-// The no-reply ending: its messages, its note row and its wait.
+// The no-reply ending: its messages and its note row.
 RunEnding end_with_no_reply();
 
 // Samples every column until one of the four endings; shows the ending's
-// messages, writes its note row and does its wait before returning.
+// messages, writes its note row, then does its wait (5 s after a failed
+// reply, 1 s after the last column) before returning.
 RunEnding run_sampling_loop(const RunSettings& settings);

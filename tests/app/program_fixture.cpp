@@ -75,7 +75,11 @@ ProgramFixture::ProgramFixture()
         return std::unique_ptr<ChannelDevice>(std::make_unique<FakeModule>(module));
     });
     module.reply_for = [](int32_t) { return module_reply(1, 512, 512, 512); };
-    clock.set_on_sleep([this](int64_t) { feed_key(); });
+    clock.set_on_sleep([this](int64_t delay_ms) {
+        feed_key();
+        if (on_wait)
+            on_wait(delay_ms);
+    });
 
     previous_folder_ = std::filesystem::current_path();
     folder = make_temp_folder("logger_run");

@@ -70,8 +70,9 @@ public:
     std::filesystem::path folder;
     std::vector<std::string> port_open_strings;
     bool port_present = true;
-    int32_t absent_opens = 0;  // this many more opens find no port (a pulled cable)
-    PortRefusal port_refusal;  // why a port that is not present refused
+    int32_t absent_opens = 0;                       // this many more opens find no port (a pulled cable)
+    PortRefusal port_refusal;                       // why a port that is not present refused
+    std::function<void(int64_t delay_ms)> on_wait;  // at every sleep or wait, after a key is fed
 
 private:
     void feed_key();

@@ -13,6 +13,7 @@
 #include "app/run_settings.h"
 #include "app/sampling.h"
 #include "app/start_place.h"
+#include "core/sleep_notices.h"
 #include "program_fixture.h"
 #include "screen/snapshot.h"
 #include "screen_reading.h"
@@ -265,7 +266,18 @@ TEST(WholeRun, a_silent_module_ends_the_run_with_the_no_reply_messages_and_note)
     program.clock.set_step_per_reading_us(1000);
     answer_prompts(program, "1", "V");
     program.module.reply_for = [](int32_t n) { return n <= 50 + 7 ? module_reply(1, 300, 400, 500) : ""; };
+    // A sleep announced during the ending's 5 s wait goes ahead at once and cuts the wait short by nothing.
+    bool sleep_went_ahead = false;
+    int64_t announced_ns = -1;
+    program.on_wait = [&](int64_t delay_ms) {
+        if (delay_ms >= 4000 && announced_ns < 0 && program.module.requests > 50) {
+            announced_ns = program.clock.now_ns();
+            sleep_went_ahead = program_sleep_notices().announce_sleep(2000);
+        }
+    };
     EXPECT_EQ(program.run(), 0);
+    EXPECT_TRUE(sleep_went_ahead);
+    EXPECT_GE(program.clock.now_ns() - announced_ns, 4'900'000'000);
     const auto rows = program.data_rows("DATA001.CSV");
     ASSERT_EQ(rows.size(), 1u + 7u + 1u);
     EXPECT_EQ(rows.back(), "\"Program is ending early because no data was received from datalogger. \"");
@@ -539,7 +551,8 @@ TEST(Gaps, a_port_away_for_five_seconds_leaves_its_columns_marked_one_note_row_a
     EXPECT_NEAR(seconds_of(run.rows[12]), (run.missed.back() + 1 - 40) / 12.0 + 0.05, 0.02);
     for (size_t i = 13; i < run.rows.size(); ++i)
         EXPECT_GT(seconds_of(run.rows[i]) - seconds_of(run.rows[i - 1]), 0.07) << i;
-    EXPECT_EQ(text_at(program.screen, 7, 30, 22, black), "COM3 was disconnected ");
+    // Row 7 tells the same times as the note.
+    EXPECT_EQ(text_at(program.screen, 7, 30, 47, black), "COM3 was disconnected " + note.substr(9, 25));
     EXPECT_EQ(program.module.requests, 50 + 721 - static_cast<int32_t>(run.missed.size()) + 1 + 3);
 }
 

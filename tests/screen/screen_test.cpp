@@ -114,59 +114,75 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     EXPECT_FALSE(clear_change_marks(screen));
 }
 
-TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)
+// Each row writes its pieces from a place over lettered rows: where the cursor ends, whether a line end
+// is owed, and the letter of the top row ('A' unscrolled, 'B' scrolled one row).
+TEST_F(ScreenTest, cursor_line_end_and_scrolling_after_a_write)
 {
-    white_page();
-    letter_rows();
-    screen.move_cursor(36, 5);
-    screen.write_text("", true);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
+    const std::string full_row(100, 'x');
+    struct Row {
+        const char* name;
+        CellPosition from;
+        std::vector<std::string> pieces;
+        bool line_end;  // of the last piece
+        CellPosition after;
+        bool line_end_owed;
+        char top_row_letter;
+    } rows[] = {
+        {"line end on row 36", at(36, 5), {""}, true, at(37, 1), false, 'A'},
+        {"line end on row 37", at(37, 1), {""}, true, at(37, 1), false, 'B'},
+        {"line feeds below the grid scroll by the rows passed", at(37, 1), {"\n\n\n"}, false, at(37, 1), false, 'D'},
+        {"a full row wraps", at(5, 1), {full_row}, false, at(6, 1), false, 'A'},
+        {"a full row and a line end leave an empty row", at(5, 1), {full_row}, true, at(7, 1), false, 'A'},
+        {"a full last row owes its line end", at(37, 1), {full_row}, false, at(37, 100), true, 'A'},
+        {"an empty write keeps it owed", at(37, 1), {full_row, ""}, false, at(37, 100), true, 'A'},
+        {"the next write pays it", at(37, 1), {full_row, "q"}, false, at(37, 2), false, 'B'},
+        // Only a carriage return, line feed or backspace that moved the cursor lets the end of a write
+        // scroll; one that stood still in column 1 leaves the line end owed.
+        {"backspace in column 1", at(37, 1), {full_row + "\b"}, false, at(37, 100), true, 'A'},
+        {"carriage return in column 1", at(37, 1), {full_row + "\r"}, false, at(37, 100), true, 'A'},
+        {"carriage return after a line feed", at(37, 1), {"\n\r"}, false, at(37, 1), false, 'B'},
+        {"backspaces stop at column 1", at(6, 1), {"abc\b\b", "\b\b\b"}, false, at(6, 1), false, 'A'},
+        // A tab pads to the next tab column with at least one space.
+        {"tab from column 1", at(2, 1), {"\t"}, false, at(2, 9), false, 'A'},
+        {"tab from column 8", at(2, 8), {"\t"}, false, at(2, 9), false, 'A'},
+        {"tab from column 9", at(2, 9), {"\t"}, false, at(2, 17), false, 'A'},
+        {"tab from column 12", at(2, 12), {"\t"}, false, at(2, 17), false, 'A'},
+        {"tab from column 97", at(2, 97), {"\t"}, false, at(3, 1), false, 'A'},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        white_page();
+        letter_rows();
+        screen.move_cursor(row.from.row, row.from.column);
+        for (size_t i = 0; i < row.pieces.size(); ++i)
+            screen.write_text(row.pieces[i], row.line_end && i + 1 == row.pieces.size());
+        EXPECT_EQ(screen.cursor_position(), row.after);
+        EXPECT_EQ(screen.line_end_pending(), row.line_end_owed);
+        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(row.top_row_letter), 0, 15));
+    }
 }
 
-TEST_F(ScreenTest, line_end_on_row_37_scrolls_one_row_and_spares_the_bottom_strip)
+// The rows freed at the bottom take the current background; the strip below the grid stays.
+TEST_F(ScreenTest, scrolling_fills_the_freed_rows_with_the_background_and_spares_the_bottom_strip)
 {
     white_page();
     letter_rows();
-    screen.set_text_colours(0, 2);  // the freed row takes the current background
+    screen.set_text_colours(0, 2);
     screen.move_cursor(37, 1);
     clear_marks();
     screen.write_text("", true);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(36, 1, 'A' + 36 % 26, 0, 15));
     EXPECT_TRUE(lines_all(576, 591, 2));
     EXPECT_TRUE(lines_all(592, 599, 15));
     EXPECT_TRUE(screen.row_changed(0) && screen.row_changed(591));
     EXPECT_FALSE(screen.row_changed(592));
-}
 
-TEST_F(ScreenTest, line_feeds_below_the_grid_scroll_by_the_rows_passed)
-{
-    white_page();
-    letter_rows();
-    screen.move_cursor(37, 1);
-    screen.write_text("\n\n\n", false);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'D', 0, 15));
-    EXPECT_TRUE(lines_all(16 * 34, 591, 15));
-
-    // Scrolling by the whole grid or more blanks the text area; the strip below stays.
+    // Scrolling by the whole grid or more blanks the text area.
     screen.set_text_colours(0, 4);
     screen.write_text(std::string(1000, '\n') + "x", false);
     EXPECT_TRUE(lines_all(0, 16 * 36 - 1, 4));
     EXPECT_TRUE(cell_matches_glyph(37, 1, 'x', 0, 4));
     EXPECT_TRUE(lines_all(592, 599, 15));
-}
-
-TEST_F(ScreenTest, full_row_of_text_wraps_and_line_end_leaves_an_empty_row)
-{
-    screen.move_cursor(5, 1);
-    screen.write_text(std::string(100, 'x'), false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 1));
-    screen.move_cursor(5, 1);
-    screen.write_text(std::string(100, 'x'), true);
-    EXPECT_EQ(screen.cursor_position(), at(7, 1));
 }
 
 TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
@@ -180,26 +196,17 @@ TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
     EXPECT_EQ(screen.cursor_position(), at(5, 2));
 }
 
-TEST_F(ScreenTest, text_ending_in_last_cell_owes_the_line_end_until_the_next_write)
+TEST_F(ScreenTest, owed_line_end_scrolls_before_the_next_text)
 {
     owe_a_line_end();
-    EXPECT_EQ(screen.cursor_position(), at(37, 100));
-    EXPECT_TRUE(screen.line_end_pending());
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));  // nothing scrolled yet
-
     screen.write_text("q", false);
-    EXPECT_FALSE(screen.line_end_pending());
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(36, 1, 'z', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(37, 1, 'q', 0, 15));
-    EXPECT_EQ(screen.cursor_position(), at(37, 2));
 }
 
-TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor_and_kept_by_empty_write)
+TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor)
 {
     owe_a_line_end();
-    screen.write_text("", false);
-    EXPECT_TRUE(screen.line_end_pending());
     screen.move_cursor(0, 0);
     EXPECT_FALSE(screen.line_end_pending());
     screen.write_text("q", false);
@@ -270,66 +277,22 @@ TEST_F(ScreenTest, 255_is_a_mark_only_when_alone_in_its_piece)
     EXPECT_EQ(screen.cursor_position(), at(4, 2));
 }
 
-TEST_F(ScreenTest, tab_pads_to_the_next_tab_column_with_at_least_one_space)
+TEST_F(ScreenTest, tab_backspace_and_carriage_return_move_and_only_the_tab_paints)
 {
     white_page();
-    struct Case {
-        int32_t from_column;
-        CellPosition after;
-    };
-    for (const Case& c :
-         {Case{1, at(2, 9)}, Case{8, at(2, 9)}, Case{9, at(2, 17)}, Case{12, at(2, 17)}, Case{97, at(3, 1)}}) {
-        screen.move_cursor(2, c.from_column);
-        screen.write_text("\t", false);
-        EXPECT_EQ(screen.cursor_position(), c.after) << "from column " << c.from_column;
-    }
     screen.move_cursor(2, 1);
     screen.write_text("\xDB\xDB\xDB", false);
     screen.move_cursor(2, 1);
     screen.write_text("\t", false);
     EXPECT_TRUE(lines_all(16, 31, 15));  // the tab's spaces painted over the blocks
-}
-
-TEST_F(ScreenTest, backspace_and_carriage_return_move_without_erasing)
-{
-    white_page();
     screen.move_cursor(6, 1);
     screen.write_text("abc\b\b", false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 2));
     EXPECT_TRUE(cell_matches_glyph(6, 3, 'c', 0, 15));
     screen.write_text("\b\b\b", false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 1));
     screen.write_text("xy\rZ", false);
     EXPECT_TRUE(cell_matches_glyph(6, 1, 'Z', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(6, 2, 'y', 0, 15));
     EXPECT_EQ(screen.cursor_position(), at(6, 2));
-}
-
-// Only a carriage return, line feed or backspace that moved the cursor lets the
-// end of a write scroll; one that stood still in column 1 leaves the line end owed.
-TEST_F(ScreenTest, control_character_that_cannot_move_the_cursor_does_not_scroll_at_the_end_of_a_write)
-{
-    struct Case {
-        const char* name;
-        std::string text;  // written from row 37, column 1
-        CellPosition after;
-        bool line_end_owed;
-        char top_row_letter;  // 'A' unscrolled, 'B' scrolled one row
-    } cases[] = {
-        {"backspace in column 1", std::string(100, 'x') + "\b", at(37, 100), true, 'A'},
-        {"carriage return in column 1", std::string(100, 'x') + "\r", at(37, 100), true, 'A'},
-        {"carriage return after a line feed", "\n\r", at(37, 1), false, 'B'},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        white_page();
-        letter_rows();
-        screen.move_cursor(37, 1);
-        screen.write_text(c.text, false);
-        EXPECT_EQ(screen.cursor_position(), c.after);
-        EXPECT_EQ(screen.line_end_pending(), c.line_end_owed);
-        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(c.top_row_letter), 0, 15));
-    }
 }
 
 TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothing)
@@ -401,27 +364,18 @@ TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
 // ---------------------------------------------------------------------------
 // Keys.
 
+// Codes that are no key are not queued; looking whether a key waits takes none.
 TEST_F(ScreenTest, poll_key_gives_character_and_extended_key_texts)
 {
     EXPECT_EQ(screen.poll_key(), "");
-    screen.queue_key(key_escape);
-    screen.queue_key(key_up);
-    screen.queue_key(key_close_window);
-    screen.queue_key('7');
-    screen.queue_key(255);
-    EXPECT_EQ(screen.poll_key(), "\x1B");
-    EXPECT_EQ(screen.poll_key(), "\xFFH");
-    EXPECT_EQ(screen.poll_key(), "\xFFk");
-    EXPECT_EQ(screen.poll_key(), "7");
-    EXPECT_EQ(screen.poll_key(), "\xFF");
-    EXPECT_EQ(screen.poll_key(), "");
-}
-
-TEST_F(ScreenTest, codes_that_are_no_key_are_not_queued)
-{
-    screen.queue_key(0);
-    screen.queue_key(0x1234);
+    for (uint32_t key : {key_escape, 0u, key_up, 0x1234u, key_close_window, uint32_t{'7'}, 255u})
+        screen.queue_key(key);
+    EXPECT_TRUE(screen.key_waiting());
+    EXPECT_TRUE(screen.key_waiting());
+    for (const char* text : {"\x1B", "\xFFH", "\xFFk", "7", "\xFF"})
+        EXPECT_EQ(screen.poll_key(), text);
     EXPECT_FALSE(screen.key_waiting());
+    EXPECT_EQ(screen.poll_key(), "");
 }
 
 TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
@@ -432,15 +386,6 @@ TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
     while (screen.key_waiting())
         taken += screen.poll_key();
     EXPECT_EQ(taken, "bcdefghijklmnop");
-}
-
-TEST_F(ScreenTest, key_waiting_only_looks)
-{
-    screen.queue_key('x');
-    EXPECT_TRUE(screen.key_waiting());
-    EXPECT_TRUE(screen.key_waiting());
-    EXPECT_EQ(screen.poll_key(), "x");
-    EXPECT_FALSE(screen.key_waiting());
 }
 
 TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_colours_and_no_key)

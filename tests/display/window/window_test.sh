@@ -42,6 +42,7 @@ fi
 work=$(mktemp -d)
 xvfb_pid=""
 check_pid=""
+wid=""
 wm_pid=""
 
 stop_process() {  # pid: TERM, then KILL if it lingers
@@ -84,6 +85,8 @@ start_check() {  # extra arguments for the check program
         >"$work/out" 2>"$work/err") &
     check_pid=$!
     wait_for_line '^ready$' 100 || fail "the window did not open"
+    wid=$(window_id)
+    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
 }
 
 output() {  # what the check program printed, without the carriage returns of Windows line ends
@@ -103,18 +106,18 @@ key_lines() {  # the numeric lines the check program printed
     output | grep -E '^[0-9]+$'
 }
 
-wait_for_key_count() {  # count
-    for _ in $(seq 50); do
-        [ "$(key_lines | wc -l)" -ge "$1" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
+retry() { for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 5 s
+keys_at_least() { [ "$(key_lines | wc -l)" -ge "$1" ]; }
+geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x${HEIGHT}+$X+$Y" = "$2" ]; }
+managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
+size_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x$HEIGHT" = "$2" ]; }
+pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
+check_ended() { ! kill -0 "$check_pid" 2>/dev/null; }
 
 expect_keys() {  # expected codes...
     local expected
     expected=$(printf '%s\n' "$@")
-    wait_for_key_count "$#" || true
+    retry keys_at_least "$#" || true
     local got
     got=$(key_lines)
     [ "$got" = "$expected" ] || fail "keys: expected [$(echo $expected)] got [$(echo $got)]"
@@ -156,33 +159,21 @@ expect_screen_equals_frame() {  # window id, when [expected picture, default the
     fail "screenshot $2 differs from the frame in $differing bytes"
 }
 
-wait_for_geometry() {  # window id, x, y, width, height
-    for _ in $(seq 30); do
-        eval "$(xdotool getwindowgeometry --shell "$1")"
-        [ "$X $Y $WIDTH $HEIGHT" = "$2 $3 $4 $5" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-finish_with_f12() {
-    xdotool key F12
-    for _ in $(seq 50); do
-        kill -0 "$check_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$check_pid" 2>/dev/null && fail "the check program did not end after F12"
+expect_check_status_0() {
     wait "$check_pid"
     local status=$?
     check_pid=""
     [ "$status" -eq 0 ] || fail "the check program ended with status $status"
 }
 
+finish_with_f12() {
+    xdotool key F12
+    retry check_ended || fail "the check program did not end after F12"
+    expect_check_status_0
+}
+
 run_keys() {
     start_check
-    local wid
-    wid=$(window_id)
-    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
 
     # Geometry: 800x600 client area, centred on the 1024x768 screen. Under Wine
     # the whole window is centred and only its client area is an X window, so
@@ -202,9 +193,7 @@ run_keys() {
     fi
 
     # The pointer was placed on window pixel (400, 300).
-    sleep 0.2
-    eval "$(xdotool getmouselocation --shell)"
-    [ "$X" = $((wx + 400)) ] && [ "$Y" = $((wy + 300)) ] || fail "pointer at ($X,$Y), not on window (400,300)"
+    retry pointer_at "$((wx + 400)),$((wy + 300))" || fail "pointer at ($X,$Y), not on window (400,300)"
 
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 30 'aZ9'
@@ -230,14 +219,8 @@ run_keys() {
 
     # Pointer moves are clamped to the client area: (5000, -3) lands on (799, 0).
     xdotool type 'w'
-    wait_for_key_count $(($(echo $typed | wc -w) + 2))
-    local moved=""
-    for _ in $(seq 20); do
-        eval "$(xdotool getmouselocation --shell)"
-        if [ "$X" = $((wx + 799)) ] && [ "$Y" = "$wy" ]; then moved=yes; break; fi
-        sleep 0.1
-    done
-    [ -n "$moved" ] || fail "pointer at ($X,$Y), not on window (799,0)"
+    retry keys_at_least $(($(echo $typed | wc -w) + 2))
+    retry pointer_at "$((wx + 799)),$wy" || fail "pointer at ($X,$Y), not on window (799,0)"
 
     # The picture on the screen equals the frame through the palette.
     xdotool type 'd'
@@ -267,9 +250,9 @@ run_keys() {
         keys_before=$(key_lines | wc -l)
         for toggle in F11 alt+Return; do
             xdotool key "$toggle"
-            wait_for_geometry "$wid" 0 0 1024 768 || fail "$toggle did not cover the screen: $X,$Y ${WIDTH}x$HEIGHT"
+            retry geometry_is "$wid" 1024x768+0+0 || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
             xdotool key "$toggle"
-            wait_for_geometry "$wid" "$wx" "$wy" 800 600 || fail "$toggle did not restore the window"
+            retry geometry_is "$wid" "800x600+$wx+$wy" || fail "$toggle did not restore the window"
         done
         [ "$(key_lines | wc -l)" = "$keys_before" ] || fail "full screen keys were queued: $(key_lines | tail -n 2)"
     fi
@@ -290,22 +273,16 @@ run_passes() {
     [ "$idle" -le 20 ] || fail "$idle display passes in one idle second: it should sleep"
     [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"
     [ "$take_ms" -lt 100 ] || fail "a change after a quiet spell waited $take_ms ms for the display"
-    wait "$check_pid"
-    local status=$?
-    check_pid=""
-    [ "$status" -eq 0 ] || fail "the check program ended with status $status"
+    expect_check_status_0
     echo "PASS: the display kept pace ($passes passes per second)"
 }
 
 run_tone() {
     export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio.raw"
     start_check
-    local wid
-    wid=$(window_id)
-    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 10 'tt'
-    wait_for_key_count 2
+    retry keys_at_least 2
     sleep 1.5  # two 250 ms tones play out in real time
     finish_with_f12
     [ -s "$work/audio.raw" ] || fail "no audio was written"
@@ -328,15 +305,8 @@ run_tone() {
     echo "PASS: two tones played back to back, clean"
 }
 
-retry() { for _ in $(seq 20); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 2 s
-geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x${HEIGHT}+$X+$Y" = "$2" ]; }
-managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
-size_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x$HEIGHT" = "$2" ]; }
-pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
-
 run_scale() {
     start_check
-    local wid=$(window_id)
     # 2560x1440: scale 2 fits, centred; the pointer sits on frame pixel (400, 300) doubled.
     retry geometry_is "$wid" 1600x1200+480+120 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 2560x1440"
     retry pointer_at 1281,721 || fail "pointer at ($X,$Y), not on frame pixel (400,300)"
@@ -370,7 +340,7 @@ run_scale() {
     start_private_xvfb "$work" 800x480 || fail "no 800x480 display"
     xvfb_pid=$XVFB_PID
     start_check
-    retry geometry_is "$(window_id)" 640x480+80+0 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 800x480"
+    retry geometry_is "$wid" 640x480+80+0 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 800x480"
     finish_with_f12
     echo "PASS: scale 2, resized, full screen and back, scale 0.8 on a small screen"
 }

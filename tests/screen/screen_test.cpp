@@ -196,32 +196,27 @@ TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
     EXPECT_EQ(screen.cursor_position(), at(5, 2));
 }
 
-TEST_F(ScreenTest, owed_line_end_scrolls_before_the_next_text)
+// An owed line end scrolls before the next text, or once when finished, and not at all after a cursor move.
+TEST_F(ScreenTest, owed_line_end_scrolls_before_text_or_when_finished_unless_the_cursor_moved)
 {
     owe_a_line_end();
     screen.write_text("q", false);
     EXPECT_TRUE(cell_matches_glyph(36, 1, 'z', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(37, 1, 'q', 0, 15));
-}
 
-TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor)
-{
-    owe_a_line_end();
-    screen.move_cursor(0, 0);
-    EXPECT_FALSE(screen.line_end_pending());
-    screen.write_text("q", false);
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
-    EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
-}
-
-TEST_F(ScreenTest, finish_pending_line_end_scrolls_once_if_owed_and_writes_nothing)
-{
     owe_a_line_end();
     screen.finish_pending_line_end();
     screen.finish_pending_line_end();  // no longer owed: nothing happens
     EXPECT_EQ(screen.cursor_position(), at(37, 1));
     EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(lines_all(576, 591, 15));
+
+    owe_a_line_end();
+    screen.move_cursor(0, 0);
+    EXPECT_FALSE(screen.line_end_pending());
+    screen.write_text("q", false);
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
 }
 
 TEST_F(ScreenTest, move_cursor_outside_the_grid_moves_nothing)
@@ -440,18 +435,6 @@ TEST_F(PauseTest, short_waits_ignore_keys)
     EXPECT_TRUE(screen.key_waiting());
 }
 
-TEST_F(PauseTest, a_key_during_the_wait_ends_it_at_once)
-{
-    record_sleeps([this](size_t) {
-        clock.advance_ms(150);
-        screen.queue_key(key_escape);
-    });
-    const int64_t start_ns = clock.now_ns();
-    pause_ms(screen, clock, 3000);
-    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
-    EXPECT_EQ(screen.poll_key(), "\x1B");
-}
-
 TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
 {
     record_sleeps();
@@ -467,23 +450,28 @@ TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
     EXPECT_EQ(clock.total_slept_ms(), 1000);
 }
 
-// The program's thread woken from another thread (no key, no end): the wait
-// ends there; an end requested ends it too and is thrown at its end.
-TEST_F(PauseTest, a_wake_ends_the_wait_without_a_key_and_an_end_request_throws)
+// A key, the program's thread woken from another thread (no key, no end) or an end requested ends the
+// wait there; the end is thrown at the wait's end.
+TEST_F(PauseTest, a_key_a_wake_or_an_end_request_ends_the_wait_at_once)
 {
     record_sleeps([this](size_t count) {
-        clock.advance_ms(200);
+        clock.advance_ms(150);
         if (count == 1)
+            screen.queue_key(key_escape);
+        else if (count == 2)
             wake_program_thread();
         else
             request_program_end();
     });
     const int64_t start_ns = clock.now_ns();
+    pause_ms(screen, clock, 3000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
+    EXPECT_EQ(screen.poll_key(), "\x1B");
     pause_ms(screen, clock, 1000);
-    EXPECT_EQ(clock.now_ns() - start_ns, 200'000'000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 300'000'000);
     EXPECT_FALSE(screen.key_waiting());
     EXPECT_THROW(pause_ms(screen, clock, 1000), EndRequested);
-    EXPECT_EQ(clock.now_ns() - start_ns, 400'000'000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 450'000'000);
 }
 
 // ---------------------------------------------------------------------------

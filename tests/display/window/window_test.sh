@@ -108,9 +108,8 @@ key_lines() {  # the numeric lines the check program printed
 
 retry() { for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 5 s
 keys_at_least() { [ "$(key_lines | wc -l)" -ge "$1" ]; }
-geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x${HEIGHT}+$X+$Y" = "$2" ]; }
+geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [[ "${WIDTH}x${HEIGHT}+$X+$Y" == $2 ]]; }  # pattern
 managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
-size_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x$HEIGHT" = "$2" ]; }
 pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
 check_ended() { ! kill -0 "$check_pid" 2>/dev/null; }
 
@@ -141,6 +140,17 @@ type_accented() {  # character, expected code
         done
     done
     fail "xdotool never delivered $1"
+}
+
+expect_full_screen_toggles() {  # full-screen geometry, restored geometry (a pattern), keys: each toggles twice
+    local full=$1 restored=$2 toggle
+    shift 2
+    for toggle in "$@"; do
+        xdotool windowfocus --sync "$wid" && xdotool key "$toggle"
+        retry geometry_is "$wid" "$full" || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
+        xdotool key "$toggle"
+        retry geometry_is "$wid" "$restored" || fail "$toggle did not restore $restored: ${WIDTH}x$HEIGHT+$X+$Y"
+    done
 }
 
 window_id() {
@@ -246,14 +256,9 @@ run_keys() {
 
     # F11 and Alt+Enter each take the window to full screen and back, queueing nothing.
     if [ -n "$runner" ]; then
-        local keys_before toggle
+        local keys_before
         keys_before=$(key_lines | wc -l)
-        for toggle in F11 alt+Return; do
-            xdotool key "$toggle"
-            retry geometry_is "$wid" 1024x768+0+0 || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
-            xdotool key "$toggle"
-            retry geometry_is "$wid" "800x600+$wx+$wy" || fail "$toggle did not restore the window"
-        done
+        expect_full_screen_toggles 1024x768+0+0 "800x600+$wx+$wy" F11 alt+Return
         [ "$(key_lines | wc -l)" = "$keys_before" ] || fail "full screen keys were queued: $(key_lines | tail -n 2)"
     fi
 
@@ -323,12 +328,7 @@ run_scale() {
         openbox --sm-disable >"$work/openbox.log" 2>&1 &
         wm_pid=$!
         retry managed "$wid" || fail "openbox did not take the window"
-        for toggle in F11 alt+Return alt+KP_Enter; do
-            xdotool windowfocus --sync "$wid" && xdotool key "$toggle"
-            retry geometry_is "$wid" 2560x1440+0+0 || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
-            xdotool key "$toggle"
-            retry size_is "$wid" 2000x1200 || fail "$toggle did not restore 2000x1200: ${WIDTH}x$HEIGHT"
-        done
+        expect_full_screen_toggles 2560x1440+0+0 '2000x1200+*' F11 alt+Return alt+KP_Enter
         stop_process "$wm_pid"
     fi
     # Neither key queued anything, and the picture is as it was.

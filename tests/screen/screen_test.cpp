@@ -90,7 +90,7 @@ TEST_F(ScreenTest, colours_keep_only_their_low_byte)
     EXPECT_EQ(screen.background(), 255);
 }
 
-TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
+TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_the_cursor_to_the_next_row_after_column_100)
 {
     white_page();
     clear_marks();
@@ -112,6 +112,13 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
     EXPECT_FALSE(clear_change_marks(screen));
+    // Text continues on the next row after column 100.
+    screen.move_cursor(4, 99);
+    screen.write_text("abc", false);
+    EXPECT_TRUE(cell_matches_glyph(4, 99, 'a', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(4, 100, 'b', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(5, 1, 'c', 0, 15));
+    EXPECT_EQ(screen.cursor_position(), at(5, 2));
 }
 
 // Each row writes its pieces from a place over lettered rows: where the cursor ends, whether a line end
@@ -183,17 +190,6 @@ TEST_F(ScreenTest, scrolling_fills_the_freed_rows_with_the_background_and_spares
     EXPECT_TRUE(lines_all(0, 16 * 36 - 1, 4));
     EXPECT_TRUE(cell_matches_glyph(37, 1, 'x', 0, 4));
     EXPECT_TRUE(lines_all(592, 599, 15));
-}
-
-TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
-{
-    white_page();
-    screen.move_cursor(4, 99);
-    screen.write_text("abc", false);
-    EXPECT_TRUE(cell_matches_glyph(4, 99, 'a', 0, 15));
-    EXPECT_TRUE(cell_matches_glyph(4, 100, 'b', 0, 15));
-    EXPECT_TRUE(cell_matches_glyph(5, 1, 'c', 0, 15));
-    EXPECT_EQ(screen.cursor_position(), at(5, 2));
 }
 
 // An owed line end scrolls before the next text, or once when finished, and not at all after a cursor move.
@@ -356,9 +352,6 @@ TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
     screen.set_change_listener(nullptr);
 }
 
-// ---------------------------------------------------------------------------
-// Keys.
-
 // Codes that are no key are not queued; looking whether a key waits takes none.
 TEST_F(ScreenTest, poll_key_gives_character_and_extended_key_texts)
 {
@@ -401,9 +394,6 @@ TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_col
     EXPECT_FALSE(screen.key_waiting());
     EXPECT_TRUE(screen.take_palette_changed());
 }
-
-// ---------------------------------------------------------------------------
-// Timed wait.
 
 struct PauseTest : ScreenTest {
     ProgramLife life;
@@ -473,9 +463,6 @@ TEST_F(PauseTest, a_key_a_wake_or_an_end_request_ends_the_wait_at_once)
     EXPECT_THROW(pause_ms(screen, clock, 1000), EndRequested);
     EXPECT_EQ(clock.now_ns() - start_ns, 450'000'000);
 }
-
-// ---------------------------------------------------------------------------
-// Lock.
 
 TEST(ScreenLock, is_reentrant_and_excludes_other_threads_until_fully_released)
 {

@@ -289,22 +289,19 @@ TEST_F(ScreenTest, tab_backspace_and_carriage_return_move_and_only_the_tab_paint
 TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothing)
 {
     white_page();
-    int tones = 0;
-    int tones_with_lock_free = 0;
+    int tones = 0, tones_with_lock_free = 0;
     std::vector<std::thread> lockers;
     screen.set_tone_player([&] {
         ++tones;
         // Another thread must be able to take the lock while the tone plays.
         auto taken = std::make_shared<std::atomic<bool>>(false);
         lockers.emplace_back([this, taken] {
-            screen.lock().lock();
+            std::lock_guard<ScreenLock> guard(screen.lock());
             *taken = true;
-            screen.lock().unlock();
         });
         for (int spin = 0; spin < 10'000'000 && !*taken; ++spin)
             std::this_thread::yield();
-        if (*taken)
-            ++tones_with_lock_free;
+        tones_with_lock_free += *taken ? 1 : 0;
     });
     screen.move_cursor(4, 4);
     screen.write_text("\a\a", false);
@@ -471,9 +468,8 @@ TEST(ScreenLock, is_reentrant_and_excludes_other_threads_until_fully_released)
     lock.lock();
     std::atomic<bool> other_has_it{false};
     std::thread other([&] {
-        lock.lock();
+        std::lock_guard<ScreenLock> guard(lock);
         other_has_it = true;
-        lock.unlock();
     });
     lock.unlock();
     for (int i = 0; i < 1000; ++i)

@@ -110,15 +110,13 @@ uint32_t key_code_from_text(const std::string& text)
 
 std::atomic<int64_t> observed_passes{0};
 
-void count_observed_pass(const DisplayPassTimes& /*times*/) { ++observed_passes; }
-
 // Counts the display passes of one real second while the program thread
 // sleeps, then of one second while it relocks the screen in a tight loop,
 // drawing a pixel each time.
 void count_display_passes(Screen& screen)
 {
     SystemClock clock;
-    set_display_pass_observer(count_observed_pass);
+    set_display_pass_observer([](const DisplayPassTimes&) { ++observed_passes; });
     const int64_t idle_start = observed_passes.load();
     clock.sleep_ms(1000);
     const int64_t idle_passes = observed_passes.load() - idle_start;

@@ -114,12 +114,8 @@ pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ];
 check_ended() { ! kill -0 "$check_pid" 2>/dev/null; }
 
 expect_keys() {  # expected codes...
-    local expected
-    expected=$(printf '%s\n' "$@")
     retry keys_at_least "$#" || true
-    local got
-    got=$(key_lines)
-    [ "$got" = "$expected" ] || fail "keys: expected [$(echo $expected)] got [$(echo $got)]"
+    [ "$(key_lines)" = "$(printf '%s\n' "$@")" ] || fail "keys: expected [$*] got [$(echo $(key_lines))]"
 }
 
 # xdotool types a character missing from the keyboard map by mapping it on a
@@ -275,10 +271,8 @@ run_keys() {
 run_passes() {
     start_check --count-passes
     wait_for_line '^passes ' 50 || fail "no pass count"
-    local passes idle
-    passes=$(output | sed -n 's/^passes \([0-9]*\) .*/\1/p')
-    idle=$(output | sed -n 's/^passes .* idle \([0-9]*\)$/\1/p')
-    take_ms=$(output | sed -n 's/^passes .* take_ms \([0-9]*\) .*/\1/p')
+    local _ passes take_ms idle
+    read -r _ passes _ _ _ take_ms _ idle <<<"$(output | grep '^passes ')"
     output | grep '^passes '
     [ "$idle" -le 20 ] || fail "$idle display passes in one idle second: it should sleep"
     [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"

@@ -21,14 +21,9 @@ struct DrawLineTest : ::testing::Test {
     ErrorStatus status;
     Screen screen{status};
 
-    void line(float x1, float y1, float x2, float y2, int32_t colour = 7, uint16_t style = style_solid)
+    void line(float x1, float y1, float x2, float y2, int32_t colour = 7)
     {
-        draw_line(screen, x1, y1, x2, y2, colour, LineKind::line, style);
-    }
-
-    void box(float x1, float y1, float x2, float y2, int32_t colour = 7)
-    {
-        draw_line(screen, x1, y1, x2, y2, colour, LineKind::box_outline, style_solid);
+        draw_line(screen, x1, y1, x2, y2, colour, LineKind::line, style_solid);
     }
 
     // Every pixel that is no longer the background 0.
@@ -41,8 +36,6 @@ struct DrawLineTest : ::testing::Test {
                     pixels.insert({x, y});
         return pixels;
     }
-
-    void clear_marks() { clear_change_marks(screen); }
 
     // Every row with a pixel drawn is marked changed, and no row outside their span; none if none was drawn.
     void expect_marks_on_rows_of(const Pixels& pixels) const
@@ -131,7 +124,7 @@ TEST_F(DrawLineTest, lines_and_boxes_draw_exactly_their_pixels_and_mark_their_ro
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         screen.reset_to_opened_state();
-        clear_marks();
+        clear_change_marks(screen);
         draw_line(screen, row.x1, row.y1, row.x2, row.y2, 7, row.kind, row.style);
         const Pixels pixels = drawn();
         if (row.count == 0) {
@@ -144,7 +137,7 @@ TEST_F(DrawLineTest, lines_and_boxes_draw_exactly_their_pixels_and_mark_their_ro
             expect_marks_on_rows_of(pixels);
     }
     screen.reset_to_opened_state();
-    box(-inf, -inf, inf, inf);  // every edge off screen
+    draw_line(screen, -inf, -inf, inf, inf, 7, LineKind::box_outline, style_solid);  // every edge off screen
     EXPECT_TRUE(drawn().empty());
 }
 
@@ -165,7 +158,7 @@ TEST_F(DrawLineTest, box_outline_leaves_its_inside_alone)
 {
     for (int32_t y = 581; y <= 589; ++y)
         line(41, static_cast<float>(y), 759, static_cast<float>(y), 14);
-    box(760, 590, 40, 580);
+    draw_line(screen, 760, 590, 40, 580, 7, LineKind::box_outline, style_solid);
     for (int32_t y = 581; y <= 589; ++y)
         for (int32_t x = 41; x <= 759; ++x)
             ASSERT_EQ(screen.pixel(x, y), 14) << x << "," << y;

@@ -59,8 +59,6 @@ struct ScreenTest : ::testing::Test {
         return true;
     }
 
-    void clear_marks() { clear_change_marks(screen); }
-
     // Fills the last row from its first cell, so the line end is owed, over lettered rows.
     void owe_a_line_end()
     {
@@ -93,7 +91,7 @@ TEST_F(ScreenTest, colours_keep_only_their_low_byte)
 TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_the_cursor_to_the_next_row_after_column_100)
 {
     white_page();
-    clear_marks();
+    clear_change_marks(screen);
     status.set(3);
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
@@ -108,7 +106,7 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_the_cursor_to_the_
     EXPECT_TRUE(screen.row_changed(36) && screen.row_changed(40));
     EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(32) || screen.row_changed(47));
     // The same text again changes no pixel and marks nothing.
-    clear_marks();
+    clear_change_marks(screen);
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
     EXPECT_FALSE(clear_change_marks(screen));
@@ -176,7 +174,7 @@ TEST_F(ScreenTest, scrolling_fills_the_freed_rows_with_the_background_and_spares
     letter_rows();
     screen.set_text_colours(0, 2);
     screen.move_cursor(37, 1);
-    clear_marks();
+    clear_change_marks(screen);
     screen.write_text("", true);
     EXPECT_TRUE(cell_matches_glyph(36, 1, 'A' + 36 % 26, 0, 15));
     EXPECT_TRUE(lines_all(576, 591, 2));
@@ -315,7 +313,7 @@ TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothi
 
 TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
 {
-    clear_marks();
+    clear_change_marks(screen);
     Screen::RowMarks marks{};
     marks.fill(true);
     EXPECT_FALSE(screen.take_changed_row_marks(marks));
@@ -333,7 +331,7 @@ TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
 // burst of drawing costs one wake, and no change after a take goes unheard.
 TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
 {
-    clear_marks();
+    clear_change_marks(screen);
     int heard = 0;
     screen.set_change_listener([&heard] { ++heard; });
     screen.write_text("a burst of glyphs", true);

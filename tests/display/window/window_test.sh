@@ -106,7 +106,8 @@ key_lines() {  # the numeric lines the check program printed
     output | grep -E '^[0-9]+$'
 }
 
-retry() { for _ in $(seq 50); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 5 s
+retry_for() { for _ in $(seq "$1"); do "${@:2}" && return 0; sleep 0.1; done; return 1; }  # tries of 0.1 s, command
+retry() { retry_for 50 "$@"; }  # command: within 5 s
 keys_at_least() { [ "$(key_lines | wc -l)" -ge "$1" ]; }
 geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [[ "${WIDTH}x${HEIGHT}+$X+$Y" == $2 ]]; }  # pattern
 managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
@@ -122,31 +123,16 @@ expect_keys() {  # expected codes...
 # spare key for a moment; a client that looks the key up after the map is put
 # back sees nothing. So a lost character is typed again, but a wrong one fails.
 type_accented() {  # character, expected code
-    local before count
+    local before typed
     before=$(key_lines | wc -l)
     for _ in $(seq 8); do
         xdotool type --delay 150 "$1"
-        for _ in $(seq 10); do
-            count=$(key_lines | wc -l)
-            if [ "$count" -gt "$before" ]; then
-                [ "$count" -eq $((before + 1)) ] && [ "$(key_lines | tail -n 1)" = "$2" ] && return 0
-                fail "typing $1 gave [$(key_lines | tail -n +$((before + 1)) | tr '\n' ' ')], expected $2"
-            fi
-            sleep 0.1
-        done
+        retry_for 10 keys_at_least $((before + 1)) || continue
+        typed=$(key_lines | tail -n +$((before + 1)) | tr '\n' ' ')
+        [ "$typed" = "$2 " ] && return 0
+        fail "typing $1 gave [$typed], expected $2"
     done
     fail "xdotool never delivered $1"
-}
-
-expect_full_screen_toggles() {  # full-screen geometry, restored geometry (a pattern), keys: each toggles twice
-    local full=$1 restored=$2 toggle
-    shift 2
-    for toggle in "$@"; do
-        xdotool windowfocus --sync "$wid" && xdotool key "$toggle"
-        retry geometry_is "$wid" "$full" || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
-        xdotool key "$toggle"
-        retry geometry_is "$wid" "$restored" || fail "$toggle did not restore $restored: ${WIDTH}x$HEIGHT+$X+$Y"
-    done
 }
 
 window_id() {

@@ -181,6 +181,8 @@ TEST_F(ScreenTest, scrolling_fills_the_freed_rows_with_the_background_and_spares
     EXPECT_TRUE(lines_all(592, 599, 15));
     EXPECT_TRUE(screen.row_changed(0) && screen.row_changed(591));
     EXPECT_FALSE(screen.row_changed(592));
+    screen.write_text("\n\n\n", false);  // as many rows freed as scrolled
+    EXPECT_TRUE(lines_all(16 * 34, 591, 2));
 
     // Scrolling by the whole grid or more blanks the text area.
     screen.set_text_colours(0, 4);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -20,14 +21,9 @@ struct DrawLineTest : ::testing::Test {
     ErrorStatus status;
     Screen screen{status};
 
-    void line(float x1, float y1, float x2, float y2, int32_t colour = 7, uint16_t style = style_solid)
+    void line(float x1, float y1, float x2, float y2, int32_t colour = 7)
     {
-        draw_line(screen, x1, y1, x2, y2, colour, LineKind::line, style);
-    }
-
-    void box(float x1, float y1, float x2, float y2, int32_t colour = 7)
-    {
-        draw_line(screen, x1, y1, x2, y2, colour, LineKind::box_outline, style_solid);
+        draw_line(screen, x1, y1, x2, y2, colour, LineKind::line, style_solid);
     }
 
     // Every pixel that is no longer the background 0.
@@ -41,66 +37,111 @@ struct DrawLineTest : ::testing::Test {
         return pixels;
     }
 
-    void clear_marks() { clear_change_marks(screen); }
+    // Every row with a pixel drawn is marked changed, and no row outside their span; none if none was drawn.
+    void expect_marks_on_rows_of(const Pixels& pixels) const
+    {
+        int32_t first = screen_height, last = -1;
+        for (const auto& pixel : pixels) {
+            first = std::min(first, pixel.second);
+            last = std::max(last, pixel.second);
+            EXPECT_TRUE(screen.row_changed(pixel.second)) << pixel.second;
+        }
+        for (int32_t y = 0; y < screen_height; ++y)
+            EXPECT_TRUE(!screen.row_changed(y) || (y >= first && y <= last)) << "row " << y;
+    }
 };
 
-TEST_F(DrawLineTest, horizontal_run_sets_every_pixel_between_the_ends)
+// The count pixels from (x, y) on in steps of (dx, dy), added to more.
+Pixels run(int32_t x, int32_t y, int32_t dx, int32_t dy, int32_t count, Pixels more = {})
 {
-    clear_marks();
-    line(40, 50, 760, 50);
-    const Pixels pixels = drawn();
-    EXPECT_EQ(pixels.size(), 721u);
-    EXPECT_TRUE(pixels.count({40, 50}) && pixels.count({760, 50}));
-    EXPECT_EQ(screen.pixel(400, 50), 7);
-    EXPECT_TRUE(screen.row_changed(50));
-    EXPECT_FALSE(screen.row_changed(49) || screen.row_changed(51));
+    for (int32_t i = 0; i < count; ++i)
+        more.insert({x + i * dx, y + i * dy});
+    return more;
 }
 
-TEST_F(DrawLineTest, vertical_runs_in_either_direction)
+// Each row is drawn on a fresh screen. A row with a count draws that many pixels, among them the ones
+// listed; one without draws exactly the pixels listed.
+TEST_F(DrawLineTest, lines_and_boxes_draw_exactly_their_pixels_and_mark_their_rows)
 {
-    line(40, 50, 40, 550);
-    EXPECT_EQ(drawn().size(), 501u);
-    clear_marks();
-    line(100, 590, 100, 585, 9);
-    for (int32_t y = 585; y <= 590; ++y)
-        EXPECT_EQ(screen.pixel(100, y), 9);
-    EXPECT_EQ(screen.pixel(100, 584), 0);
-    EXPECT_EQ(screen.pixel(100, 591), 0);
-    EXPECT_TRUE(screen.row_changed(585) && screen.row_changed(590));
-    EXPECT_FALSE(screen.row_changed(584) || screen.row_changed(591));
-}
-
-TEST_F(DrawLineTest, slanted_line_and_its_reverse_choose_different_pixels)
-{
-    line(0, 0, 2, 1);
-    EXPECT_EQ(drawn(), (Pixels{{0, 0}, {1, 1}, {2, 1}}));
-    screen.reset_to_opened_state();
-    line(2, 1, 0, 0);
-    EXPECT_EQ(drawn(), (Pixels{{2, 1}, {1, 0}, {0, 0}}));
-}
-
-TEST_F(DrawLineTest, trace_segments_split_between_the_two_columns)
-{
-    struct Case {
-        int32_t n;
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr LineKind segment = LineKind::line, outline = LineKind::box_outline;
+    struct Row {
+        const char* name;
+        float x1, y1, x2, y2;
         Pixels pixels;
+        size_t count = 0;
+        LineKind kind = LineKind::line;
+        uint16_t style = style_solid;
     };
-    const Case cases[] = {
-        {0, {{99, 300}, {100, 300}}},
-        {1, {{100, 300}, {99, 301}}},
-        {2, {{100, 300}, {99, 301}, {99, 302}}},
-        {3, {{100, 300}, {100, 301}, {99, 302}, {99, 303}}},
-        {4, {{100, 300}, {100, 301}, {99, 302}, {99, 303}, {99, 304}}},
-        {-3, {{100, 300}, {100, 299}, {99, 298}, {99, 297}}},
+    const Row rows[] = {
+        {"horizontal", 40, 50, 760, 50, run(40, 50, 1, 0, 721)},
+        {"vertical", 40, 50, 40, 550, run(40, 50, 0, 1, 501)},
+        {"vertical upward", 100, 590, 100, 585, run(100, 585, 0, 1, 6)},
+        {"slanted", 0, 0, 2, 1, {{0, 0}, {1, 1}, {2, 1}}},
+        {"slanted reversed: other pixels", 2, 1, 0, 0, {{2, 1}, {1, 0}, {0, 0}}},
+        {"shallow", 700, 20, 500, 30, {{700, 20}, {500, 30}}, 201},
+        // Short traces between two columns split their segments between them.
+        {"trace 0", 100, 300, 99, 300, {{99, 300}, {100, 300}}},
+        {"trace 1", 100, 300, 99, 301, {{100, 300}, {99, 301}}},
+        {"trace 2", 100, 300, 99, 302, {{100, 300}, {99, 301}, {99, 302}}},
+        {"trace 3", 100, 300, 99, 303, run(100, 300, 0, 1, 2, run(99, 302, 0, 1, 2))},
+        {"trace 4", 100, 300, 99, 304, run(100, 300, 0, 1, 2, run(99, 302, 0, 1, 3))},
+        {"trace -3", 100, 300, 99, 297, run(100, 299, 0, 1, 2, run(99, 297, 0, 1, 2))},
+        // Coordinates round halves away from zero.
+        {"2.5 rounds up", 2.5f, 10, 2.5f, 10, {{3, 10}}},
+        {"2.49 rounds down", 2.49f, 10.5f, 2.49f, 10.5f, {{2, 11}}},
+        {"-2.5 becomes -3: from -2 it would enter at row 2", -2.5f, 0, 3.5f, 7, run(0, 3, 1, 1, 5)},
+        {"just below a half, which float arithmetic rounds up", 0.49999997f, 5, 0.49999997f, 5, {{0, 5}}},
+        // The style mask runs from the first point given; upward, it starts again 16 pixels on.
+        {"style", 10, 20, 25, 20, {{10, 20}, {11, 20}}, 0, segment, 0xC000},
+        {"style reversed", 25, 20, 10, 20, {{25, 20}, {24, 20}}, 0, segment, 0xC000},
+        {"style upward", 30, 50, 30, 30, {{30, 50}, {30, 49}, {30, 34}, {30, 33}}, 0, segment, 0xC000},
+        {"style slanted", 0, 0, 17, 1, {{0, 0}, {15, 1}, {16, 1}}, 0, segment, 0x8001},
+        // Clipping keeps the visible part.
+        {"clipped horizontal", -100, 100, 100, 100, run(0, 100, 1, 0, 101)},
+        {"clipped vertical", 400, -50, 400, 650, run(400, 0, 0, 1, 600)},
+        {"diagonal entering at the corner", -10, -10, 10, 10, run(0, 0, 1, 1, 11)},
+        {"left end clipped, then the bottom, which starts the walk", -100, 400, 100, 700, {{32, 599}, {0, 550}}, 50},
+        {"box, ends in either order", 760, 590, 40, 580,
+         run(40, 580, 1, 0, 721, run(40, 590, 1, 0, 721, run(40, 581, 0, 1, 9, run(760, 581, 0, 1, 9)))), 0, outline},
+        {"box partly off screen: only its visible edges", -10, 590, 20, 700,
+         run(0, 590, 1, 0, 21, run(20, 590, 0, 1, 10)), 0, outline},
+        {"wholly left", -10, -10, -1, 500, {}},
+        {"wholly right", 800, 0, 900, 599, {}},
+        {"wholly below", 0, 600, 799, 700, {}},
+        {"box wholly left", -50, 10, -1, 20, {}, 0, outline},
+        {"box wholly below", 10, 600, 20, 610, {}, 0, outline},
+        // Hostile coordinates draw what their clamped values give.
+        {"NaN start", nan, 0, 10, 10, {}},
+        {"NaN end", 0, 0, 10, nan, {}},
+        {"NaN box", nan, nan, nan, nan, {}, 0, outline},
+        {"infinite ends", -inf, 100, inf, 100, run(0, 100, 1, 0, 800)},
+        {"crossing the screen only at its corner", 1e30f, -1e30f, -1e30f, 1e30f, {{0, 0}}},
+        {"far off to the right", 3e38f, 3e38f, 3e38f, -3e38f, {}},
+        {"infinitely wide box", -inf, 10, inf, 20, run(0, 10, 1, 0, 800, run(0, 20, 1, 0, 800)), 0, outline},
     };
-    for (const Case& c : cases) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         screen.reset_to_opened_state();
-        line(100, 300, 99, static_cast<float>(300 + c.n));
-        EXPECT_EQ(drawn(), c.pixels) << "n = " << c.n;
+        clear_change_marks(screen);
+        draw_line(screen, row.x1, row.y1, row.x2, row.y2, 7, row.kind, row.style);
+        const Pixels pixels = drawn();
+        if (row.count == 0) {
+            EXPECT_EQ(pixels, row.pixels);
+        } else {
+            EXPECT_EQ(pixels.size(), row.count);
+            EXPECT_TRUE(std::includes(pixels.begin(), pixels.end(), row.pixels.begin(), row.pixels.end()));
+        }
+        if (row.style == style_solid)  // a styled walk may mark the rows of its gaps too
+            expect_marks_on_rows_of(pixels);
     }
+    screen.reset_to_opened_state();
+    draw_line(screen, -inf, -inf, inf, inf, 7, LineKind::box_outline, style_solid);  // every edge off screen
+    EXPECT_TRUE(drawn().empty());
 }
 
-TEST_F(DrawLineTest, steep_and_shallow_walks_cover_each_major_step_once)
+TEST_F(DrawLineTest, steep_walk_covers_each_major_step_once)
 {
     line(10, 10, 13, 100);
     const Pixels steep = drawn();
@@ -111,63 +152,16 @@ TEST_F(DrawLineTest, steep_and_shallow_walks_cover_each_major_step_once)
             in_row += steep.count({x, y}) ? 1 : 0;
         EXPECT_EQ(in_row, 1) << "row " << y;
     }
-    screen.reset_to_opened_state();
-    line(700, 20, 500, 30);
-    EXPECT_EQ(drawn().size(), 201u);
-    EXPECT_EQ(screen.pixel(700, 20), 7);
-    EXPECT_EQ(screen.pixel(500, 30), 7);
 }
 
 TEST_F(DrawLineTest, box_outline_leaves_its_inside_alone)
 {
-    // Fill the inside first with a colour the box must not touch.
     for (int32_t y = 581; y <= 589; ++y)
         line(41, static_cast<float>(y), 759, static_cast<float>(y), 14);
-    clear_marks();
-    box(760, 590, 40, 580);
-    const Pixels pixels = drawn();
-    EXPECT_EQ(pixels.size(), 1460u + 719u * 9u);
-    for (int32_t x = 40; x <= 760; ++x) {
-        EXPECT_EQ(screen.pixel(x, 580), 7);
-        EXPECT_EQ(screen.pixel(x, 590), 7);
-    }
-    for (int32_t y = 580; y <= 590; ++y) {
-        EXPECT_EQ(screen.pixel(40, y), 7);
-        EXPECT_EQ(screen.pixel(760, y), 7);
-    }
-    EXPECT_EQ(screen.pixel(41, 581), 14);
-    EXPECT_EQ(screen.pixel(759, 589), 14);
-    EXPECT_TRUE(screen.row_changed(580) && screen.row_changed(590));
-    EXPECT_FALSE(screen.row_changed(579) || screen.row_changed(591));
-}
-
-TEST_F(DrawLineTest, box_partly_off_screen_draws_only_its_visible_edges)
-{
-    box(-10, 590, 20, 700);
-    // Top edge y 590 from x 0 to 20 and the right edge x 20 from 590 to 599.
-    Pixels expected;
-    for (int32_t x = 0; x <= 20; ++x)
-        expected.insert({x, 590});
-    for (int32_t y = 590; y <= 599; ++y)
-        expected.insert({20, y});
-    EXPECT_EQ(drawn(), expected);
-}
-
-TEST_F(DrawLineTest, coordinates_round_halves_away_from_zero)
-{
-    line(2.5f, 10, 2.5f, 10);
-    EXPECT_EQ(drawn(), (Pixels{{3, 10}}));
-    screen.reset_to_opened_state();
-    line(2.49f, 10.5f, 2.49f, 10.5f);
-    EXPECT_EQ(drawn(), (Pixels{{2, 11}}));
-    // -2.5 becomes -3, seen where the line meets the left border: from -2 it
-    // would enter at row 2.
-    screen.reset_to_opened_state();
-    line(-2.5f, 0, 3.5f, 7);
-    EXPECT_EQ(drawn(), (Pixels{{0, 3}, {1, 4}, {2, 5}, {3, 6}, {4, 7}}));
-    screen.reset_to_opened_state();
-    line(0.49999997f, 5, 0.49999997f, 5);  // would round up in float arithmetic
-    EXPECT_EQ(drawn(), (Pixels{{0, 5}}));
+    draw_line(screen, 760, 590, 40, 580, 7, LineKind::box_outline, style_solid);
+    for (int32_t y = 581; y <= 589; ++y)
+        for (int32_t x = 41; x <= 759; ++x)
+            ASSERT_EQ(screen.pixel(x, y), 14) << x << "," << y;
 }
 
 TEST_F(DrawLineTest, colour_keeps_only_its_low_byte)
@@ -176,74 +170,6 @@ TEST_F(DrawLineTest, colour_keeps_only_its_low_byte)
     EXPECT_EQ(screen.pixel(5, 5), 4);
     line(5, 6, 6, 6, -1);
     EXPECT_EQ(screen.pixel(5, 6), 255);
-}
-
-TEST_F(DrawLineTest, lines_and_boxes_wholly_outside_draw_nothing)
-{
-    clear_marks();
-    line(-10, -10, -1, 500);
-    line(800, 0, 900, 599);
-    line(0, 600, 799, 700);
-    box(-50, 10, -1, 20);
-    box(10, 600, 20, 610);
-    EXPECT_TRUE(drawn().empty());
-    EXPECT_FALSE(clear_change_marks(screen));
-}
-
-TEST_F(DrawLineTest, clipped_line_keeps_the_visible_part)
-{
-    line(-100, 100, 100, 100);
-    EXPECT_EQ(drawn().size(), 101u);
-    screen.reset_to_opened_state();
-    line(400, -50, 400, 650);
-    EXPECT_EQ(drawn().size(), 600u);
-    screen.reset_to_opened_state();
-    // The diagonal from (-10,-10) enters at the corner and runs to (10,10).
-    line(-10, -10, 10, 10);
-    Pixels diagonal;
-    for (int32_t i = 0; i <= 10; ++i)
-        diagonal.insert({i, i});
-    EXPECT_EQ(drawn(), diagonal);
-    screen.reset_to_opened_state();
-    // Left end clipped first, then the bottom end, which becomes the start of the walk.
-    line(-100, 400, 100, 700);
-    const Pixels lower = drawn();
-    EXPECT_EQ(lower.size(), 50u);
-    EXPECT_TRUE(lower.count({32, 599}) && lower.count({0, 550}));
-}
-
-TEST_F(DrawLineTest, style_mask_runs_from_the_given_first_point)
-{
-    line(10, 20, 25, 20, 7, 0xC000);  // first two pixels only
-    EXPECT_EQ(drawn(), (Pixels{{10, 20}, {11, 20}}));
-    screen.reset_to_opened_state();
-    line(25, 20, 10, 20, 7, 0xC000);
-    EXPECT_EQ(drawn(), (Pixels{{25, 20}, {24, 20}}));
-    screen.reset_to_opened_state();
-    line(30, 50, 30, 30, 7, 0xC000);  // upward: the pattern starts again 16 pixels on
-    EXPECT_EQ(drawn(), (Pixels{{30, 50}, {30, 49}, {30, 34}, {30, 33}}));
-    screen.reset_to_opened_state();
-    line(0, 0, 17, 1, 7, 0x8001);
-    EXPECT_EQ(drawn(), (Pixels{{0, 0}, {15, 1}, {16, 1}}));
-}
-
-TEST_F(DrawLineTest, hostile_coordinates_draw_what_their_clamped_values_give)
-{
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    line(nan, 0, 10, 10);
-    line(0, 0, 10, nan);
-    box(nan, nan, nan, nan);
-    EXPECT_TRUE(drawn().empty());
-    line(-inf, 100, inf, 100);
-    EXPECT_EQ(drawn().size(), 800u);
-    screen.reset_to_opened_state();
-    line(1e30f, -1e30f, -1e30f, 1e30f);  // crosses the screen only at its corner
-    line(3e38f, 3e38f, 3e38f, -3e38f);
-    box(-inf, -inf, inf, inf);  // every edge off screen
-    EXPECT_EQ(drawn(), (Pixels{{0, 0}}));
-    box(-inf, 10, inf, 20);
-    EXPECT_EQ(drawn().size(), 1u + 2u * 800u);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ struct GraphicsTest : ::testing::Test {
     }
 };
 
-TEST_F(GraphicsTest, opening_resets_the_screen_and_plays_tones_through_the_window)
+TEST_F(GraphicsTest, opening_resets_the_screen_and_plays_tones_through_the_window_until_closed)
 {
     screen.set_text_colours(3, 9);
     screen.clear_window();
@@ -74,10 +74,12 @@ TEST_F(GraphicsTest, opening_resets_the_screen_and_plays_tones_through_the_windo
     write_text("\a", false);
     sound_tone();
     EXPECT_EQ(headless->tones_played(), 2);
-}
 
-TEST_F(GraphicsTest, default_title_is_the_program_file_name)
-{
+    // Closing twice does no harm and stops the tones; opened again, the default title is the program's name.
+    close_graphics_window();
+    close_graphics_window();
+    EXPECT_EQ(the_window(), nullptr);
+    sound_tone();
     set_window_title("");
     ASSERT_TRUE(open_graphics_window());
     EXPECT_EQ(headless->title(), "screen_tests");
@@ -163,16 +165,6 @@ TEST_F(GraphicsTest, without_a_window_operations_change_nothing_and_leave_their_
     screen.queue_key(key_escape);
     EXPECT_TRUE(key_waiting());
     EXPECT_EQ(poll_key(), "\x1B");
-}
-
-TEST_F(GraphicsTest, close_is_idempotent_and_stops_the_tones)
-{
-    ASSERT_TRUE(open_graphics_window());
-    close_graphics_window();
-    close_graphics_window();
-    EXPECT_EQ(the_window(), nullptr);
-    sound_tone();  // no player any more: nothing happens
-    ASSERT_TRUE(open_graphics_window());
 }
 
 TEST_F(GraphicsTest, thin_functions_reach_the_installed_screen_and_clock)

@@ -59,8 +59,6 @@ struct ScreenTest : ::testing::Test {
         return true;
     }
 
-    void clear_marks() { clear_change_marks(screen); }
-
     // Fills the last row from its first cell, so the line end is owed, over lettered rows.
     void owe_a_line_end()
     {
@@ -90,10 +88,10 @@ TEST_F(ScreenTest, colours_keep_only_their_low_byte)
     EXPECT_EQ(screen.background(), 255);
 }
 
-TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
+TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_the_cursor_to_the_next_row_after_column_100)
 {
     white_page();
-    clear_marks();
+    clear_change_marks(screen);
     status.set(3);
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
@@ -108,70 +106,11 @@ TEST_F(ScreenTest, text_paints_whole_glyph_cells_and_advances_cursor)
     EXPECT_TRUE(screen.row_changed(36) && screen.row_changed(40));
     EXPECT_FALSE(screen.row_changed(31) || screen.row_changed(32) || screen.row_changed(47));
     // The same text again changes no pixel and marks nothing.
-    clear_marks();
+    clear_change_marks(screen);
     screen.move_cursor(3, 10);
     screen.write_text("AB", false);
     EXPECT_FALSE(clear_change_marks(screen));
-}
-
-TEST_F(ScreenTest, line_end_on_row_36_moves_down_without_scrolling)
-{
-    white_page();
-    letter_rows();
-    screen.move_cursor(36, 5);
-    screen.write_text("", true);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
-}
-
-TEST_F(ScreenTest, line_end_on_row_37_scrolls_one_row_and_spares_the_bottom_strip)
-{
-    white_page();
-    letter_rows();
-    screen.set_text_colours(0, 2);  // the freed row takes the current background
-    screen.move_cursor(37, 1);
-    clear_marks();
-    screen.write_text("", true);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
-    EXPECT_TRUE(cell_matches_glyph(36, 1, 'A' + 36 % 26, 0, 15));
-    EXPECT_TRUE(lines_all(576, 591, 2));
-    EXPECT_TRUE(lines_all(592, 599, 15));
-    EXPECT_TRUE(screen.row_changed(0) && screen.row_changed(591));
-    EXPECT_FALSE(screen.row_changed(592));
-}
-
-TEST_F(ScreenTest, line_feeds_below_the_grid_scroll_by_the_rows_passed)
-{
-    white_page();
-    letter_rows();
-    screen.move_cursor(37, 1);
-    screen.write_text("\n\n\n", false);
-    EXPECT_EQ(screen.cursor_position(), at(37, 1));
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'D', 0, 15));
-    EXPECT_TRUE(lines_all(16 * 34, 591, 15));
-
-    // Scrolling by the whole grid or more blanks the text area; the strip below stays.
-    screen.set_text_colours(0, 4);
-    screen.write_text(std::string(1000, '\n') + "x", false);
-    EXPECT_TRUE(lines_all(0, 16 * 36 - 1, 4));
-    EXPECT_TRUE(cell_matches_glyph(37, 1, 'x', 0, 4));
-    EXPECT_TRUE(lines_all(592, 599, 15));
-}
-
-TEST_F(ScreenTest, full_row_of_text_wraps_and_line_end_leaves_an_empty_row)
-{
-    screen.move_cursor(5, 1);
-    screen.write_text(std::string(100, 'x'), false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 1));
-    screen.move_cursor(5, 1);
-    screen.write_text(std::string(100, 'x'), true);
-    EXPECT_EQ(screen.cursor_position(), at(7, 1));
-}
-
-TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
-{
-    white_page();
+    // Text continues on the next row after column 100.
     screen.move_cursor(4, 99);
     screen.write_text("abc", false);
     EXPECT_TRUE(cell_matches_glyph(4, 99, 'a', 0, 15));
@@ -180,41 +119,100 @@ TEST_F(ScreenTest, text_continues_on_the_next_row_after_column_100)
     EXPECT_EQ(screen.cursor_position(), at(5, 2));
 }
 
-TEST_F(ScreenTest, text_ending_in_last_cell_owes_the_line_end_until_the_next_write)
+// Each row writes its pieces from a place over lettered rows: where the cursor ends, whether a line end
+// is owed, and the letter of the top row ('A' unscrolled, 'B' scrolled one row).
+TEST_F(ScreenTest, cursor_line_end_and_scrolling_after_a_write)
+{
+    const std::string full_row(100, 'x');
+    struct Row {
+        const char* name;
+        CellPosition from;
+        std::vector<std::string> pieces;
+        bool line_end;  // of the last piece
+        CellPosition after;
+        bool line_end_owed;
+        char top_row_letter;
+    } rows[] = {
+        {"line end on row 36", at(36, 5), {""}, true, at(37, 1), false, 'A'},
+        {"line end on row 37", at(37, 1), {""}, true, at(37, 1), false, 'B'},
+        {"line feeds below the grid scroll by the rows passed", at(37, 1), {"\n\n\n"}, false, at(37, 1), false, 'D'},
+        {"a full row wraps", at(5, 1), {full_row}, false, at(6, 1), false, 'A'},
+        {"a full row and a line end leave an empty row", at(5, 1), {full_row}, true, at(7, 1), false, 'A'},
+        {"a full last row owes its line end", at(37, 1), {full_row}, false, at(37, 100), true, 'A'},
+        {"an empty write keeps it owed", at(37, 1), {full_row, ""}, false, at(37, 100), true, 'A'},
+        {"the next write pays it", at(37, 1), {full_row, "q"}, false, at(37, 2), false, 'B'},
+        // Only a carriage return, line feed or backspace that moved the cursor lets the end of a write
+        // scroll; one that stood still in column 1 leaves the line end owed.
+        {"backspace in column 1", at(37, 1), {full_row + "\b"}, false, at(37, 100), true, 'A'},
+        {"carriage return in column 1", at(37, 1), {full_row + "\r"}, false, at(37, 100), true, 'A'},
+        {"carriage return after a line feed", at(37, 1), {"\n\r"}, false, at(37, 1), false, 'B'},
+        {"backspaces stop at column 1", at(6, 1), {"abc\b\b", "\b\b\b"}, false, at(6, 1), false, 'A'},
+        // A tab pads to the next tab column with at least one space.
+        {"tab from column 1", at(2, 1), {"\t"}, false, at(2, 9), false, 'A'},
+        {"tab from column 8", at(2, 8), {"\t"}, false, at(2, 9), false, 'A'},
+        {"tab from column 9", at(2, 9), {"\t"}, false, at(2, 17), false, 'A'},
+        {"tab from column 12", at(2, 12), {"\t"}, false, at(2, 17), false, 'A'},
+        {"tab from column 97", at(2, 97), {"\t"}, false, at(3, 1), false, 'A'},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        white_page();
+        letter_rows();
+        screen.move_cursor(row.from.row, row.from.column);
+        for (size_t i = 0; i < row.pieces.size(); ++i)
+            screen.write_text(row.pieces[i], row.line_end && i + 1 == row.pieces.size());
+        EXPECT_EQ(screen.cursor_position(), row.after);
+        EXPECT_EQ(screen.line_end_pending(), row.line_end_owed);
+        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(row.top_row_letter), 0, 15));
+    }
+}
+
+// The rows freed at the bottom take the current background; the strip below the grid stays.
+TEST_F(ScreenTest, scrolling_fills_the_freed_rows_with_the_background_and_spares_the_bottom_strip)
+{
+    white_page();
+    letter_rows();
+    screen.set_text_colours(0, 2);
+    screen.move_cursor(37, 1);
+    clear_change_marks(screen);
+    screen.write_text("", true);
+    EXPECT_TRUE(cell_matches_glyph(36, 1, 'A' + 36 % 26, 0, 15));
+    EXPECT_TRUE(lines_all(576, 591, 2));
+    EXPECT_TRUE(lines_all(592, 599, 15));
+    EXPECT_TRUE(screen.row_changed(0) && screen.row_changed(591));
+    EXPECT_FALSE(screen.row_changed(592));
+    screen.write_text("\n\n\n", false);  // as many rows freed as scrolled
+    EXPECT_TRUE(lines_all(16 * 34, 591, 2));
+
+    // Scrolling by the whole grid or more blanks the text area.
+    screen.set_text_colours(0, 4);
+    screen.write_text(std::string(1000, '\n') + "x", false);
+    EXPECT_TRUE(lines_all(0, 16 * 36 - 1, 4));
+    EXPECT_TRUE(cell_matches_glyph(37, 1, 'x', 0, 4));
+    EXPECT_TRUE(lines_all(592, 599, 15));
+}
+
+// An owed line end scrolls before the next text, or once when finished, and not at all after a cursor move.
+TEST_F(ScreenTest, owed_line_end_scrolls_before_text_or_when_finished_unless_the_cursor_moved)
 {
     owe_a_line_end();
-    EXPECT_EQ(screen.cursor_position(), at(37, 100));
-    EXPECT_TRUE(screen.line_end_pending());
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));  // nothing scrolled yet
-
     screen.write_text("q", false);
-    EXPECT_FALSE(screen.line_end_pending());
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(36, 1, 'z', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(37, 1, 'q', 0, 15));
-    EXPECT_EQ(screen.cursor_position(), at(37, 2));
-}
 
-TEST_F(ScreenTest, pending_line_end_is_cancelled_by_move_cursor_and_kept_by_empty_write)
-{
-    owe_a_line_end();
-    screen.write_text("", false);
-    EXPECT_TRUE(screen.line_end_pending());
-    screen.move_cursor(0, 0);
-    EXPECT_FALSE(screen.line_end_pending());
-    screen.write_text("q", false);
-    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
-    EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
-}
-
-TEST_F(ScreenTest, finish_pending_line_end_scrolls_once_if_owed_and_writes_nothing)
-{
     owe_a_line_end();
     screen.finish_pending_line_end();
     screen.finish_pending_line_end();  // no longer owed: nothing happens
     EXPECT_EQ(screen.cursor_position(), at(37, 1));
     EXPECT_TRUE(cell_matches_glyph(1, 1, 'B', 0, 15));
     EXPECT_TRUE(lines_all(576, 591, 15));
+
+    owe_a_line_end();
+    screen.move_cursor(0, 0);
+    EXPECT_FALSE(screen.line_end_pending());
+    screen.write_text("q", false);
+    EXPECT_TRUE(cell_matches_glyph(1, 1, 'A', 0, 15));
+    EXPECT_TRUE(cell_matches_glyph(37, 100, 'q', 0, 15));
 }
 
 TEST_F(ScreenTest, move_cursor_outside_the_grid_moves_nothing)
@@ -270,87 +268,40 @@ TEST_F(ScreenTest, 255_is_a_mark_only_when_alone_in_its_piece)
     EXPECT_EQ(screen.cursor_position(), at(4, 2));
 }
 
-TEST_F(ScreenTest, tab_pads_to_the_next_tab_column_with_at_least_one_space)
+TEST_F(ScreenTest, tab_backspace_and_carriage_return_move_and_only_the_tab_paints)
 {
     white_page();
-    struct Case {
-        int32_t from_column;
-        CellPosition after;
-    };
-    for (const Case& c :
-         {Case{1, at(2, 9)}, Case{8, at(2, 9)}, Case{9, at(2, 17)}, Case{12, at(2, 17)}, Case{97, at(3, 1)}}) {
-        screen.move_cursor(2, c.from_column);
-        screen.write_text("\t", false);
-        EXPECT_EQ(screen.cursor_position(), c.after) << "from column " << c.from_column;
-    }
     screen.move_cursor(2, 1);
     screen.write_text("\xDB\xDB\xDB", false);
     screen.move_cursor(2, 1);
     screen.write_text("\t", false);
     EXPECT_TRUE(lines_all(16, 31, 15));  // the tab's spaces painted over the blocks
-}
-
-TEST_F(ScreenTest, backspace_and_carriage_return_move_without_erasing)
-{
-    white_page();
     screen.move_cursor(6, 1);
     screen.write_text("abc\b\b", false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 2));
     EXPECT_TRUE(cell_matches_glyph(6, 3, 'c', 0, 15));
     screen.write_text("\b\b\b", false);
-    EXPECT_EQ(screen.cursor_position(), at(6, 1));
     screen.write_text("xy\rZ", false);
     EXPECT_TRUE(cell_matches_glyph(6, 1, 'Z', 0, 15));
     EXPECT_TRUE(cell_matches_glyph(6, 2, 'y', 0, 15));
     EXPECT_EQ(screen.cursor_position(), at(6, 2));
 }
 
-// Only a carriage return, line feed or backspace that moved the cursor lets the
-// end of a write scroll; one that stood still in column 1 leaves the line end owed.
-TEST_F(ScreenTest, control_character_that_cannot_move_the_cursor_does_not_scroll_at_the_end_of_a_write)
-{
-    struct Case {
-        const char* name;
-        std::string text;  // written from row 37, column 1
-        CellPosition after;
-        bool line_end_owed;
-        char top_row_letter;  // 'A' unscrolled, 'B' scrolled one row
-    } cases[] = {
-        {"backspace in column 1", std::string(100, 'x') + "\b", at(37, 100), true, 'A'},
-        {"carriage return in column 1", std::string(100, 'x') + "\r", at(37, 100), true, 'A'},
-        {"carriage return after a line feed", "\n\r", at(37, 1), false, 'B'},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        white_page();
-        letter_rows();
-        screen.move_cursor(37, 1);
-        screen.write_text(c.text, false);
-        EXPECT_EQ(screen.cursor_position(), c.after);
-        EXPECT_EQ(screen.line_end_pending(), c.line_end_owed);
-        EXPECT_TRUE(cell_matches_glyph(1, 1, static_cast<uint8_t>(c.top_row_letter), 0, 15));
-    }
-}
-
 TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothing)
 {
     white_page();
-    int tones = 0;
-    int tones_with_lock_free = 0;
+    int tones = 0, tones_with_lock_free = 0;
     std::vector<std::thread> lockers;
     screen.set_tone_player([&] {
         ++tones;
         // Another thread must be able to take the lock while the tone plays.
         auto taken = std::make_shared<std::atomic<bool>>(false);
         lockers.emplace_back([this, taken] {
-            screen.lock().lock();
+            std::lock_guard<ScreenLock> guard(screen.lock());
             *taken = true;
-            screen.lock().unlock();
         });
         for (int spin = 0; spin < 10'000'000 && !*taken; ++spin)
             std::this_thread::yield();
-        if (*taken)
-            ++tones_with_lock_free;
+        tones_with_lock_free += *taken ? 1 : 0;
     });
     screen.move_cursor(4, 4);
     screen.write_text("\a\a", false);
@@ -364,7 +315,7 @@ TEST_F(ScreenTest, bell_sounds_after_the_write_releases_the_lock_and_draws_nothi
 
 TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
 {
-    clear_marks();
+    clear_change_marks(screen);
     Screen::RowMarks marks{};
     marks.fill(true);
     EXPECT_FALSE(screen.take_changed_row_marks(marks));
@@ -382,7 +333,7 @@ TEST_F(ScreenTest, changed_row_marks_are_taken_row_by_row_and_cleared)
 // burst of drawing costs one wake, and no change after a take goes unheard.
 TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
 {
-    clear_marks();
+    clear_change_marks(screen);
     int heard = 0;
     screen.set_change_listener([&heard] { ++heard; });
     screen.write_text("a burst of glyphs", true);
@@ -398,30 +349,18 @@ TEST_F(ScreenTest, change_listener_hears_the_first_change_after_each_take)
     screen.set_change_listener(nullptr);
 }
 
-// ---------------------------------------------------------------------------
-// Keys.
-
+// Codes that are no key are not queued; looking whether a key waits takes none.
 TEST_F(ScreenTest, poll_key_gives_character_and_extended_key_texts)
 {
     EXPECT_EQ(screen.poll_key(), "");
-    screen.queue_key(key_escape);
-    screen.queue_key(key_up);
-    screen.queue_key(key_close_window);
-    screen.queue_key('7');
-    screen.queue_key(255);
-    EXPECT_EQ(screen.poll_key(), "\x1B");
-    EXPECT_EQ(screen.poll_key(), "\xFFH");
-    EXPECT_EQ(screen.poll_key(), "\xFFk");
-    EXPECT_EQ(screen.poll_key(), "7");
-    EXPECT_EQ(screen.poll_key(), "\xFF");
-    EXPECT_EQ(screen.poll_key(), "");
-}
-
-TEST_F(ScreenTest, codes_that_are_no_key_are_not_queued)
-{
-    screen.queue_key(0);
-    screen.queue_key(0x1234);
+    for (uint32_t key : {key_escape, 0u, key_up, 0x1234u, key_close_window, uint32_t{'7'}, 255u})
+        screen.queue_key(key);
+    EXPECT_TRUE(screen.key_waiting());
+    EXPECT_TRUE(screen.key_waiting());
+    for (const char* text : {"\x1B", "\xFFH", "\xFFk", "7", "\xFF"})
+        EXPECT_EQ(screen.poll_key(), text);
     EXPECT_FALSE(screen.key_waiting());
+    EXPECT_EQ(screen.poll_key(), "");
 }
 
 TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
@@ -432,15 +371,6 @@ TEST_F(ScreenTest, full_queue_drops_the_oldest_key)
     while (screen.key_waiting())
         taken += screen.poll_key();
     EXPECT_EQ(taken, "bcdefghijklmnop");
-}
-
-TEST_F(ScreenTest, key_waiting_only_looks)
-{
-    screen.queue_key('x');
-    EXPECT_TRUE(screen.key_waiting());
-    EXPECT_TRUE(screen.key_waiting());
-    EXPECT_EQ(screen.poll_key(), "x");
-    EXPECT_FALSE(screen.key_waiting());
 }
 
 TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_colours_and_no_key)
@@ -461,9 +391,6 @@ TEST_F(ScreenTest, fresh_and_reset_screens_are_black_with_cursor_home_opened_col
     EXPECT_FALSE(screen.key_waiting());
     EXPECT_TRUE(screen.take_palette_changed());
 }
-
-// ---------------------------------------------------------------------------
-// Timed wait.
 
 struct PauseTest : ScreenTest {
     ProgramLife life;
@@ -495,18 +422,6 @@ TEST_F(PauseTest, short_waits_ignore_keys)
     EXPECT_TRUE(screen.key_waiting());
 }
 
-TEST_F(PauseTest, a_key_during_the_wait_ends_it_at_once)
-{
-    record_sleeps([this](size_t) {
-        clock.advance_ms(150);
-        screen.queue_key(key_escape);
-    });
-    const int64_t start_ns = clock.now_ns();
-    pause_ms(screen, clock, 3000);
-    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
-    EXPECT_EQ(screen.poll_key(), "\x1B");
-}
-
 TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
 {
     record_sleeps();
@@ -522,27 +437,29 @@ TEST_F(PauseTest, a_waiting_key_ends_the_wait_at_once_but_a_polled_one_does_not)
     EXPECT_EQ(clock.total_slept_ms(), 1000);
 }
 
-// The program's thread woken from another thread (no key, no end): the wait
-// ends there; an end requested ends it too and is thrown at its end.
-TEST_F(PauseTest, a_wake_ends_the_wait_without_a_key_and_an_end_request_throws)
+// A key, the program's thread woken from another thread (no key, no end) or an end requested ends the
+// wait there; the end is thrown at the wait's end.
+TEST_F(PauseTest, a_key_a_wake_or_an_end_request_ends_the_wait_at_once)
 {
     record_sleeps([this](size_t count) {
-        clock.advance_ms(200);
+        clock.advance_ms(150);
         if (count == 1)
+            screen.queue_key(key_escape);
+        else if (count == 2)
             wake_program_thread();
         else
             request_program_end();
     });
     const int64_t start_ns = clock.now_ns();
+    pause_ms(screen, clock, 3000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 150'000'000);
+    EXPECT_EQ(screen.poll_key(), "\x1B");
     pause_ms(screen, clock, 1000);
-    EXPECT_EQ(clock.now_ns() - start_ns, 200'000'000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 300'000'000);
     EXPECT_FALSE(screen.key_waiting());
     EXPECT_THROW(pause_ms(screen, clock, 1000), EndRequested);
-    EXPECT_EQ(clock.now_ns() - start_ns, 400'000'000);
+    EXPECT_EQ(clock.now_ns() - start_ns, 450'000'000);
 }
-
-// ---------------------------------------------------------------------------
-// Lock.
 
 TEST(ScreenLock, is_reentrant_and_excludes_other_threads_until_fully_released)
 {
@@ -551,9 +468,8 @@ TEST(ScreenLock, is_reentrant_and_excludes_other_threads_until_fully_released)
     lock.lock();
     std::atomic<bool> other_has_it{false};
     std::thread other([&] {
-        lock.lock();
+        std::lock_guard<ScreenLock> guard(lock);
         other_has_it = true;
-        lock.unlock();
     });
     lock.unlock();
     for (int i = 0; i < 1000; ++i)

@@ -19,7 +19,7 @@ namespace {
 
 struct Options {
     std::string title = "window_check";
-    std::string frame_file;  // where the 'd' key writes the frame as raw RGB
+    std::string frame_file;  // where the 'd' key saves a snapshot of the frame
     int64_t timeout_ms = 30000;
     bool count_passes = false;
 };
@@ -100,27 +100,6 @@ void draw_test_picture(Screen& screen)
     lock.unlock();
 }
 
-bool write_frame_rgb(Screen& screen, const std::string& file_name)
-{
-    std::string rgb;
-    rgb.reserve(static_cast<size_t>(screen_width) * screen_height * 3);
-    screen.lock().lock();
-    const Palette& palette = screen.palette();
-    const uint8_t* frame = screen.frame();
-    for (int32_t i = 0; i < screen_width * screen_height; ++i) {
-        const PaletteEntry& colour = palette[frame[i]];
-        rgb.push_back(static_cast<char>(colour.red));
-        rgb.push_back(static_cast<char>(colour.green));
-        rgb.push_back(static_cast<char>(colour.blue));
-    }
-    screen.lock().unlock();
-    std::FILE* file = std::fopen(file_name.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    const bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
-    return std::fclose(file) == 0 && written;
-}
-
 uint32_t key_code_from_text(const std::string& text)
 {
     if (text.size() == 2 && static_cast<uint8_t>(text[0]) == 255) {
@@ -131,15 +110,13 @@ uint32_t key_code_from_text(const std::string& text)
 
 std::atomic<int64_t> observed_passes{0};
 
-void count_observed_pass(const DisplayPassTimes& /*times*/) { ++observed_passes; }
-
 // Counts the display passes of one real second while the program thread
 // sleeps, then of one second while it relocks the screen in a tight loop,
 // drawing a pixel each time.
 void count_display_passes(Screen& screen)
 {
     SystemClock clock;
-    set_display_pass_observer(count_observed_pass);
+    set_display_pass_observer([](const DisplayPassTimes&) { ++observed_passes; });
     const int64_t idle_start = observed_passes.load();
     clock.sleep_ms(1000);
     const int64_t idle_passes = observed_passes.load() - idle_start;
@@ -187,7 +164,7 @@ bool act_on_key(Screen& screen, Window& window, const Options& options, uint32_t
     say(std::to_string(code));
     write_at(screen, 30, 3, 0, 15, "last key " + std::to_string(code) + "     ");
     if (code == 'd' && !options.frame_file.empty()) {
-        say(write_frame_rgb(screen, options.frame_file) ? "dumped" : "dump failed");
+        say(save_snapshot(options.frame_file) == 0 ? "dumped" : "dump failed");
     } else if (code == 't') {
         screen.sound_tone();
     } else if (code == 'w') {

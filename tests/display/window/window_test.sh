@@ -10,7 +10,7 @@
 #            second press (SDL only)
 # RUNNER starts the check program: tests/wine/run.sh for the Windows one, which
 # runs only inside tests/wine/sandbox.sh.
-# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing, or
+# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick is missing, or
 # when a Windows check program is run outside the sandbox.
 set -u
 
@@ -35,13 +35,14 @@ if [ -n "$runner" ]; then
 fi
 command -v xdotool >/dev/null || skip "xdotool is not installed"
 if [ "$mode" = keys ] || [ "$mode" = scale ]; then
-    command -v import >/dev/null || skip "ImageMagick's import is not installed"
+    command -v import >/dev/null && command -v convert >/dev/null || skip "ImageMagick is not installed"
     [ -n "$wm_close" ] && [ -x "$wm_close" ] || skip "wm_close was not built (no Xlib headers)"
 fi
 
 work=$(mktemp -d)
 xvfb_pid=""
 check_pid=""
+wid=""
 wm_pid=""
 
 stop_process() {  # pid: TERM, then KILL if it lingers
@@ -80,10 +81,12 @@ start_check() {  # extra arguments for the check program
     # which a Windows program would read differently.
     local start=("$check")
     [ -n "$runner" ] && start=("$runner" "$check")
-    (cd "$work" && exec "${start[@]}" --title "$title" --frame-out frame.rgb --timeout-ms 60000 "$@" \
+    (cd "$work" && exec "${start[@]}" --title "$title" --frame-out frame.bmp --timeout-ms 60000 "$@" \
         >"$work/out" 2>"$work/err") &
     check_pid=$!
     wait_for_line '^ready$' 100 || fail "the window did not open"
+    wid=$(window_id)
+    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
 }
 
 output() {  # what the check program printed, without the carriage returns of Windows line ends
@@ -103,45 +106,43 @@ key_lines() {  # the numeric lines the check program printed
     output | grep -E '^[0-9]+$'
 }
 
-wait_for_key_count() {  # count
-    for _ in $(seq 50); do
-        [ "$(key_lines | wc -l)" -ge "$1" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
+retry_for() { for _ in $(seq "$1"); do "${@:2}" && return 0; sleep 0.1; done; return 1; }  # tries of 0.1 s, command
+retry() { retry_for 50 "$@"; }  # command: within 5 s
+keys_at_least() { [ "$(key_lines | wc -l)" -ge "$1" ]; }
+geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [[ "${WIDTH}x${HEIGHT}+$X+$Y" == $2 ]]; }  # pattern
+managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
+pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
+check_ended() { ! kill -0 "$check_pid" 2>/dev/null; }
 
 expect_keys() {  # expected codes...
-    local expected
-    expected=$(printf '%s\n' "$@")
-    wait_for_key_count "$#" || true
-    local got
-    got=$(key_lines)
-    [ "$got" = "$expected" ] || fail "keys: expected [$(echo $expected)] got [$(echo $got)]"
+    retry keys_at_least "$#" || true
+    [ "$(key_lines)" = "$(printf '%s\n' "$@")" ] || fail "keys: expected [$*] got [$(echo $(key_lines))]"
 }
 
 # xdotool types a character missing from the keyboard map by mapping it on a
 # spare key for a moment; a client that looks the key up after the map is put
 # back sees nothing. So a lost character is typed again, but a wrong one fails.
 type_accented() {  # character, expected code
-    local before count
+    local before typed
     before=$(key_lines | wc -l)
     for _ in $(seq 8); do
         xdotool type --delay 150 "$1"
-        for _ in $(seq 10); do
-            count=$(key_lines | wc -l)
-            if [ "$count" -gt "$before" ]; then
-                [ "$count" -eq $((before + 1)) ] && [ "$(key_lines | tail -n 1)" = "$2" ] && return 0
-                fail "typing $1 gave [$(key_lines | tail -n +$((before + 1)) | tr '\n' ' ')], expected $2"
-            fi
-            sleep 0.1
-        done
+        retry_for 10 keys_at_least $((before + 1)) || continue
+        typed=$(key_lines | tail -n +$((before + 1)) | tr '\n' ' ')
+        [ "$typed" = "$2 " ] && return 0
+        fail "typing $1 gave [$typed], expected $2"
     done
     fail "xdotool never delivered $1"
 }
 
 window_id() {
     xdotool search --name "^${title}\$" 2>/dev/null | head -n 1
+}
+
+dump_frame() {  # has the check program save the frame, then writes it through the palette as raw RGB
+    xdotool type 'd'
+    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    convert "bmp:$work/frame.bmp" -depth 8 "rgb:$work/frame.rgb" || fail "cannot read the saved frame"
 }
 
 expect_screen_equals_frame() {  # window id, when [expected picture, default the frame]
@@ -156,33 +157,21 @@ expect_screen_equals_frame() {  # window id, when [expected picture, default the
     fail "screenshot $2 differs from the frame in $differing bytes"
 }
 
-wait_for_geometry() {  # window id, x, y, width, height
-    for _ in $(seq 30); do
-        eval "$(xdotool getwindowgeometry --shell "$1")"
-        [ "$X $Y $WIDTH $HEIGHT" = "$2 $3 $4 $5" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-finish_with_f12() {
-    xdotool key F12
-    for _ in $(seq 50); do
-        kill -0 "$check_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$check_pid" 2>/dev/null && fail "the check program did not end after F12"
+expect_check_status_0() {
     wait "$check_pid"
     local status=$?
     check_pid=""
     [ "$status" -eq 0 ] || fail "the check program ended with status $status"
 }
 
+finish_with_f12() {
+    xdotool key F12
+    retry check_ended || fail "the check program did not end after F12"
+    expect_check_status_0
+}
+
 run_keys() {
     start_check
-    local wid
-    wid=$(window_id)
-    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
 
     # Geometry: 800x600 client area, centred on the 1024x768 screen. Under Wine
     # the whole window is centred and only its client area is an X window, so
@@ -202,9 +191,7 @@ run_keys() {
     fi
 
     # The pointer was placed on window pixel (400, 300).
-    sleep 0.2
-    eval "$(xdotool getmouselocation --shell)"
-    [ "$X" = $((wx + 400)) ] && [ "$Y" = $((wy + 300)) ] || fail "pointer at ($X,$Y), not on window (400,300)"
+    retry pointer_at "$((wx + 400)),$((wy + 300))" || fail "pointer at ($X,$Y), not on window (400,300)"
 
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 30 'aZ9'
@@ -230,18 +217,11 @@ run_keys() {
 
     # Pointer moves are clamped to the client area: (5000, -3) lands on (799, 0).
     xdotool type 'w'
-    wait_for_key_count $(($(echo $typed | wc -w) + 2))
-    local moved=""
-    for _ in $(seq 20); do
-        eval "$(xdotool getmouselocation --shell)"
-        if [ "$X" = $((wx + 799)) ] && [ "$Y" = "$wy" ]; then moved=yes; break; fi
-        sleep 0.1
-    done
-    [ -n "$moved" ] || fail "pointer at ($X,$Y), not on window (799,0)"
+    retry keys_at_least $(($(echo $typed | wc -w) + 2))
+    retry pointer_at "$((wx + 799)),$wy" || fail "pointer at ($X,$Y), not on window (799,0)"
 
     # The picture on the screen equals the frame through the palette.
-    xdotool type 'd'
-    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    dump_frame
     expect_screen_equals_frame "$wid" "after drawing"
     # Unmapped and mapped again, the window has lost its contents (Xvfb keeps
     # no backing store) and must paint the whole frame again.
@@ -263,14 +243,9 @@ run_keys() {
 
     # F11 and Alt+Enter each take the window to full screen and back, queueing nothing.
     if [ -n "$runner" ]; then
-        local keys_before toggle
+        local keys_before
         keys_before=$(key_lines | wc -l)
-        for toggle in F11 alt+Return; do
-            xdotool key "$toggle"
-            wait_for_geometry "$wid" 0 0 1024 768 || fail "$toggle did not cover the screen: $X,$Y ${WIDTH}x$HEIGHT"
-            xdotool key "$toggle"
-            wait_for_geometry "$wid" "$wx" "$wy" 800 600 || fail "$toggle did not restore the window"
-        done
+        expect_full_screen_toggles 1024x768+0+0 "800x600+$wx+$wy" F11 alt+Return
         [ "$(key_lines | wc -l)" = "$keys_before" ] || fail "full screen keys were queued: $(key_lines | tail -n 2)"
     fi
 
@@ -282,66 +257,42 @@ run_keys() {
 run_passes() {
     start_check --count-passes
     wait_for_line '^passes ' 50 || fail "no pass count"
-    local passes idle
-    passes=$(output | sed -n 's/^passes \([0-9]*\) .*/\1/p')
-    idle=$(output | sed -n 's/^passes .* idle \([0-9]*\)$/\1/p')
-    take_ms=$(output | sed -n 's/^passes .* take_ms \([0-9]*\) .*/\1/p')
+    local _ passes take_ms idle
+    read -r _ passes _ _ _ take_ms _ idle <<<"$(output | grep '^passes ')"
     output | grep '^passes '
     [ "$idle" -le 20 ] || fail "$idle display passes in one idle second: it should sleep"
     [ "$passes" -ge 30 ] || fail "only $passes display passes in one second of relocking"
     [ "$take_ms" -lt 100 ] || fail "a change after a quiet spell waited $take_ms ms for the display"
-    wait "$check_pid"
-    local status=$?
-    check_pid=""
-    [ "$status" -eq 0 ] || fail "the check program ended with status $status"
+    expect_check_status_0
     echo "PASS: the display kept pace ($passes passes per second)"
 }
 
 run_tone() {
     export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio.raw"
     start_check
-    local wid
-    wid=$(window_id)
-    [ -n "$wid" ] || fail "xdotool cannot find the window titled $title"
     xdotool windowfocus --sync "$wid" || fail "cannot focus the window"
     xdotool type --delay 10 'tt'
-    wait_for_key_count 2
+    retry keys_at_least 2
     sleep 1.5  # two 250 ms tones play out in real time
     finish_with_f12
     [ -s "$work/audio.raw" ] || fail "no audio was written"
     # Signed 16-bit mono at 48000 Hz: the non-zero samples must be two whole
     # tones, 24000 samples, in half periods of exactly 24 samples of +-6000.
-    od -An -v -td2 -w2 "$work/audio.raw" | awk '
-        { v = $1 + 0 }
-        v != 0 {
-            tone++
-            if (v != 6000 && v != -6000) bad++
-            if (v == last) run++; else { if (run && run != 24) badrun++; run = 1 }
-        }
-        v == 0 { if (run && run != 24) badrun++; run = 0 }
-        { last = v }
+    od -An -v -td2 -w2 "$work/audio.raw" | uniq -c | awk '
+        $2 != 0 { tone += $1; if ($1 != 24 || ($2 != 6000 && $2 != -6000)) bad++ }
         END {
-            if (run && run != 24) badrun++
-            printf "tone samples %d, bad levels %d, bad half periods %d\n", tone, bad, badrun
-            exit !(tone == 24000 && bad == 0 && badrun == 0)
+            printf "tone samples %d, bad half periods %d\n", tone, bad
+            exit !(tone == 24000 && bad == 0)
         }' || fail "the tone samples are not two clean 250 ms tones of 1000 Hz"
     echo "PASS: two tones played back to back, clean"
 }
 
-retry() { for _ in $(seq 20); do "$@" && return 0; sleep 0.1; done; return 1; }  # command: within 2 s
-geometry_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x${HEIGHT}+$X+$Y" = "$2" ]; }
-managed() { xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q =; }
-size_is() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "${WIDTH}x$HEIGHT" = "$2" ]; }
-pointer_at() { eval "$(xdotool getmouselocation --shell)" && [ "$X,$Y" = "$1" ]; }
-
 run_scale() {
     start_check
-    local wid=$(window_id)
     # 2560x1440: scale 2 fits, centred; the pointer sits on frame pixel (400, 300) doubled.
     retry geometry_is "$wid" 1600x1200+480+120 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 2560x1440"
     retry pointer_at 1281,721 || fail "pointer at ($X,$Y), not on frame pixel (400,300)"
-    xdotool windowfocus --sync "$wid" && xdotool type 'd'
-    wait_for_line '^dumped$' 50 || fail "the frame was not written"
+    xdotool windowfocus --sync "$wid" && dump_frame
     convert -size 800x600 -depth 8 "rgb:$work/frame.rgb" -sample 200% "rgb:$work/frame2.rgb"
     expect_screen_equals_frame "$wid" "at scale 2" "$work/frame2.rgb"
     # Resized wider, the picture stays at scale 2 between black bars.
@@ -353,12 +304,7 @@ run_scale() {
         openbox --sm-disable >"$work/openbox.log" 2>&1 &
         wm_pid=$!
         retry managed "$wid" || fail "openbox did not take the window"
-        for toggle in F11 alt+Return alt+KP_Enter; do
-            xdotool windowfocus --sync "$wid" && xdotool key "$toggle"
-            retry geometry_is "$wid" 2560x1440+0+0 || fail "$toggle did not cover the screen: ${WIDTH}x$HEIGHT+$X+$Y"
-            xdotool key "$toggle"
-            retry size_is "$wid" 2000x1200 || fail "$toggle did not restore 2000x1200: ${WIDTH}x$HEIGHT"
-        done
+        expect_full_screen_toggles 2560x1440+0+0 '2000x1200+*' F11 alt+Return alt+KP_Enter
         stop_process "$wm_pid"
     fi
     # Neither key queued anything, and the picture is as it was.
@@ -370,7 +316,7 @@ run_scale() {
     start_private_xvfb "$work" 800x480 || fail "no 800x480 display"
     xvfb_pid=$XVFB_PID
     start_check
-    retry geometry_is "$(window_id)" 640x480+80+0 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 800x480"
+    retry geometry_is "$wid" 640x480+80+0 || fail "the window is ${WIDTH}x$HEIGHT+$X+$Y on 800x480"
     finish_with_f12
     echo "PASS: scale 2, resized, full screen and back, scale 0.8 on a small screen"
 }

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "app/data_file.h"
 #include "app/run_settings.h"
@@ -212,52 +215,74 @@ TEST(WholeRun, the_first_data_row_matches_the_documented_example_byte_for_byte)
     EXPECT_EQ(contents.substr(contents.size() - expected_row.size()), expected_row);
 }
 
-TEST(WholeRun, checksum_failure_marks_the_column_and_adds_a_note_row)
+TEST(WholeRun, odd_replies_give_their_marks_messages_and_note_rows)
 {
-    ProgramFixture program;
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program, "1", "V");
-    program.module.reply_for = [](int32_t n) {
-        if (n == 50 + 3)
-            return std::string("X,0,1,512,512,512,9\r\n");
-        return module_reply(1, 512, 512, 512);
+    struct Case {
+        std::string mode;
+        int32_t odd_request;  // the one reply that is odd
+        std::string odd_reply;
+        int32_t usual_switch;
+        int32_t escape_at;  // 0: the run ends by itself
+        size_t rows;
+        std::vector<std::pair<size_t, std::string>> row_parts;
+        std::vector<std::tuple<int32_t, int32_t, std::string>> red_texts;
+        bool yellow_mark = false;  // column 42's, where no trace crosses it
     };
-    program.module.on_request = [&](int32_t n) {
-        if (n == 50 + 6)
-            program.screen.queue_key(key_escape);
+    const Case cases[] = {
+        {"V",
+         53,
+         "X,0,1,512,512,512,9\r\n",
+         1,
+         56,
+         8,
+         {{3, ",9,"}, {4, "\"Serial Error in Above Data Line\""}},
+         {{27, 10, "Checksum Data Error in Yellow"}},
+         true},
+        {"T",
+         52,
+         "Y,0,1,512,512,512,1537\r\n",
+         0,
+         54,
+         5,
+         {{2, ",\"Y\",1,"}},
+         {{28, 10, "DATA ERROR: First Character received is not X"}, {2, 22, "T1=  77.0 "}}},
+        // 20 bytes: one short of a reply the loop will read; 21 are read.
+        {"V",
+         53,
+         "X,0,1,10,10,10,31\r\n ",
+         1,
+         0,
+         4,
+         {{3, "\"Program is ending early because of an incomplete data string. \""}},
+         {{7, 30, "INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING"},
+          {8, 30, "Check Battery or Power Supply to DATALOGGER"}}},
+        {"V", 52, "X,0,1,10,10,10,31\r\n  ", 1, 53, 4, {{2, ",1,10,10,10,31,"}}, {}},
     };
-    program.run();
-    const auto rows = program.data_rows("DATA001.CSV");
-    ASSERT_EQ(rows.size(), 1u + 6u + 1u);
-    EXPECT_NE(rows[3].find(",9,"), std::string::npos);
-    EXPECT_EQ(rows[4], "\"Serial Error in Above Data Line\"");
-    EXPECT_EQ(text_at(program.screen, 27, 10, 29, red), "Checksum Data Error in Yellow");
-    // Column 42 carries the yellow mark where no trace crosses it.
-    EXPECT_EQ(program.screen.pixel(42, 60), yellow);
-    EXPECT_EQ(program.screen.pixel(42, 540), yellow);
-    EXPECT_TRUE(cell_is_blank(program.screen, 28, 10));
-}
-
-TEST(WholeRun, marker_failure_shows_its_message_and_the_sample_is_kept)
-{
-    ProgramFixture program;
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program, "1", "T");
-    program.module.reply_for = [](int32_t n) {
-        if (n == 50 + 2)
-            return std::string("Y,0,1,512,512,512,1537\r\n");
-        return module_reply(0, 512, 512, 512);
-    };
-    program.module.on_request = [&](int32_t n) {
-        if (n == 50 + 4)
-            program.screen.queue_key(key_escape);
-    };
-    program.run();
-    const auto rows = program.data_rows("DATA001.CSV");
-    ASSERT_EQ(rows.size(), 1u + 4u);
-    EXPECT_NE(rows[2].find(",\"Y\",1,"), std::string::npos);
-    EXPECT_EQ(text_at(program.screen, 28, 10, 45, red), "DATA ERROR: First Character received is not X");
-    EXPECT_EQ(text_at(program.screen, 2, 22, 10, red), "T1=  77.0 ");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.odd_reply);
+        ProgramFixture program;
+        program.clock.set_step_per_reading_us(1000);
+        answer_prompts(program, "1", c.mode);
+        program.module.reply_for = [&c](int32_t n) {
+            return n == c.odd_request ? c.odd_reply : module_reply(c.usual_switch, 512, 512, 512);
+        };
+        program.module.on_request = [&](int32_t n) {
+            if (n == c.escape_at)
+                program.screen.queue_key(key_escape);
+        };
+        EXPECT_EQ(program.run(), 0);
+        const auto rows = program.data_rows("DATA001.CSV");
+        ASSERT_EQ(rows.size(), c.rows);
+        for (const auto& [index, part] : c.row_parts)
+            EXPECT_NE(rows[index].find(part), std::string::npos) << rows[index];
+        for (const auto& [row, column, text] : c.red_texts)
+            EXPECT_EQ(text_at(program.screen, row, column, static_cast<int32_t>(text.size()), red), text);
+        if (c.yellow_mark) {
+            EXPECT_EQ(program.screen.pixel(42, 60), yellow);
+            EXPECT_EQ(program.screen.pixel(42, 540), yellow);
+            EXPECT_TRUE(cell_is_blank(program.screen, 28, 10));
+        }
+    }
 }
 
 TEST(WholeRun, a_silent_module_ends_the_run_with_the_no_reply_messages_and_note)
@@ -284,41 +309,6 @@ TEST(WholeRun, a_silent_module_ends_the_run_with_the_no_reply_messages_and_note)
     EXPECT_EQ(text_at(program.screen, 5, 30, 45, red), "INPUT ERROR: NO DATA RECEIVED: PROGRAM ENDING");
     EXPECT_EQ(text_at(program.screen, 6, 30, 44, red), "Check Power, Check Serial Cable, Check COM #");
     EXPECT_TRUE(program.file_exists("BMP001.BMP"));
-}
-
-TEST(WholeRun, a_short_reply_ends_the_run_with_its_messages_and_note)
-{
-    ProgramFixture program;
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program, "1", "V");
-    program.module.reply_for = [](int32_t n) {
-        // 20 bytes: one short of a reply the loop will read.
-        return n == 50 + 3 ? std::string("X,0,1,10,10,10,31\r\n ") : module_reply(1, 300, 400, 500);
-    };
-    EXPECT_EQ(program.run(), 0);
-    const auto rows = program.data_rows("DATA001.CSV");
-    ASSERT_EQ(rows.size(), 1u + 2u + 1u);
-    EXPECT_EQ(rows.back(), "\"Program is ending early because of an incomplete data string. \"");
-    EXPECT_EQ(text_at(program.screen, 7, 30, 44, red), "INPUT ERROR: INCOMPLETE DATA: PROGRAM ENDING");
-    EXPECT_EQ(text_at(program.screen, 8, 30, 43, red), "Check Battery or Power Supply to DATALOGGER");
-}
-
-TEST(WholeRun, a_reply_of_21_bytes_is_read_as_a_record)
-{
-    ProgramFixture program;
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program, "1", "V");
-    program.module.reply_for = [](int32_t n) {
-        return n == 50 + 2 ? std::string("X,0,1,10,10,10,31\r\n  ") : module_reply(1, 300, 400, 500);
-    };
-    program.module.on_request = [&](int32_t n) {
-        if (n == 50 + 3)
-            program.screen.queue_key(key_escape);
-    };
-    program.run();
-    const auto rows = program.data_rows("DATA001.CSV");
-    ASSERT_EQ(rows.size(), 1u + 3u);
-    EXPECT_NE(rows[2].find(",1,10,10,10,31,"), std::string::npos);
 }
 
 TEST(FileNumber, the_first_free_number_is_taken_and_existing_files_are_left_alone)

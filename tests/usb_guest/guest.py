@@ -42,18 +42,13 @@ class Skip(Exception):
     """The guest cannot be built on this machine (a package is missing)."""
 
 
-def _run(command, **kwargs):
-    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs).stdout
-
-
 def _download(cache, package, members):
     """Extracts the members (tar wildcards) of a Debian package into cache/<package>/ once; returns that folder."""
     folder = os.path.join(cache, package)
     if not os.path.exists(folder + '/.extracted'):
-        try:
-            _run(['apt-get', 'download', package], cwd=cache)
-        except (OSError, subprocess.CalledProcessError) as error:
-            raise Skip('cannot download %s: %s' % (package, getattr(error, 'stderr', error)))
+        fetched = subprocess.run(['apt-get', 'download', package], cwd=cache, capture_output=True, text=True)
+        if fetched.returncode != 0:
+            raise Skip('cannot download %s: %s' % (package, fetched.stderr.strip()))
         deb = glob.glob('%s/%s_*.deb' % (cache, package))[0]
         os.makedirs(folder, exist_ok=True)
         subprocess.run("dpkg-deb --fsys-tarfile '%s' | tar -x -C '%s' --wildcards '%s'" % (
@@ -70,11 +65,11 @@ def guest_parts(build_dir):
             raise Skip('%s is not installed (scripts/setup --guest)' % tool)
     cache = os.path.abspath(os.path.join(build_dir, 'usb-guest-cache'))
     os.makedirs(cache, exist_ok=True)
-    try:
-        package = re.search(r'Depends: (linux-image-\S+)', _run(['apt-cache', 'depends', 'linux-image-amd64'])).group(1)
-    except (subprocess.CalledProcessError, AttributeError):
+    depends = subprocess.run(['apt-cache', 'depends', 'linux-image-amd64'], capture_output=True, text=True).stdout
+    package = re.search(r'Depends: (linux-image-\S+)', depends)
+    if package is None:
         raise Skip('apt-cache names no kernel package for linux-image-amd64 (apt-get update first)')
-    kernel = _download(cache, package, ['./boot/vmlinuz-*'] + ['*/drivers/usb/%s.ko' % name for name in MODULES])
+    kernel = _download(cache, package.group(1), ['./boot/vmlinuz-*'] + ['*/usb/%s.ko' % name for name in MODULES])
     vmlinuz = glob.glob(kernel + '/boot/vmlinuz-*')[0]
     modules = '%s/lib/modules/%s/kernel/drivers/usb' % (kernel, os.path.basename(vmlinuz)[len('vmlinuz-'):])
     return vmlinuz, modules, _download(cache, 'busybox-static', ['./bin/busybox']) + '/bin/busybox'
@@ -89,7 +84,8 @@ def _make_initrd(folder, build_dir, case_script):
     files += [('%s/%s.ko' % (modules, name), '/modules/%d.ko' % number) for number, name in enumerate(MODULES)]
     for program in (os.path.abspath(os.path.join(build_dir, name)) for name in ('logger', 'comscan')):
         files.append((program, PROGRAMS + '/' + os.path.basename(program)))
-        files += [(library, os.path.abspath(library)) for library in re.findall(r'(/\S+) \(0x', _run(['ldd', program]))]
+        libraries = re.findall(r'(/\S+) \(0x', subprocess.check_output(['ldd', program], text=True))
+        files += [(library, os.path.abspath(library)) for library in libraries]
     for source, target in files:
         os.makedirs(os.path.dirname(root + target), exist_ok=True)
         shutil.copy(source, root + target)

@@ -12,15 +12,6 @@
 #include "io/channels.h"
 #include "support/temp_folder.h"
 
-// A fresh temporary folder, removed with everything in it when the test ends.
-struct TempFolder {
-    std::filesystem::path path = make_temp_folder("io_test");
-    TempFolder() { EXPECT_FALSE(path.empty()) << "cannot make a temporary folder"; }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-};
-
 // Up to count bytes of the channel, as get-data delivers them.
 inline std::string read_channel(ChannelTable& channels, int32_t channel, size_t count)
 {
@@ -32,7 +23,7 @@ inline std::string read_channel(ChannelTable& channels, int32_t channel, size_t 
 // A private folder and a fresh channel table for the disk-file tests.
 class DiskFileFixture : public ::testing::Test {
 protected:
-    TempFolder temp;  // made first, removed last: the channels close before it goes
+    ScopedTempFolder temp{"io_test"};  // made first, removed last: the channels close before it goes
     const std::filesystem::path& folder = temp.path;
     ErrorStatus status;
     ChannelTable channels{status};

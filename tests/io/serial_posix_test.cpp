@@ -473,7 +473,7 @@ class PtyPortTest : public ::testing::Test {
 protected:
     ErrorStatus status;
     ChannelTable channels{status};
-    TempFolder folder;
+    ScopedTempFolder folder{"io_test"};
     const fs::path& ports = folder.path;
     int master = -1;
 

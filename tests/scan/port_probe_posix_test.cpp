@@ -20,8 +20,8 @@ namespace {
 
 class PortProbeFiles : public ::testing::Test {
 protected:
-    TempFolder temp;
-    const std::string& dir_ = temp.path;
+    ScopedTempFolder temp{"scan_test"};
+    const std::string dir_ = temp.path.string();
 };
 
 }  // namespace

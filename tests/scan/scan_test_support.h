@@ -6,9 +6,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
+
+#include "support/temp_folder.h"
 
 // A pseudo-terminal whose slave stands in for a serial port.
 struct Pty {
@@ -35,18 +35,4 @@ struct Pty {
         pollfd readable{master, POLLIN, 0};
         return poll(&readable, 1, 0) == 1 && (readable.revents & POLLIN);
     }
-};
-
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-struct TempFolder {
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/scan_test_XXXXXX";
-        EXPECT_NE(mkdtemp(pattern), nullptr) << "cannot make a temporary folder";
-        path = pattern;
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
 };

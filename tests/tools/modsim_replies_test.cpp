@@ -99,6 +99,10 @@ TEST(ModsimReplies, spoiled_replies_have_their_promised_form)
     std::string cut = reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading, 3);
     EXPECT_LT(cut.size(), 21u);
     EXPECT_EQ(cut, "X,0,1,512,600,\r\n");
+    ModsimOptions wide = fixed_options();  // a short reply stays short with the widest fields
+    wide.spare = INT32_MIN;
+    wide.values = {-999999, -999999, -999999};
+    EXPECT_LT(reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading_at(wide, 0.0), 1).size(), 21u);
 
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::normal, true, false}, reading, 1), "X,0,1,512,600,700,1814\r\n");
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::normal, false, true}, reading, 1), "Y,0,1,512,600,700,1813\r\n");
@@ -116,15 +120,6 @@ TEST(ModsimReplies, spoiled_replies_have_their_promised_form)
 
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::silent}, reading, 1), "");
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::hangup}, reading, 1), "");
-}
-
-TEST(ModsimReplies, short_reply_stays_short_with_wide_fields)
-{
-    ModsimOptions options = fixed_options();
-    options.spare = INT32_MIN;
-    options.values = {-999999, -999999, -999999};
-    std::string cut = reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading_at(options, 0.0), 1);
-    EXPECT_LT(cut.size(), 21u);
 }
 
 TEST(ModsimReplies, fault_plan_follows_lists_every_and_precedence)
@@ -155,13 +150,7 @@ TEST(ModsimReplies, fault_plan_follows_lists_every_and_precedence)
     };
     for (uint64_t n = 1; n <= 11; ++n)
         EXPECT_EQ(plan_label(plan_reply(options, n)), expected[n - 1]) << "reply " << n;
-}
-
-TEST(ModsimReplies, silent_after_zero_never_answers)
-{
-    ModsimOptions options;
-    options.silent_after_set = true;
-    options.silent_after = 0;
+    options.silent_after = 0;  // never answers
     EXPECT_EQ(plan_reply(options, 1).shape, ReplyShape::silent);
 }
 

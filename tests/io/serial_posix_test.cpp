@@ -252,30 +252,19 @@ TEST_F(SerialSeamTest, line_settings_reach_the_terminal)
     }
 }
 
-TEST_F(SerialSeamTest, settings_the_line_cannot_take_fail_the_open_with_1)
-{
-    for (const char* open_string :
-         {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1", "COM3:9600,n,8,1.5"}) {
-        calls.trace.clear();
-        open(open_string);
-        EXPECT_EQ(status.code(), status_not_allowed) << open_string;
-        EXPECT_FALSE(channels.is_open(2));
-        EXPECT_EQ(calls.trace.back(), "close") << open_string;
-    }
-}
-
 struct OpenFailure {
     const char* what;
     void (*arrange)(FakeCalls&);
     int32_t expected_status;
     std::vector<std::string> trace;
     const char* explanation = "";
+    const char* open_string = logger_string;
 };
 
 TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what_it_took)
 {
     const std::vector<std::string> released = {"open", "lock", "exclusive", "clear_exclusive", "unlock", "close"};
-    const OpenFailure failures[] = {
+    std::vector<OpenFailure> failures = {
         {"missing", [](FakeCalls& c) { c.open_result = -ENOENT; }, status_cannot_open, {"open"}},
         {"no permission",
          [](FakeCalls& c) { c.open_result = -EACCES; },
@@ -292,10 +281,14 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
         {"settings refused", [](FakeCalls& c) { c.set_attributes_result = -EINVAL; }, status_not_allowed, released},
         {"modem lines refused", [](FakeCalls& c) { c.set_modem_result = -EIO; }, status_not_allowed, released},
     };
+    // Settings the line cannot take.
+    for (const char* open_string :
+         {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1", "COM3:9600,n,8,1.5"})
+        failures.push_back({open_string, [](FakeCalls&) {}, status_not_allowed, released, "", open_string});
     for (const OpenFailure& f : failures) {
         calls = FakeCalls{};
         f.arrange(calls);
-        open();
+        open(f.open_string);
         EXPECT_EQ(status.code(), f.expected_status) << f.what;
         EXPECT_FALSE(channels.is_open(2)) << f.what;
         EXPECT_EQ(calls.trace, f.trace) << f.what;
@@ -576,19 +569,6 @@ TEST_F(PtyPortTest, reply_is_read_byte_by_byte_and_bytes_waiting_counts_the_push
     EXPECT_TRUE(channels.channel(2)->device->at_end());
 }
 
-TEST_F(PtyPortTest, writing_the_request_discards_a_pushed_back_byte)
-{
-    open(2, logger_string);
-    send("12");
-    ASSERT_EQ(wait_for_waiting(2, 2), 2);
-    EXPECT_EQ(get(2, 1), "1");
-    const uint8_t one = '1';
-    channels.push_back(2, &one, 1);
-    channels.print_line(2, "X");
-    EXPECT_EQ(channels.location(2), 1);
-    EXPECT_EQ(get(2, 1), "2");
-}
-
 TEST_F(PtyPortTest, held_port_gives_2_until_released)
 {
     open(2, logger_string);
@@ -619,20 +599,6 @@ TEST_F(PtyPortTest, missing_port_and_non_terminal_give_2)
     open(2, "COM5:38400,n,8,1,cs0,cd0,ds0,rs");
     EXPECT_EQ(status.code(), status_cannot_open);
     EXPECT_NE(open_errors.find("not a serial port"), std::string::npos) << open_errors;
-}
-
-TEST_F(PtyPortTest, port_ten_opens_through_its_own_name)
-{
-    const int master10 = make_pty("COM10");
-    ASSERT_GE(master10, 0);
-    open(1, "COM10:38400,n,8,1,cs0,cd0,ds0,rs");
-    ASSERT_EQ(status.code(), status_ok) << open_errors;
-    auto* device = dynamic_cast<const SerialDevice*>(channels.channel(1)->device.get());
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(device->device_name(), "COM10:");
-    EXPECT_EQ(device->port_number(), 10u);
-    channels.close(1);
-    ::close(master10);
 }
 
 TEST_F(PtyPortTest, probe_sees_the_hang_up_and_the_port_reopens_when_its_link_leads_somewhere_again)

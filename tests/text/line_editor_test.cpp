@@ -107,21 +107,13 @@ struct LineEditorPrompt : ::testing::Test, ReaderRig {
     LineEditorPrompt() { prepare(screen); }
 };
 
-bool cell_is_blank(Screen& screen, int32_t row, int32_t column)
-{
-    for (int32_t y = 0; y < cell_height; ++y)
-        for (int32_t x = 0; x < cell_width; ++x)
-            if (screen.pixel((column - 1) * cell_width + x, (row - 1) * cell_height + y) != 15)
-                return false;
-    return true;
-}
-
-// The edit mark over a blank cell: only the bottom pixel line in the foreground colour.
-bool cell_shows_mark(Screen& screen, int32_t row, int32_t column)
+// Whether the cell is blank or, with `mark`, shows the edit mark over a blank
+// cell: only the bottom pixel line in the foreground colour.
+bool cell_shows(Screen& screen, int32_t row, int32_t column, bool mark)
 {
     for (int32_t y = 0; y < cell_height; ++y)
         for (int32_t x = 0; x < cell_width; ++x) {
-            const uint8_t expected = y == cell_height - 1 ? 0 : 15;
+            const uint8_t expected = mark && y == cell_height - 1 ? 0 : 15;
             if (screen.pixel((column - 1) * cell_width + x, (row - 1) * cell_height + y) != expected)
                 return false;
         }
@@ -136,13 +128,13 @@ TEST_F(LineEditorPrompt, prompt_mark_and_enter_follow_the_cursor)
 
     std::vector<std::function<void()>> looks = {
         [&] {
-            EXPECT_TRUE(cell_shows_mark(screen, 10, 40));
+            EXPECT_TRUE(cell_shows(screen, 10, 40, true));
             EXPECT_EQ(screen.cursor_position(), (CellPosition{10, 40}));
             screen.queue_key('3');
         },
         [&] {
-            EXPECT_FALSE(cell_is_blank(screen, 10, 40));
-            EXPECT_TRUE(cell_shows_mark(screen, 10, 41));
+            EXPECT_FALSE(cell_shows(screen, 10, 40, false));
+            EXPECT_TRUE(cell_shows(screen, 10, 41, true));
             screen.queue_key(key_enter);
         },
     };
@@ -155,7 +147,7 @@ TEST_F(LineEditorPrompt, prompt_mark_and_enter_follow_the_cursor)
     reader.enter_line("Enter COM Port Number (1-10): ", false, true);
 
     EXPECT_EQ(wait, 2u);
-    EXPECT_TRUE(cell_is_blank(screen, 10, 41));
+    EXPECT_TRUE(cell_shows(screen, 10, 41, false));
     EXPECT_EQ(screen.cursor_position(), (CellPosition{11, 1}));
     Reference expected(10, 10, "Enter COM Port Number (1-10): 3");
     EXPECT_TRUE(same_pixels(screen, expected.screen));

@@ -75,35 +75,36 @@ TEST(ExactDecimal, extremes_match_an_exact_reference)
         EXPECT_EQ(exact_decimal(value), DecimalNumber{}) << value;
 }
 
-TEST(DecimalRounding, carries_through_nines_and_raises_the_exponent)
+TEST(DecimalRounding, rounds_at_a_power_by_its_halfway_rule_carrying_through_nines)
 {
-    const DecimalNumber nines{"99995", 1};  // 99.995
-    EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::away_from_zero), (DecimalNumber{"1", 2}));
-    EXPECT_EQ(round_at_power(nines, -2, HalfwayRule::to_even), (DecimalNumber{"1", 2}));
-    EXPECT_EQ(round_at_power(nines, -3, HalfwayRule::to_even), nines);
-    // 1.2049 to two decimals is 1.20, stored without its trailing zero.
-    EXPECT_EQ(round_at_power(DecimalNumber{"12049", 0}, -2, HalfwayRule::away_from_zero), (DecimalNumber{"12", 0}));
-}
-
-TEST(DecimalRounding, halfway_rules_differ_only_on_exact_ties)
-{
-    const DecimalNumber two_and_half{"25", 0};
-    EXPECT_EQ(round_at_power(two_and_half, 0, HalfwayRule::to_even), (DecimalNumber{"2", 0}));
-    EXPECT_EQ(round_at_power(two_and_half, 0, HalfwayRule::away_from_zero), (DecimalNumber{"3", 0}));
-    const DecimalNumber just_over{"2500001", 0};
-    EXPECT_EQ(round_at_power(just_over, 0, HalfwayRule::to_even), (DecimalNumber{"3", 0}));
-    const DecimalNumber three_and_half{"35", 0};
-    EXPECT_EQ(round_at_power(three_and_half, 0, HalfwayRule::to_even), (DecimalNumber{"4", 0}));
-}
-
-TEST(DecimalRounding, values_below_the_kept_digits_round_to_zero_or_one_unit)
-{
-    // 0.0005 to three decimals: the first dropped digit is the value's first digit.
-    EXPECT_EQ(round_at_power(DecimalNumber{"5", -4}, -3, HalfwayRule::away_from_zero), (DecimalNumber{"1", -3}));
-    EXPECT_EQ(round_at_power(DecimalNumber{"5", -4}, -3, HalfwayRule::to_even), DecimalNumber{});
-    EXPECT_EQ(round_at_power(DecimalNumber{"49", -4}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
-    EXPECT_EQ(round_at_power(DecimalNumber{"9", -6}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
-    EXPECT_EQ(round_at_power(DecimalNumber{}, -3, HalfwayRule::away_from_zero), DecimalNumber{});
+    const HalfwayRule away = HalfwayRule::away_from_zero;
+    const HalfwayRule even = HalfwayRule::to_even;
+    const struct {
+        DecimalNumber value;
+        int64_t power;
+        HalfwayRule rule;
+        DecimalNumber rounded;
+    } rows[] = {
+        // 99.995 carries through its nines and raises the exponent.
+        {{"99995", 1}, -2, away, {"1", 2}},
+        {{"99995", 1}, -2, even, {"1", 2}},
+        {{"99995", 1}, -3, even, {"99995", 1}},
+        {{"12049", 0}, -2, away, {"12", 0}},  // 1.2049 to 1.20, kept without its trailing zero
+        // The rules differ only on exact ties.
+        {{"25", 0}, 0, even, {"2", 0}},
+        {{"25", 0}, 0, away, {"3", 0}},
+        {{"2500001", 0}, 0, even, {"3", 0}},
+        {{"35", 0}, 0, even, {"4", 0}},
+        // Values below the kept digits round to zero or one unit: 0.0005 to three decimals.
+        {{"5", -4}, -3, away, {"1", -3}},
+        {{"5", -4}, -3, even, {}},
+        {{"49", -4}, -3, away, {}},
+        {{"9", -6}, -3, away, {}},
+        {{}, -3, away, {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(round_at_power(row.value, row.power, row.rule), row.rounded)
+            << row.value.digits << "e" << row.value.exponent << " at " << row.power;
 }
 
 TEST(GeneralNumberText, single_examples)

@@ -98,13 +98,6 @@ TEST_F(DiskFileTest, one_byte_writes_reach_the_disk_only_when_the_8192_byte_buff
     }
 }
 
-TEST_F(DiskFileTest, writing_to_a_closed_channel_creates_nothing)
-{
-    channels.put_data(1, "0123456789");
-    EXPECT_EQ(status.code(), status_not_allowed);
-    EXPECT_TRUE(fs::is_empty(folder));
-}
-
 TEST_F(DiskFileTest, refused_opens_leave_the_channel_closed)
 {
     struct Case {

@@ -22,6 +22,7 @@
 
 #include "core/clock.h"
 #include "io_test_support.h"
+#include "support/pty.h"
 
 namespace {
 
@@ -468,29 +469,23 @@ protected:
     ChannelTable channels{status};
     ScopedTempFolder folder{"io_test"};
     const fs::path& ports = folder.path;
-    int master = -1;
+    Pty com3;
 
     void SetUp() override
     {
         setenv("LOGGER_PORTS", ports.c_str(), 1);
-        master = make_pty("COM3");
-        ASSERT_GE(master, 0);
+        link(com3, "COM3");
     }
     void TearDown() override
     {
         channels.close_all();
-        if (master >= 0)
-            ::close(master);
         unsetenv("LOGGER_PORTS");
     }
 
-    int make_pty(const std::string& link_name)
+    void link(const Pty& pty, const std::string& name)
     {
-        const int fd = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0)
-            return -1;
-        fs::create_symlink(ptsname(fd), ports / link_name);
-        return fd;
+        ASSERT_FALSE(pty.slave.empty());
+        fs::create_symlink(pty.slave, ports / name);
     }
 
     void open(int32_t channel, const std::string& open_string)
@@ -502,22 +497,7 @@ protected:
 
     void send(const std::string& bytes)
     {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-
-    // What the port put on the line, waiting up to a second for it to arrive.
-    std::string receive(size_t count)
-    {
-        std::string bytes;
-        pollfd entry{master, POLLIN, 0};
-        while (bytes.size() < count && ::poll(&entry, 1, 1000) == 1) {
-            char buffer[64];
-            const ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - bytes.size()));
-            if (n <= 0)
-                break;
-            bytes.append(buffer, static_cast<size_t>(n));
-        }
-        return bytes;
+        ASSERT_EQ(::write(com3.master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
 
     // Waits (up to a second) until the port's queue holds at least count bytes.
@@ -543,9 +523,7 @@ TEST_F(PtyPortTest, printed_request_puts_exactly_three_bytes_on_the_line)
     ASSERT_EQ(status.code(), status_ok) << open_errors;
     channels.print_line(2, "X");
     EXPECT_EQ(status.code(), status_ok);
-    EXPECT_EQ(receive(3), "X\r\n");
-    pollfd entry{master, POLLIN, 0};
-    EXPECT_EQ(::poll(&entry, 1, 0), 0);  // nothing more
+    EXPECT_EQ(read_until(com3.master, "\r\n", 1000), "X\r\n");  // and nothing more
 }
 
 // How bytes waiting counts a pushed-back byte: ChannelTableTest.location_rule.
@@ -601,13 +579,13 @@ TEST_F(PtyPortTest, probe_sees_the_hang_up_and_the_port_reopens_when_its_link_le
     open(2, logger_string);
     ASSERT_EQ(status.code(), status_ok) << open_errors;
     EXPECT_FALSE(channels.probe_device_gone(2));
-    ::close(master);
-    master = -1;
+    com3.hang_up();
     EXPECT_TRUE(channels.probe_device_gone(2));
     channels.close(2);
     fs::remove(ports / "COM3");
     EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);
-    master = make_pty("COM3");
+    Pty again;
+    link(again, "COM3");
     EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::opened);
 }
 
@@ -618,8 +596,7 @@ TEST_F(PtyPortTest, hang_up_mid_reply_fails_reads_and_writes_without_waiting)
     send("12,3");
     ASSERT_EQ(wait_for_waiting(2, 4), 4);
     EXPECT_EQ(get(2, 2), "12");
-    ::close(master);
-    master = -1;
+    com3.hang_up();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(get(2, 1), "");
     EXPECT_EQ(status.code(), status_io_failed);

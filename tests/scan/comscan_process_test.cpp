@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "scan_test_support.h"
 #include "support/child_process.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,8 @@
 
 #include "scan/console_posix.h"
 #include "scan/port_probe.h"
-#include "scan_test_support.h"
+#include "support/pty.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 

@@ -6,35 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <string>
 #include <string_view>
 #include <vector>
 
-extern char** environ;
+#include "support/pty.h"
 
-// Bytes from fd until `end` has come, the other side hangs up (hung_up is set),
-// or nothing comes for timeout_ms.
-inline std::string read_until(int fd, std::string_view end, int timeout_ms, bool* hung_up = nullptr)
-{
-    std::string bytes;
-    while (bytes.find(end) == std::string::npos) {
-        pollfd readable{fd, POLLIN, 0};
-        if (poll(&readable, 1, timeout_ms) <= 0)
-            break;
-        char buffer[256];
-        const ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            bytes.append(buffer, static_cast<size_t>(count));
-        } else if (count == 0 || errno == EIO || (readable.revents & POLLHUP)) {
-            if (hung_up != nullptr)
-                *hung_up = true;
-            break;
-        }
-    }
-    return bytes;
-}
+extern char** environ;
 
 // Killed and reaped on destruction, so a failing test leaves nothing behind.
 class ChildProcess {

@@ -219,21 +219,12 @@ TEST_F(ModsimProcess, second_simulator_on_a_live_port_is_refused)
 
 TEST_F(ModsimProcess, serves_a_given_device)
 {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::string slave = ptsname(master);
-    termios settings{};
-    tcgetattr(master, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(master, TCSANOW, &settings);
-
-    Simulator simulator({"--device", slave, "--values", "512,600,700", "--switch", "0"});
-    EXPECT_EQ(simulator.first_line(), "modsim: serving " + slave + "\n");
-    ASSERT_EQ(write(master, "X\r\n", 3), 3);
-    EXPECT_EQ(read_until(master, "\n", 2000), "X,0,0,512,600,700,1812\r\n");
-    close(master);
+    Pty module;
+    ASSERT_FALSE(module.slave.empty());
+    Simulator simulator({"--device", module.slave, "--values", "512,600,700", "--switch", "0"});
+    EXPECT_EQ(simulator.first_line(), "modsim: serving " + module.slave + "\n");
+    ASSERT_EQ(write(module.master, "X\r\n", 3), 3);
+    EXPECT_EQ(read_until(module.master, "\n", 2000), "X,0,0,512,600,700,1812\r\n");
 }
 
 TEST_F(ModsimProcess, bad_arguments_exit_2_without_making_a_link)

@@ -15,6 +15,7 @@
 
 #include "support/child_process.h"
 #include "support/temp_folder.h"
+#include "tools_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -62,16 +63,6 @@ private:
     bool hung_up_ = false;
 };
 
-bool checksum_holds(const std::string& reply)
-{
-    std::vector<long> fields;
-    std::stringstream stream(reply.substr(2));  // after "X,"
-    std::string field;
-    while (std::getline(stream, field, ','))
-        fields.push_back(std::stol(field));
-    return reply.starts_with("X,") && fields.size() == 6 && fields[5] == fields[1] + fields[2] + fields[3] + fields[4];
-}
-
 class ModsimProcess : public ::testing::Test {
 protected:
     ScopedTempFolder temp{"modsim_test"};
@@ -103,8 +94,7 @@ TEST_F(ModsimProcess, fifty_sound_exchanges_logged_and_served_again_after_reopen
         ASSERT_TRUE(client.is_open());
         for (int i = 1; i <= 50; ++i) {
             std::string reply = client.exchange();
-            ASSERT_GE(reply.size(), 21u) << "exchange " << i << ": " << reply;
-            EXPECT_TRUE(checksum_holds(reply.substr(0, reply.size() - 2))) << reply;
+            ASSERT_NO_FATAL_FAILURE(expect_sound_reply(reply)) << "exchange " << i;
             replies.push_back(reply);
         }
     }
@@ -112,7 +102,7 @@ TEST_F(ModsimProcess, fifty_sound_exchanges_logged_and_served_again_after_reopen
     Client again(ports_ + "/COM3");
     ASSERT_TRUE(again.is_open());
     std::string reply = again.exchange();
-    EXPECT_TRUE(checksum_holds(reply.substr(0, reply.size() - 2))) << reply;
+    EXPECT_NO_FATAL_FAILURE(expect_sound_reply(reply));
 
     std::ifstream log(log_path);
     std::string line;

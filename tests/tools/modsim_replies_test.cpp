@@ -2,37 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "tools/modsim_replies.h"
 #include "tools_test_support.h"
-
-namespace {
-
-std::vector<std::string> split_fields(std::string line)
-{
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    std::string field;
-    while (std::getline(stream, field, ','))
-        fields.push_back(field);
-    return fields;
-}
-
-// Checks a sound reply the way the logger judges one: seven fields, marker X,
-// checksum = switch + AD1 + AD2 + AD3.
-void expect_sound_reply(const std::string& bytes)
-{
-    ASSERT_GE(bytes.size(), 21u) << bytes;
-    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-    std::vector<std::string> fields = split_fields(bytes.substr(0, bytes.size() - 2));
-    ASSERT_EQ(fields.size(), 7u) << bytes;
-    EXPECT_EQ(fields[0], "X");
-    long sum = std::stol(fields[2]) + std::stol(fields[3]) + std::stol(fields[4]) + std::stol(fields[5]);
-    EXPECT_EQ(std::stol(fields[6]), sum) << bytes;
-}
-
-}  // namespace
 
 TEST(ModsimReplies, fixed_reply_line_has_exact_fields_and_a_checksum_of_switch_and_inputs)
 {

@@ -382,17 +382,4 @@ TEST(LineEditor, random_keys_keep_line_and_cells_consistent)
         EXPECT_TRUE(same_pixels(e.screen, expected.screen));
         EXPECT_EQ(e.screen.cursor_position(), expected.screen.cursor_position());
     }
-
-    // Lines longer than the grid: the text stays right and the cursor on the grid.
-    const std::vector<uint32_t> keys = typed(std::string(4000, 'k')) + random_keys(7, 4000, 60);
-    LineModel model;
-    for (uint32_t key : keys)
-        model.apply(key);
-    Editing e;
-    e.screen.move_cursor(30, 60);
-    e.on_wait = [&e] {
-        const CellPosition at = e.screen.cursor_position();
-        EXPECT_TRUE(at.row >= 1 && at.row <= text_rows && at.column >= 1 && at.column <= text_columns);
-    };
-    EXPECT_EQ(e.edit(keys + key_enter), model.line);
 }

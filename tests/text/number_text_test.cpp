@@ -3,9 +3,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <random>
 
 #include "text/value_format.h"
 
@@ -29,35 +27,6 @@ DecimalNumber decimal_from_scientific(double value, int precision)
     if (number.digits.empty())
         number.exponent = 0;
     return number;
-}
-
-// An exact tie at `digits` significant digits: exactly one more digit, a 5.
-bool is_tie(const DecimalNumber& exact, int digits)
-{
-    return exact.digits.size() == static_cast<size_t>(digits) + 1 && exact.digits.back() == '5';
-}
-
-// A finite value of random bits: Bits is the unsigned type of Float's size.
-template <typename Float, typename Bits>
-Float random_finite(std::mt19937_64& random)
-{
-    for (;;) {
-        Float value;
-        const auto bits = static_cast<Bits>(random());
-        std::memcpy(&value, &bits, sizeof value);
-        if (std::isfinite(value))
-            return value;
-    }
-}
-
-void expect_rounded_digits_match(double value, int digits)
-{
-    const DecimalNumber exact = exact_decimal(value);
-    ASSERT_EQ(exact, decimal_from_scientific(value, 800)) << value;
-    if (exact.digits.empty() || is_tie(exact, digits))
-        return;
-    EXPECT_EQ(round_significant(exact, digits, HalfwayRule::to_even), decimal_from_scientific(value, digits - 1))
-        << value;
 }
 
 }  // namespace
@@ -193,25 +162,4 @@ TEST(GeneralNumberText, rounds_to_the_precision_ties_to_even_then_picks_the_form
     };
     for (const auto& row : rows)
         EXPECT_EQ(general_number_text(row.value, row.precision), row.text) << row.value << " to " << row.precision;
-}
-
-TEST(GeneralNumberText, random_doubles_match_a_correctly_rounded_reference)
-{
-    std::mt19937_64 random(20240611);
-    for (int i = 0; i < 20000; ++i) {
-        const double value = random_finite<double, uint64_t>(random);
-        expect_rounded_digits_match(value, 16);
-        expect_rounded_digits_match(value, 7);
-    }
-}
-
-TEST(GeneralNumberText, random_singles_match_a_correctly_rounded_reference)
-{
-    std::mt19937_64 random(7);
-    for (int i = 0; i < 20000; ++i)
-        expect_rounded_digits_match(random_finite<float, uint32_t>(random), 7);
-    // Readings of the logger's range: small decimals with few digits.
-    std::uniform_real_distribution<float> readings(-200.0f, 200.0f);
-    for (int i = 0; i < 20000; ++i)
-        expect_rounded_digits_match(readings(random), 7);
 }

@@ -1,10 +1,9 @@
-// Shared set-up of the io tests: a scripted channel device, a private temporary
-// folder and reading a channel's bytes as a string.
+// Shared set-up of the io tests (and the text tests' channels): a scripted
+// channel device, reading a channel's bytes as a string, and the disk-file fixture.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,6 @@
 // A program of the build run by a POSIX test, its standard input and output on pipes.
 #pragma once
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -24,14 +25,13 @@ public:
     {
         int in[2];
         int out[2];
-        if (pipe(in) != 0 || pipe(out) != 0)
+        // Close-on-exec: no other program started meanwhile keeps this one's pipes open.
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
         std::vector<std::string> all_args = {program};
         all_args.insert(all_args.end(), args.begin(), args.end());
         std::vector<std::string> all_variables = environment;

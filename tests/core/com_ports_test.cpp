@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(ComPorts, fixed_table_boundaries)
+TEST(ComPorts, fixed_table_and_ports_folder_name_numbers_1_to_255_only)
 {
     struct Case {
         uint32_t port;
@@ -20,20 +20,12 @@ TEST(ComPorts, fixed_table_boundaries)
     };
     for (const Case& c : cases)
         EXPECT_EQ(default_com_port_path(c.port), c.path) << "COM" << c.port;
-}
-
-TEST(ComPorts, numbers_outside_1_to_255_name_no_device)
-{
+    EXPECT_EQ(com_port_path_in("/tmp/p", 3), "/tmp/p/COM3");
+    EXPECT_EQ(com_port_path_in("/tmp/p/", 10), "/tmp/p/COM10");
     for (uint32_t port : {0u, 256u, 4294967295u}) {
         EXPECT_EQ(default_com_port_path(port), "") << port;
         EXPECT_EQ(com_port_path_in("/ports", port), "") << port;
     }
-}
-
-TEST(ComPorts, ports_folder_gives_one_link_per_number)
-{
-    EXPECT_EQ(com_port_path_in("/tmp/p", 3), "/tmp/p/COM3");
-    EXPECT_EQ(com_port_path_in("/tmp/p/", 10), "/tmp/p/COM10");
 }
 
 TEST(ComPorts, environment_chooses_between_folder_and_table)

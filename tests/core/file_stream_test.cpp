@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/file_stream.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -20,14 +21,9 @@ namespace {
 
 class FileStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/file_stream_XXXXXX";
-        folder = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(folder); }
+    ScopedTempFolder temp{"file_stream"};
+    const fs::path& folder = temp.path;
     std::string path(const char* name) const { return (folder / name).string(); }
-    fs::path folder;
 };
 
 }  // namespace

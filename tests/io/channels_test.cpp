@@ -6,63 +6,21 @@
 
 #include "io_test_support.h"
 
-#include <deque>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct DeviceLog {
-    std::vector<std::string> writes;
-    int reads = 0;
-    int closes = 0;
-};
-
-class ScriptedDevice final : public ChannelDevice {
-public:
-    explicit ScriptedDevice(DeviceLog& log) : log_(log) {}
-    std::deque<uint8_t> incoming;
-    int64_t position = 0;
-    int32_t read_status = status_ok;
-    int32_t close_status = status_ok;
-
-    bool at_end() override { return incoming.empty(); }
-    int32_t close() override
-    {
-        ++log_.closes;
-        return close_status;
-    }
-    int64_t tell() override { return position; }
-    int32_t read(uint8_t* buffer, size_t count, size_t& bytes_read) override
-    {
-        ++log_.reads;
-        bytes_read = 0;
-        while (bytes_read < count && !incoming.empty()) {
-            buffer[bytes_read++] = incoming.front();
-            incoming.pop_front();
-        }
-        return read_status;
-    }
-    int32_t write(const uint8_t* bytes, size_t count) override
-    {
-        log_.writes.emplace_back(reinterpret_cast<const char*>(bytes), count);
-        return status_ok;
-    }
-
-private:
-    DeviceLog& log_;
-};
-
 class ChannelTableTest : public ::testing::Test {
 protected:
     ErrorStatus status;
     ChannelTable channels{status};
-    DeviceLog log;
+    FakeLine line;
 
-    ScriptedDevice& open_scripted(int32_t channel, int32_t mode = mode_binary)
+    FakeDevice& open_scripted(int32_t channel, int32_t mode = mode_binary)
     {
-        auto device = std::make_unique<ScriptedDevice>(log);
-        ScriptedDevice& ref = *device;
+        auto device = std::make_unique<FakeDevice>(line);
+        FakeDevice& ref = *device;
         channels.open_on_device(channel, std::move(device), mode, access_read_write);
         return ref;
     }
@@ -75,68 +33,55 @@ protected:
     }
 };
 
-TEST_F(ChannelTableTest, numbers_outside_1_to_255_are_refused_by_every_operation)
+TEST_F(ChannelTableTest, closed_channels_and_numbers_outside_1_to_255_are_refused_by_every_operation)
 {
-    for (int32_t number : {0, -1, 256, 100000}) {
+    for (int32_t number : {7, 0, -1, 256, 100000}) {
         auto try_op = [&](auto op) {
             status.set(status_ok);
             op();
             EXPECT_EQ(status.code(), status_not_allowed) << "channel " << number;
         };
         try_op([&] { channels.put_data(number, "x"); });
-        try_op([&] { get(number, 1); });
+        try_op([&] { EXPECT_EQ(get(number, 1), ""); });
         try_op([&] { push(number, "x"); });
         try_op([&] { channels.close(number); });
         try_op([&] { channels.flush(number); });
-        try_op([&] { channels.open_on_device(number, std::make_unique<ScriptedDevice>(log), mode_binary, 0); });
+        if (number != 7)
+            try_op([&] { channels.open_on_device(number, std::make_unique<FakeDevice>(line), mode_binary, 0); });
         status.set(status_cannot_open);
         EXPECT_EQ(channels.location(number), 0);
         EXPECT_EQ(status.code(), status_cannot_open);  // location leaves the status alone
     }
-    EXPECT_TRUE(log.writes.empty());
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_EQ(line.closes, 0);
 }
 
-TEST_F(ChannelTableTest, closed_channel_refuses_data_and_close_without_touching_a_device)
+TEST_F(ChannelTableTest, close_gives_the_device_code_keeping_a_refusing_device_open_then_1_once_closed)
 {
-    channels.put_data(7, std::string(10, 'a'));
-    EXPECT_EQ(status.code(), status_not_allowed);
-    EXPECT_EQ(get(7, 3), "");
-    EXPECT_EQ(status.code(), status_not_allowed);
-    status.set(status_ok);
-    channels.close(7);
-    EXPECT_EQ(status.code(), status_not_allowed);
-}
-
-TEST_F(ChannelTableTest, closing_twice_gives_0_then_1)
-{
-    open_scripted(1);
-    channels.close(1);
+    open_scripted(3);
+    line.close_result = status_io_failed;
+    channels.close(3);
+    EXPECT_EQ(status.code(), status_io_failed);
+    EXPECT_TRUE(channels.is_open(3));
+    line.close_result = status_ok;
+    channels.close(3);
     EXPECT_EQ(status.code(), status_ok);
-    EXPECT_FALSE(channels.is_open(1));
-    channels.close(1);
+    EXPECT_FALSE(channels.is_open(3));
+    channels.close(3);
     EXPECT_EQ(status.code(), status_not_allowed);
-    EXPECT_EQ(log.closes, 1);
+    EXPECT_EQ(line.closes, 2);
 }
 
 TEST_F(ChannelTableTest, open_of_an_open_channel_is_refused_and_leaves_it_untouched)
 {
-    ScriptedDevice& first = open_scripted(2);
+    FakeDevice& first = open_scripted(2);
     push(2, "Q");
-    DeviceLog other_log;
-    channels.open_on_device(2, std::make_unique<ScriptedDevice>(other_log), mode_input, access_read);
+    FakeLine other_line;
+    channels.open_on_device(2, std::make_unique<FakeDevice>(other_line), mode_input, access_read);
     EXPECT_EQ(status.code(), status_not_allowed);
     EXPECT_EQ(channels.channel(2)->device.get(), &first);
     EXPECT_EQ(channels.channel(2)->mode, mode_binary);
     EXPECT_EQ(get(2, 1), "Q");
-}
-
-TEST_F(ChannelTableTest, device_refusing_to_close_keeps_the_channel_open_with_its_code)
-{
-    ScriptedDevice& device = open_scripted(3);
-    device.close_status = status_io_failed;
-    channels.close(3);
-    EXPECT_EQ(status.code(), status_io_failed);
-    EXPECT_TRUE(channels.is_open(3));
 }
 
 TEST_F(ChannelTableTest, printed_line_is_text_then_line_end_as_two_writes)
@@ -144,20 +89,20 @@ TEST_F(ChannelTableTest, printed_line_is_text_then_line_end_as_two_writes)
     open_scripted(2);
     channels.print_line(2, "X");
     channels.print_line(2, "");
-    EXPECT_EQ(log.writes, (std::vector<std::string>{"X", "\r\n", "\r\n"}));
+    EXPECT_EQ(line.writes, (std::vector<std::string>{"X", "\r\n", "\r\n"}));
     EXPECT_EQ(status.code(), status_ok);
 }
 
 TEST_F(ChannelTableTest, read_takes_the_store_newest_byte_first_then_one_device_read)
 {
-    ScriptedDevice& device = open_scripted(2);
-    device.incoming = {'3', '4', '5'};
+    open_scripted(2);
+    line.queue = {'3', '4', '5'};
     push(2, "2");
     push(2, "1");  // pushed later, read first
     EXPECT_EQ(get(2, 1), "1");
-    EXPECT_EQ(log.reads, 0);  // the store alone served it
+    EXPECT_EQ(line.reads, 0);  // the store alone served it
     EXPECT_EQ(get(2, 3), "234");
-    EXPECT_EQ(log.reads, 1);
+    EXPECT_EQ(line.reads, 1);
     EXPECT_EQ(get(2, 9), "5");
 }
 
@@ -174,8 +119,8 @@ TEST_F(ChannelTableTest, push_back_beyond_four_bytes_fails_and_keeps_the_store)
 
 TEST_F(ChannelTableTest, put_data_empties_the_push_back_store)
 {
-    ScriptedDevice& device = open_scripted(2);
-    device.incoming = {'n'};
+    open_scripted(2);
+    line.queue = {'n'};
     push(2, "p");
     channels.put_data(2, "X");
     EXPECT_EQ(get(2, 1), "n");
@@ -183,8 +128,8 @@ TEST_F(ChannelTableTest, put_data_empties_the_push_back_store)
 
 TEST_F(ChannelTableTest, failed_device_read_leaves_its_status_until_the_next_operation)
 {
-    ScriptedDevice& device = open_scripted(2);
-    device.read_status = status_io_failed;
+    open_scripted(2);
+    line.read_result = status_io_failed;
     EXPECT_EQ(get(2, 1), "");
     EXPECT_EQ(status.code(), status_io_failed);
     channels.location(2);
@@ -209,11 +154,10 @@ TEST_F(ChannelTableTest, location_rule)
         {mode_output, 127, "", 0},   {mode_append, 300, "", 300},
     };
     for (const LocationCase& c : cases) {
-        DeviceLog case_log;
+        FakeLine case_line;
+        case_line.position = c.position;
         ChannelTable table(status);
-        auto device = std::make_unique<ScriptedDevice>(case_log);
-        device->position = c.position;
-        table.open_on_device(5, std::move(device), c.mode, access_read_write);
+        table.open_on_device(5, std::make_unique<FakeDevice>(case_line), c.mode, access_read_write);
         const std::string pushed(c.pushed);
         table.push_back(5, reinterpret_cast<const uint8_t*>(pushed.data()), pushed.size());
         EXPECT_EQ(table.location(5), c.expected) << "mode " << c.mode << " position " << c.position;
@@ -225,11 +169,11 @@ TEST_F(ChannelTableTest, close_all_closes_every_open_channel_through_its_device)
     open_scripted(1);
     open_scripted(255);
     channels.close_all();
-    EXPECT_EQ(log.closes, 2);
+    EXPECT_EQ(line.closes, 2);
     EXPECT_FALSE(channels.is_open(1));
     EXPECT_FALSE(channels.is_open(255));
     channels.close_all();
-    EXPECT_EQ(log.closes, 2);
+    EXPECT_EQ(line.closes, 2);
 }
 
 TEST_F(ChannelTableTest, refused_open_strings_leave_the_channel_closed_with_status_1)
@@ -251,7 +195,7 @@ TEST_F(ChannelTableTest, reopen_asks_the_opener_with_the_last_successful_open_an
         asked.emplace_back(open_string);
         open_status = present ? status_ok : status_cannot_open;
         refusal.kind = present ? PortRefusalKind::none : PortRefusalKind::missing;
-        return present ? std::unique_ptr<ChannelDevice>(std::make_unique<ScriptedDevice>(log)) : nullptr;
+        return present ? std::unique_ptr<ChannelDevice>(std::make_unique<FakeDevice>(line)) : nullptr;
     });
     EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);  // no port was ever opened on it
     channels.open_port(2, "COM3:9600,n,8,1", mode_random, 0, 0, 0);

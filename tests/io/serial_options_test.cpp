@@ -4,181 +4,123 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace {
 
-SerialOptions parsed(std::string_view open_string)
+// Every option in one line ("speed,parity,data,stop", then the named numbers
+// that are not 0 and the switches that are on), so a row checks all of them.
+std::string described(const SerialOptions& o)
 {
-    uint32_t port = 0;
-    SerialOptions options;
-    EXPECT_TRUE(parse_open_string(open_string, port, options)) << open_string;
-    return options;
+    const char* stop_bits[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(o.speed_bps) + "," + "neosm"[static_cast<int>(o.parity)] + "," +
+                       std::to_string(o.data_bits) + "," + stop_bits[static_cast<int>(o.stop_bits)];
+    for (const auto& [name, value] : {std::pair{" cs", o.cts_time_ms},
+                                      {" ds", o.dsr_time_ms},
+                                      {" cd", o.cd_time_ms},
+                                      {" op", o.open_time_ms},
+                                      {" ir", o.interrupt_number},
+                                      {" tb", o.transmit_buffer_bytes},
+                                      {" rb", o.receive_buffer_bytes}})
+        if (value != 0)
+            text += name + std::to_string(value);
+    for (const auto& [name, on] : {std::pair{" rs", o.suppress_rts},
+                                   {" lf", o.add_line_feed},
+                                   {" pe", o.check_parity},
+                                   {" dt", o.keep_dtr},
+                                   {" fe", o.discard_on_error},
+                                   {" me", o.ignore_all_errors}})
+        if (on)
+            text += name;
+    return text;
 }
 
-TEST(OpenString, bare_port_gives_every_default)
-{
-    const SerialOptions o = parsed("COM1:");
-    EXPECT_EQ(o.speed_bps, 300u);
-    EXPECT_EQ(o.data_bits, 7u);
-    EXPECT_EQ(o.parity, Parity::even);
-    EXPECT_EQ(o.stop_bits, StopBits::one);
-    EXPECT_EQ(o.cts_time_ms, 1000u);
-    EXPECT_EQ(o.dsr_time_ms, 1000u);
-    EXPECT_EQ(o.cd_time_ms, 0u);
-    EXPECT_FALSE(o.suppress_rts);
-    EXPECT_FALSE(o.check_parity);
-    EXPECT_EQ(o.interrupt_number, 0u);
-}
-
-TEST(OpenString, logger_string_gives_its_line_settings)
-{
-    uint32_t port = 0;
-    SerialOptions o;
-    ASSERT_TRUE(parse_open_string("COM3:38400,n,8,1,cs0,cd0,ds0,rs", port, o));
-    EXPECT_EQ(port, 3u);
-    EXPECT_EQ(o.speed_bps, 38400u);
-    EXPECT_EQ(o.parity, Parity::none);
-    EXPECT_EQ(o.data_bits, 8u);
-    EXPECT_EQ(o.stop_bits, StopBits::one);
-    EXPECT_EQ(o.cts_time_ms, 0u);
-    EXPECT_EQ(o.cd_time_ms, 0u);
-    EXPECT_EQ(o.dsr_time_ms, 0u);
-    EXPECT_TRUE(o.suppress_rts);
-    EXPECT_FALSE(o.keep_dtr);
-    EXPECT_FALSE(o.add_line_feed);
-}
-
-TEST(OpenString, prefix_gives_the_port_number_and_device_name)
-{
-    struct Case {
-        const char* text;
-        uint32_t port;
-        const char* name;
-    } cases[] = {
-        {"COM10:", 10, "COM10:"}, {"ser:", 1, "COM1:"}, {"com255:9600", 255, "COM255:"}, {"COM007:", 7, "COM7:"}};
-    for (const Case& c : cases) {
-        uint32_t port = 0;
-        SerialOptions o;
-        ASSERT_TRUE(parse_open_string(c.text, port, o)) << c.text;
-        EXPECT_EQ(port, c.port) << c.text;
-        EXPECT_EQ(serial_device_name(port), c.name);
-    }
-}
-
-TEST(OpenString, stop_bits_in_any_equal_form_or_by_default_from_speed_and_data_bits)
+TEST(OpenString, open_strings_give_their_port_and_every_option)
 {
     const struct {
         const char* text;
-        StopBits stop_bits;
+        uint32_t port;
+        const char* options;
     } rows[] = {
-        {"COM1:110,n,5", StopBits::one_and_half},
-        {"COM1:110,n,8", StopBits::two},
-        {"COM1:75,n,7,", StopBits::two},
-        {"COM1:300,n,5", StopBits::one},
-        {"COM1:111,n,5", StopBits::one},
-        {"COM1:110,n,5,1", StopBits::one},  // given, not defaulted
-        {"COM1:,,,1.5", StopBits::one_and_half},
-        {"COM1:,,,1.50", StopBits::one_and_half},
-        {"COM1:,,,02", StopBits::two},
-        {"COM1:,,,2.0", StopBits::two},
+        {"COM1:", 1, "300,e,7,1 cs1000 ds1000"},
+        {"COM3:38400,n,8,1,cs0,cd0,ds0,rs", 3, "38400,n,8,1 rs"},
+        {"COM10:", 10, "300,e,7,1 cs1000 ds1000"},
+        {"ser:", 1, "300,e,7,1 cs1000 ds1000"},
+        {"com255:9600", 255, "9600,e,7,1 cs1000 ds1000"},
+        {"COM007:", 7, "300,e,7,1 cs1000 ds1000"},
+        // Stop bits in any equal form, or by default from the speed and data bits.
+        {"COM1:110,n,5", 1, "110,n,5,1.5 cs1000 ds1000"},
+        {"COM1:110,n,8", 1, "110,n,8,2 cs1000 ds1000"},
+        {"COM1:75,n,7,", 1, "75,n,7,2 cs1000 ds1000"},
+        {"COM1:300,n,5", 1, "300,n,5,1 cs1000 ds1000"},
+        {"COM1:111,n,5", 1, "111,n,5,1 cs1000 ds1000"},
+        {"COM1:110,n,5,1", 1, "110,n,5,1 cs1000 ds1000"},
+        {"COM1:,,,1.5", 1, "300,e,7,1.5 cs1000 ds1000"},
+        {"COM1:,,,1.50", 1, "300,e,7,1.5 cs1000 ds1000"},
+        {"COM1:,,,02", 1, "300,e,7,2 cs1000 ds1000"},
+        {"COM1:,,,2.0", 1, "300,e,7,2 cs1000 ds1000"},
+        // Letter case never matters.
+        {"com1:9600,n,8,1,cs0,ds5,rs,pe,lf", 1, "9600,n,8,1 ds5 rs lf pe"},
+        {"COM1:9600,N,8,1,CS0,DS5,RS,PE,LF", 1, "9600,n,8,1 ds5 rs lf pe"},
+        // Named numbers with nothing after the letters are zero.
+        {"COM1:,,,,CS,DS,CD,TB,RB", 1, "300,e,7,1"},
+        {"COM1:,,,,tb512,rb4096", 1, "300,e,7,1 cs1000 ds1000 tb512 rb4096"},
+        // Empty fields keep their defaults and their positions.
+        {"COM1:,,8", 1, "300,e,8,1 cs1000 ds1000"},
+        {"COM1:9600,,,2", 1, "9600,e,7,2 cs1000 ds1000"},
+        {"COM1:9600,n,8,1,", 1, "9600,n,8,1 cs1000 ds1000"},
+        {"COM1:9600,n,8,1,,rs", 1, "9600,n,8,1 cs1000 ds1000 rs"},
+        {"COM1: 9600 ,\tO\t, 6 , 2 , rs ", 1, "9600,o,6,2 cs1000 ds1000 rs"},
+        // Options repeat and the last one wins.
+        {"COM1:,,,,cs5,cs7,lf,bin,op9,fe,me,dt,ir0", 1, "300,e,7,1 cs7 ds1000 op9 dt fe me"},
+        {"COM1:,s", 1, "300,s,7,1 cs1000 ds1000"},
+        {"COM1:,M", 1, "300,m,7,1 cs1000 ds1000"},
+        {"COM1:,pe", 1, "300,e,7,1 cs1000 ds1000 pe"},
+        {"COM1:4294967295", 1, "4294967295,e,7,1 cs1000 ds1000"},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(parsed(row.text).stop_bits, row.stop_bits) << row.text;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        uint32_t port = 0;
+        SerialOptions options;
+        ASSERT_TRUE(parse_open_string(row.text, port, options));
+        EXPECT_EQ(port, row.port);
+        EXPECT_EQ(serial_device_name(port), "COM" + std::to_string(row.port) + ":");
+        EXPECT_EQ(described(options), row.options);
+    }
 }
-
-TEST(OpenString, letter_case_never_matters)
-{
-    const SerialOptions lower = parsed("com1:9600,n,8,1,cs0,ds5,rs,pe,lf");
-    const SerialOptions upper = parsed("COM1:9600,N,8,1,CS0,DS5,RS,PE,LF");
-    EXPECT_EQ(upper.parity, lower.parity);
-    EXPECT_EQ(upper.cts_time_ms, 0u);
-    EXPECT_EQ(lower.cts_time_ms, 0u);
-    EXPECT_EQ(upper.dsr_time_ms, 5u);
-    EXPECT_TRUE(upper.suppress_rts && upper.check_parity && upper.add_line_feed);
-    EXPECT_TRUE(lower.suppress_rts && lower.check_parity && lower.add_line_feed);
-}
-
-TEST(OpenString, named_numbers_with_nothing_after_the_letters_are_zero)
-{
-    const SerialOptions o = parsed("COM1:,,,,CS,DS,CD,TB,RB");
-    EXPECT_EQ(o.cts_time_ms, 0u);
-    EXPECT_EQ(o.dsr_time_ms, 0u);
-    EXPECT_EQ(o.transmit_buffer_bytes, 0u);
-}
-
-TEST(OpenString, empty_fields_keep_defaults_and_their_positions)
-{
-    const SerialOptions o = parsed("COM1:,,8");
-    EXPECT_EQ(o.speed_bps, 300u);
-    EXPECT_EQ(o.parity, Parity::even);
-    EXPECT_EQ(o.data_bits, 8u);
-    EXPECT_EQ(parsed("COM1:9600,,,2").stop_bits, StopBits::two);
-    EXPECT_EQ(parsed("COM1:9600,n,8,1,").speed_bps, 9600u);  // trailing comma
-    EXPECT_EQ(parsed("COM1:9600,n,8,1,,rs").suppress_rts, true);
-}
-
-TEST(OpenString, blanks_and_tabs_around_fields_are_ignored)
-{
-    const SerialOptions o = parsed("COM1: 9600 ,\tO\t, 6 , 2 , rs ");
-    EXPECT_EQ(o.speed_bps, 9600u);
-    EXPECT_EQ(o.parity, Parity::odd);
-    EXPECT_EQ(o.data_bits, 6u);
-    EXPECT_EQ(o.stop_bits, StopBits::two);
-    EXPECT_TRUE(o.suppress_rts);
-}
-
-TEST(OpenString, options_repeat_and_the_last_one_wins)
-{
-    const SerialOptions o = parsed("COM1:,,,,cs5,cs7,lf,bin,op9,fe,me,dt,ir0");
-    EXPECT_EQ(o.cts_time_ms, 7u);
-    EXPECT_FALSE(o.add_line_feed);
-    EXPECT_EQ(o.open_time_ms, 9u);
-    EXPECT_TRUE(o.discard_on_error && o.ignore_all_errors && o.keep_dtr);
-}
-
-TEST(OpenString, parity_letters)
-{
-    EXPECT_EQ(parsed("COM1:,s").parity, Parity::space);
-    EXPECT_EQ(parsed("COM1:,M").parity, Parity::mark);
-    const SerialOptions pe = parsed("COM1:,pe");
-    EXPECT_EQ(pe.parity, Parity::even);
-    EXPECT_TRUE(pe.check_parity);
-}
-
-TEST(OpenString, the_largest_32_bit_number_is_kept) { EXPECT_EQ(parsed("COM1:4294967295").speed_bps, 4294967295u); }
 
 TEST(OpenString, refused_strings)
 {
-    for (const char* text : {
-             "",
-             "COM",
-             "COM:",
-             "COM1",
-             "COMX1:",
-             "COM 1:",
-             "SER1:",
-             "LPT1:",
-             " COM1:",
-             "COM4294967296:",
-             "COM1:9600x",
-             "COM1:-9600",
-             "COM1:+9600",
-             "COM1:4294967296",
-             "COM1:9600,X",
-             "COM1:9600,NN",
-             "COM1:9600,n,8x",
-             "COM1:9600,n,8,3",
-             "COM1:9600,n,8,0",
-             "COM1:9600,n,8,1.4",
-             "COM1:9600,n,8,1e0",
-             "COM1:9600,n,8,.",
-             "COM1:,,,,zz",
-             "COM1:,,,,R",
-             "COM1:,,,,CS10a",
-             "COM1:,,,,ds99999999999",
-             "COM1:,,,,rsx",
-             "COM1:,,,,CS 10",
-             "COM1:,,,,n",
-         }) {
+    for (const char* text : {"",
+                             "COM",
+                             "COM:",
+                             "COM1",
+                             "COMX1:",
+                             "COM 1:",
+                             "SER1:",
+                             "LPT1:",
+                             " COM1:",
+                             "COM4294967296:",
+                             "COM1:9600x",
+                             "COM1:-9600",
+                             "COM1:+9600",
+                             "COM1:4294967296",
+                             "COM1:9600,X",
+                             "COM1:9600,NN",
+                             "COM1:9600,n,8x",
+                             "COM1:9600,n,8,3",
+                             "COM1:9600,n,8,0",
+                             "COM1:9600,n,8,1.4",
+                             "COM1:9600,n,8,1e0",
+                             "COM1:9600,n,8,.",
+                             "COM1:,,,,zz",
+                             "COM1:,,,,R",
+                             "COM1:,,,,CS10a",
+                             "COM1:,,,,ds99999999999",
+                             "COM1:,,,,rsx",
+                             "COM1:,,,,CS 10",
+                             "COM1:,,,,n"}) {
         uint32_t port = 0;
         SerialOptions o;
         EXPECT_FALSE(parse_open_string(text, port, o)) << '"' << text << '"';

@@ -22,6 +22,7 @@
 
 #include "core/clock.h"
 #include "io_test_support.h"
+#include "support/pty.h"
 
 namespace {
 
@@ -252,30 +253,19 @@ TEST_F(SerialSeamTest, line_settings_reach_the_terminal)
     }
 }
 
-TEST_F(SerialSeamTest, settings_the_line_cannot_take_fail_the_open_with_1)
-{
-    for (const char* open_string :
-         {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1", "COM3:9600,n,8,1.5"}) {
-        calls.trace.clear();
-        open(open_string);
-        EXPECT_EQ(status.code(), status_not_allowed) << open_string;
-        EXPECT_FALSE(channels.is_open(2));
-        EXPECT_EQ(calls.trace.back(), "close") << open_string;
-    }
-}
-
 struct OpenFailure {
     const char* what;
     void (*arrange)(FakeCalls&);
     int32_t expected_status;
     std::vector<std::string> trace;
     const char* explanation = "";
+    const char* open_string = logger_string;
 };
 
 TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what_it_took)
 {
     const std::vector<std::string> released = {"open", "lock", "exclusive", "clear_exclusive", "unlock", "close"};
-    const OpenFailure failures[] = {
+    std::vector<OpenFailure> failures = {
         {"missing", [](FakeCalls& c) { c.open_result = -ENOENT; }, status_cannot_open, {"open"}},
         {"no permission",
          [](FakeCalls& c) { c.open_result = -EACCES; },
@@ -292,10 +282,14 @@ TEST_F(SerialSeamTest, each_failing_open_step_gives_its_status_and_releases_what
         {"settings refused", [](FakeCalls& c) { c.set_attributes_result = -EINVAL; }, status_not_allowed, released},
         {"modem lines refused", [](FakeCalls& c) { c.set_modem_result = -EIO; }, status_not_allowed, released},
     };
+    // Settings the line cannot take.
+    for (const char* open_string :
+         {"COM3:12345,n,8,1", "COM3:0,n,8,1", "COM3:9600,n,9,1", "COM3:9600,n,4,1", "COM3:9600,n,8,1.5"})
+        failures.push_back({open_string, [](FakeCalls&) {}, status_not_allowed, released, "", open_string});
     for (const OpenFailure& f : failures) {
         calls = FakeCalls{};
         f.arrange(calls);
-        open();
+        open(f.open_string);
         EXPECT_EQ(status.code(), f.expected_status) << f.what;
         EXPECT_FALSE(channels.is_open(2)) << f.what;
         EXPECT_EQ(calls.trace, f.trace) << f.what;
@@ -473,31 +467,25 @@ class PtyPortTest : public ::testing::Test {
 protected:
     ErrorStatus status;
     ChannelTable channels{status};
-    TempFolder folder;
+    ScopedTempFolder folder{"io_test"};
     const fs::path& ports = folder.path;
-    int master = -1;
+    Pty com3;
 
     void SetUp() override
     {
         setenv("LOGGER_PORTS", ports.c_str(), 1);
-        master = make_pty("COM3");
-        ASSERT_GE(master, 0);
+        link(com3, "COM3");
     }
     void TearDown() override
     {
         channels.close_all();
-        if (master >= 0)
-            ::close(master);
         unsetenv("LOGGER_PORTS");
     }
 
-    int make_pty(const std::string& link_name)
+    void link(const Pty& pty, const std::string& name)
     {
-        const int fd = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0)
-            return -1;
-        fs::create_symlink(ptsname(fd), ports / link_name);
-        return fd;
+        ASSERT_FALSE(pty.slave.empty());
+        fs::create_symlink(pty.slave, ports / name);
     }
 
     void open(int32_t channel, const std::string& open_string)
@@ -509,22 +497,7 @@ protected:
 
     void send(const std::string& bytes)
     {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-
-    // What the port put on the line, waiting up to a second for it to arrive.
-    std::string receive(size_t count)
-    {
-        std::string bytes;
-        pollfd entry{master, POLLIN, 0};
-        while (bytes.size() < count && ::poll(&entry, 1, 1000) == 1) {
-            char buffer[64];
-            const ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - bytes.size()));
-            if (n <= 0)
-                break;
-            bytes.append(buffer, static_cast<size_t>(n));
-        }
-        return bytes;
+        ASSERT_EQ(::write(com3.master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
 
     // Waits (up to a second) until the port's queue holds at least count bytes.
@@ -550,43 +523,23 @@ TEST_F(PtyPortTest, printed_request_puts_exactly_three_bytes_on_the_line)
     ASSERT_EQ(status.code(), status_ok) << open_errors;
     channels.print_line(2, "X");
     EXPECT_EQ(status.code(), status_ok);
-    EXPECT_EQ(receive(3), "X\r\n");
-    pollfd entry{master, POLLIN, 0};
-    EXPECT_EQ(::poll(&entry, 1, 0), 0);  // nothing more
+    EXPECT_EQ(read_until(com3.master, "\r\n", 1000), "X\r\n");  // and nothing more
 }
 
-TEST_F(PtyPortTest, reply_is_read_byte_by_byte_and_bytes_waiting_counts_the_push_back)
+// How bytes waiting counts a pushed-back byte: ChannelTableTest.location_rule.
+TEST_F(PtyPortTest, reply_is_read_byte_by_byte_and_bytes_waiting_counts_the_queue)
 {
     open(2, logger_string);
     ASSERT_EQ(status.code(), status_ok) << open_errors;
     send("ABC");
     ASSERT_EQ(wait_for_waiting(2, 3), 3);
     EXPECT_EQ(get(2, 1), "A");
-    const uint8_t a = 'A';
-    channels.push_back(2, &a, 1);
-    EXPECT_EQ(channels.location(2), 1);  // two queued, one pushed back
-    EXPECT_EQ(get(2, 1), "A");
+    EXPECT_EQ(channels.location(2), 2);
     EXPECT_EQ(get(2, 1), "B");
     EXPECT_EQ(get(2, 1), "C");
-    channels.push_back(2, &a, 1);
-    EXPECT_EQ(channels.location(2), 0);  // empty queue, one pushed back
-    EXPECT_EQ(get(2, 1), "A");
     EXPECT_EQ(get(2, 1), "");  // empty queue: no byte, no failure
     EXPECT_EQ(status.code(), status_ok);
     EXPECT_TRUE(channels.channel(2)->device->at_end());
-}
-
-TEST_F(PtyPortTest, writing_the_request_discards_a_pushed_back_byte)
-{
-    open(2, logger_string);
-    send("12");
-    ASSERT_EQ(wait_for_waiting(2, 2), 2);
-    EXPECT_EQ(get(2, 1), "1");
-    const uint8_t one = '1';
-    channels.push_back(2, &one, 1);
-    channels.print_line(2, "X");
-    EXPECT_EQ(channels.location(2), 1);
-    EXPECT_EQ(get(2, 1), "2");
 }
 
 TEST_F(PtyPortTest, held_port_gives_2_until_released)
@@ -621,32 +574,18 @@ TEST_F(PtyPortTest, missing_port_and_non_terminal_give_2)
     EXPECT_NE(open_errors.find("not a serial port"), std::string::npos) << open_errors;
 }
 
-TEST_F(PtyPortTest, port_ten_opens_through_its_own_name)
-{
-    const int master10 = make_pty("COM10");
-    ASSERT_GE(master10, 0);
-    open(1, "COM10:38400,n,8,1,cs0,cd0,ds0,rs");
-    ASSERT_EQ(status.code(), status_ok) << open_errors;
-    auto* device = dynamic_cast<const SerialDevice*>(channels.channel(1)->device.get());
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(device->device_name(), "COM10:");
-    EXPECT_EQ(device->port_number(), 10u);
-    channels.close(1);
-    ::close(master10);
-}
-
 TEST_F(PtyPortTest, probe_sees_the_hang_up_and_the_port_reopens_when_its_link_leads_somewhere_again)
 {
     open(2, logger_string);
     ASSERT_EQ(status.code(), status_ok) << open_errors;
     EXPECT_FALSE(channels.probe_device_gone(2));
-    ::close(master);
-    master = -1;
+    com3.hang_up();
     EXPECT_TRUE(channels.probe_device_gone(2));
     channels.close(2);
     fs::remove(ports / "COM3");
     EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::absent);
-    master = make_pty("COM3");
+    Pty again;
+    link(again, "COM3");
     EXPECT_EQ(channels.reopen_port(2), ReopenOutcome::opened);
 }
 
@@ -657,8 +596,7 @@ TEST_F(PtyPortTest, hang_up_mid_reply_fails_reads_and_writes_without_waiting)
     send("12,3");
     ASSERT_EQ(wait_for_waiting(2, 4), 4);
     EXPECT_EQ(get(2, 2), "12");
-    ::close(master);
-    master = -1;
+    com3.hang_up();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(get(2, 1), "");
     EXPECT_EQ(status.code(), status_io_failed);

@@ -72,7 +72,7 @@ TEST(SysfsAdapters, adapter_is_found_again_only_under_its_own_identity)
          "ttyUSB3"},
     };
     for (const Case& c : cases) {
-        TempFolder sysfs;
+        ScopedTempFolder sysfs{"io_test"};
         for (const Plugged& p : c.plugged)
             plug(sysfs.path, p);
         EXPECT_EQ(find_adapter_tty(sysfs.path.string(), "ttyUSB0", c.recorded), c.expected) << c.what;

@@ -12,7 +12,8 @@
 
 #include "scan/console_posix.h"
 #include "scan/port_probe.h"
-#include "scan_test_support.h"
+#include "support/pty.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -20,8 +21,8 @@ namespace {
 
 class PortProbeFiles : public ::testing::Test {
 protected:
-    TempFolder temp;
-    const std::string& dir_ = temp.path;
+    ScopedTempFolder temp{"scan_test"};
+    const std::string dir_ = temp.path.string();
 };
 
 }  // namespace

@@ -81,26 +81,6 @@ void* handle_number(intptr_t n) { return reinterpret_cast<void*>(0x1000 + n); }
 
 }  // namespace
 
-TEST(Win32Probe, opens_dot_name_exclusively_for_read_and_write_without_extras_and_closes_it)
-{
-    FakeProbeCalls calls;
-    calls.opens["\\\\.\\COM7"] = handle_number(7);
-    EXPECT_EQ(port_device_name(7), "\\\\.\\COM7");
-    EXPECT_EQ(probe_port(port_device_name(7)), PortProbe::present);
-
-    ASSERT_EQ(calls.creates.size(), 1u);
-    const CreateCall& open = calls.creates[0];
-    EXPECT_EQ(open.name, "\\\\.\\COM7");
-    EXPECT_EQ(open.access, generic_read_write);
-    EXPECT_EQ(open.share_mode, 0u);
-    EXPECT_EQ(open.security, nullptr);
-    EXPECT_EQ(open.creation, open_existing);
-    EXPECT_EQ(open.flags, 0u);
-    EXPECT_EQ(open.template_file, nullptr);
-    EXPECT_EQ(calls.trace, (std::vector<std::string>{"set_last_error 0", "create_file \\\\.\\COM7", "close_handle"}));
-    EXPECT_TRUE(calls.open_handles.empty());
-}
-
 TEST(Win32Probe, only_access_denied_makes_a_failed_open_a_held_port)
 {
     struct Case {
@@ -123,7 +103,7 @@ TEST(Win32Probe, only_access_denied_makes_a_failed_open_a_held_port)
     }
 }
 
-TEST(Win32Probe, scan_probes_every_number_up_to_255_alike_and_closes_every_handle)
+TEST(Win32Probe, scan_opens_every_dot_name_up_to_255_exclusively_without_extras_and_closes_every_handle)
 {
     FakeProbeCalls calls;
     for (intptr_t n : {1, 10, 200})
@@ -140,8 +120,11 @@ TEST(Win32Probe, scan_probes_every_number_up_to_255_alike_and_closes_every_handl
         EXPECT_EQ(calls.trace[i], "create_file \\\\.\\COM" + std::to_string(++create_at));
         ASSERT_GT(i, 0u);
         EXPECT_EQ(calls.trace[i - 1], "set_last_error 0") << "before COM" << create_at;
-        EXPECT_EQ(calls.creates[create_at - 1].access, generic_read_write);
-        EXPECT_EQ(calls.creates[create_at - 1].share_mode, 0u);
+        const CreateCall& open = calls.creates[create_at - 1];
+        EXPECT_EQ(open.access, generic_read_write);
+        EXPECT_EQ(open.share_mode, 0u);
+        EXPECT_TRUE(open.security == nullptr && open.creation == open_existing && open.flags == 0u &&
+                    open.template_file == nullptr);
     }
     EXPECT_EQ(std::count(calls.trace.begin(), calls.trace.end(), "close_handle"), 3);
     EXPECT_TRUE(calls.open_handles.empty());

@@ -1,5 +1,7 @@
 // A fresh private folder in the system's temporary folder, for tests on every platform.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <random>
 #include <string>
@@ -21,3 +23,15 @@ inline std::filesystem::path make_temp_folder(const std::string& prefix)
     }
     return {};
 }
+
+// A fresh private folder, removed with everything in it when the test ends.
+struct ScopedTempFolder {
+    std::filesystem::path path;
+    explicit ScopedTempFolder(const std::string& prefix = "test") : path(make_temp_folder(prefix))
+    {
+        EXPECT_FALSE(path.empty()) << "cannot make a temporary folder";
+    }
+    ~ScopedTempFolder() { std::filesystem::remove_all(path); }
+    ScopedTempFolder(const ScopedTempFolder&) = delete;
+    ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
+};

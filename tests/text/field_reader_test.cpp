@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -228,34 +227,4 @@ TEST(FieldReader, decimal_conversion_gives_the_nearest_double)
     EXPECT_EQ(decimal_conversion("-"), 0.0);
     EXPECT_EQ(decimal_conversion("-.e5"), 0.0);
     EXPECT_TRUE(std::signbit(decimal_conversion("-0.0")));
-}
-
-TEST(FieldReader, random_bytes_always_make_progress_within_the_limits)
-{
-    std::mt19937 random(11);
-    const std::string alphabet = "0123456789+-.eEdD&HhOoBb\" ,\t\r\nxyz\x80\xff";
-    for (int round = 0; round < 2000; ++round) {
-        std::string line;
-        const size_t length = random() % 120;
-        for (size_t i = 0; i < length; ++i)
-            line += random() % 4 == 0 ? static_cast<char>(random() % 256) : alphabet[random() % alphabet.size()];
-        LineReader r(line);
-        size_t before = 0;
-        for (int read = 0; !r.exhausted(); ++read) {
-            ASSERT_LT(read, 200) << "no progress on \"" << line << "\"";
-            switch (read % 3) {
-            case 0:
-                r.reader.read_int_field();
-                break;
-            case 1:
-                r.reader.read_double_field();
-                break;
-            default:
-                EXPECT_LE(r.reader.read_text_field().size(), text_token_limit);
-                break;
-            }
-            EXPECT_GT(r.reader.line_source().position(), before);
-            before = r.reader.line_source().position();
-        }
-    }
 }

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "text/value_format.h"
 #include "text_test_support.h"
@@ -160,98 +160,72 @@ TEST(PictureText, random_values_read_back_within_half_a_unit_of_the_last_decimal
     }
 }
 
-TEST(PictureText, random_templates_and_values_give_bounded_text)
-{
-    const std::string alphabet = "#._+$*!&\\^, V=";
-    std::mt19937 random(77);
-    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
-    std::uniform_int_distribution<uint32_t> bits;
-    for (int i = 0; i < 5000; ++i) {
-        std::string picture_template;
-        for (int length = i % 13; length > 0; --length)
-            picture_template += alphabet[pick(random)];
-        float value;
-        const uint32_t value_bits = bits(random);
-        std::memcpy(&value, &value_bits, sizeof value);
-        // Literal text, at most one field, and at most about 50 characters of number.
-        EXPECT_LE(picture_text(picture_template, value).size(), picture_template.size() + 60) << picture_template;
-    }
-}
-
 namespace {
 
+// A value for the writer, and whether a line end follows it and it is the template's last.
+struct Value {
+    float number;
+    bool line_end = false;
+    bool last = false;
+};
+
 // The writer draws on one screen; the text it should have drawn is written plainly on the other.
-struct PictureWriterTest : ::testing::Test {
+struct WriterScreens {
     ErrorStatus status;
     Screen actual{status};
     Screen expected{status};
     PictureWriter writer;
 
-    void value(float v, bool line_end = false, bool last = false) { writer.picture_single(actual, v, line_end, last); }
+    WriterScreens()
+    {
+        for (Screen* screen : {&actual, &expected}) {
+            screen->set_text_colours(4, 15);
+            screen->move_cursor(5, 20);
+        }
+    }
+    void give(const Value& v) { writer.picture_single(actual, v.number, v.line_end, v.last); }
 };
 
 }  // namespace
 
-TEST_F(PictureWriterTest, writes_the_readout_at_the_cursor_with_a_line_end)
+TEST(PictureWriter, values_fill_the_fields_in_turn_and_end_writes_the_text_left)
 {
-    for (Screen* screen : {&actual, &expected}) {
-        screen->set_text_colours(4, 15);
-        screen->move_cursor(5, 20);
+    const struct {
+        const char* picture_template;
+        std::vector<Value> values;
+        std::vector<Value> after_end;
+        const char* text;
+        bool line_end;
+    } rows[] = {
+        {"T1= ###.#", {{72.25f, true, true}}, {}, "T1=  72.3", true},
+        {"V= #.# ok", {{1.0f}, {2.0f, true}}, {}, "V= 1.0 okV= 2.0 ok", true},  // used up: starts again
+        {"a #.# b ## c", {{1.0f}, {2.0f}, {3.0f}}, {}, "a 1.0 b  2 ca 3.0 b ", false},
+        {"lead #.#", {}, {}, "lead ", false},
+        // The last value drops the template: a value after it stands alone in its general form.
+        {"V= #.#", {{1.0f, false, true}}, {{2.5f}}, "V= 1.02.5", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.picture_template);
+        WriterScreens s;
+        s.writer.begin_picture(row.picture_template);
+        for (const Value& v : row.values)
+            s.give(v);
+        s.writer.end_picture(s.actual);
+        for (const Value& v : row.after_end)
+            s.give(v);
+        s.expected.write_text(row.text, row.line_end);
+        EXPECT_TRUE(same_pixels(s.actual, s.expected));
+        EXPECT_EQ(s.actual.cursor_position(), s.expected.cursor_position());
     }
-    writer.begin_picture("T1= ###.#");
-    value(72.25f, true, true);
-    writer.end_picture(actual);
-    expected.write_text("T1=  72.3", true);
-    EXPECT_TRUE(same_pixels(actual, expected));
-    EXPECT_EQ(actual.cursor_position(), (CellPosition{6, 1}));
 }
 
-TEST_F(PictureWriterTest, a_used_template_starts_again_from_its_beginning)
+TEST(PictureWriter, begin_replaces_the_template_held_before)
 {
-    writer.begin_picture("V= #.# ok");
-    value(1.0f);
-    value(2.0f, true);
-    writer.end_picture(actual);
-    expected.write_text("V= 1.0 okV= 2.0 ok", true);
-    EXPECT_TRUE(same_pixels(actual, expected));
-}
-
-TEST_F(PictureWriterTest, each_value_takes_the_next_field_and_end_writes_the_text_left)
-{
-    writer.begin_picture("a #.# b ## c");
-    for (float v : {1.0f, 2.0f, 3.0f})
-        value(v);
-    writer.end_picture(actual);
-    expected.write_text("a 1.0 b  2 ca 3.0 b ", false);
-    EXPECT_TRUE(same_pixels(actual, expected));
-    EXPECT_EQ(actual.cursor_position(), expected.cursor_position());
-}
-
-TEST_F(PictureWriterTest, end_before_any_value_writes_the_leading_text)
-{
-    writer.begin_picture("lead #.#");
-    writer.end_picture(actual);
-    expected.write_text("lead ", false);
-    EXPECT_TRUE(same_pixels(actual, expected));
-    EXPECT_EQ(actual.cursor_position(), (CellPosition{1, 6}));
-}
-
-TEST_F(PictureWriterTest, last_value_drops_the_template)
-{
-    writer.begin_picture("V= #.#");
-    value(1.0f, false, true);
-    writer.end_picture(actual);
-    value(2.5f);  // nothing held any more: the value stands alone in its general form
-    expected.write_text("V= 1.02.5", false);
-    EXPECT_TRUE(same_pixels(actual, expected));
-}
-
-TEST_F(PictureWriterTest, begin_replaces_the_template_held_before)
-{
-    writer.begin_picture("a #.# b #.#");
-    value(1.0f);
-    writer.begin_picture("c ##");
-    value(2.0f, false, true);
-    expected.write_text("a 1.0 b c  2", false);
-    EXPECT_TRUE(same_pixels(actual, expected));
+    WriterScreens s;
+    s.writer.begin_picture("a #.# b #.#");
+    s.give({1.0f});
+    s.writer.begin_picture("c ##");
+    s.give({2.0f, false, true});
+    s.expected.write_text("a 1.0 b c  2", false);
+    EXPECT_TRUE(same_pixels(s.actual, s.expected));
 }

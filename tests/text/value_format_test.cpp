@@ -116,27 +116,7 @@ TEST(TimeOfDay, comes_from_the_installed_local_time_source)
     EXPECT_EQ(time_of_day_text().size(), 8u);  // the system's own clock
 }
 
-TEST(TextHelpers, int_to_text)
-{
-    const struct {
-        int32_t value;
-        const char* text;
-    } rows[] = {{7, "7"}, {100, "100"}, {-12, "-12"}, {0, "0"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
-    for (const auto& row : rows)
-        EXPECT_EQ(int_to_text(row.value), row.text);
-}
-
-TEST(TextHelpers, repeat_char_takes_the_first_character)
-{
-    EXPECT_EQ(repeat_char(2, "0"), "00");
-    EXPECT_EQ(repeat_char(3, "xyz"), "xxx");
-    EXPECT_EQ(repeat_char(0, "0"), "");
-    EXPECT_EQ(repeat_char(-1, "0"), "");
-    EXPECT_EQ(repeat_char(INT32_MIN, "0"), "");
-    EXPECT_EQ(repeat_char(5, ""), "");
-}
-
-TEST(TextHelpers, zero_padded_file_numbers)
+TEST(TextHelpers, numbers_repeats_and_joins_make_zero_padded_file_names)
 {
     const struct {
         int32_t number;
@@ -148,4 +128,10 @@ TEST(TextHelpers, zero_padded_file_numbers)
     }
     EXPECT_EQ(join_text(join_text("DATA", "007"), ".CSV"), "DATA007.CSV");
     EXPECT_EQ(text_length(std::string("a\0b", 3)), 3);
+    EXPECT_EQ(int_to_text(INT32_MAX), "2147483647");  // negative ones: DataFields.number_fields
+    // Repeats take the first character; a count below one gives nothing.
+    EXPECT_EQ(repeat_char(3, "xyz"), "xxx");
+    for (int32_t count : {0, -1, INT32_MIN})
+        EXPECT_EQ(repeat_char(count, "0"), "") << count;
+    EXPECT_EQ(repeat_char(5, ""), "");
 }

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "support/temp_folder.h"
 #include "tools/modsim_link.h"
-#include "tools_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -15,8 +15,8 @@ namespace {
 
 class ModsimLink : public ::testing::Test {
 protected:
-    TempFolder temp;
-    const std::string& dir_ = temp.path;
+    ScopedTempFolder temp{"modsim_test"};
+    const std::string dir_ = temp.path.string();
     // A device that certainly exists, standing in for a live pseudo-terminal.
     const std::string live_target_ = "/dev/null";
     ComLink link;

@@ -1,6 +1,8 @@
 // The simulator's command line: accepted forms, defaults, and refusals with a reason.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tools/modsim_options.h"
 
 namespace {
@@ -10,55 +12,37 @@ ModsimParseResult parse(std::vector<std::string> args, std::string_view env_port
     return parse_modsim_options(args, env_ports_dir);
 }
 
+// A command line's words, split at blanks.
+std::vector<std::string> words(std::string_view line)
+{
+    std::vector<std::string> result;
+    std::istringstream stream{std::string(line)};
+    for (std::string word; stream >> word;)
+        result.push_back(word);
+    return result;
+}
+
 }  // namespace
 
-TEST(ModsimOptions, port_in_ports_dir_with_defaults)
+TEST(ModsimOptions, place_to_serve_comes_from_the_options_or_the_environment_and_help_needs_none)
 {
-    ModsimParseResult result = parse({"--ports-dir", "/tmp/p", "--port", "3"});
+    ModsimParseResult result = parse({"--ports-dir", "/tmp/p", "--port", "3"}, "/run/ports");
     ASSERT_TRUE(result.ok()) << result.error;
-    const ModsimOptions& options = result.options;
-    EXPECT_EQ(options.ports_dir, "/tmp/p");
-    EXPECT_EQ(options.port_number, 3u);
-    EXPECT_FALSE(options.fixed_values);
-    EXPECT_EQ(options.switch_mode, SwitchMode::toggle);
-    EXPECT_EQ(options.delay_ms, 0);
-    EXPECT_FALSE(options.silent_after_set);
-    EXPECT_EQ(options.hangup_at, 0u);
-    EXPECT_TRUE(options.bad_checksum.empty());
+    EXPECT_EQ(result.options.ports_dir, "/tmp/p");
+    EXPECT_EQ(result.options.port_number, 3u);
+    EXPECT_EQ(parse({"--port", "10"}, "/run/ports").options.ports_dir, "/run/ports");
+    result = parse({"--help"});
+    EXPECT_TRUE(result.ok()) << result.error;
+    EXPECT_TRUE(result.options.show_help);
 }
 
 TEST(ModsimOptions, equals_form_and_every_option_read)
 {
-    ModsimParseResult result = parse({"--device=/dev/pts/9",
-                                      "--values=512,-3,1023",
-                                      "--switch",
-                                      "1",
-                                      "--spare",
-                                      "-7",
-                                      "--delay-ms",
-                                      "20",
-                                      "--silent-after",
-                                      "49",
-                                      "--hangup-at",
-                                      "60",
-                                      "--short-at",
-                                      "5",
-                                      "--bad-checksum-at",
-                                      "9,2,4",
-                                      "--bad-marker-every",
-                                      "10",
-                                      "--garbage-at",
-                                      "7",
-                                      "--long-reply-at",
-                                      "8",
-                                      "--nul-every",
-                                      "3",
-                                      "--unasked",
-                                      "a\\r\\n\\x00\\xfF",
-                                      "--unasked-delay-ms",
-                                      "5",
-                                      "--log",
-                                      "/tmp/l"});
+    ModsimParseResult result = parse(words("--device=/dev/pts/9 --values=512,-3,1023 --switch 1 --spare -7 "
+                                           "--delay-ms 20 --silent-after 49 --hangup-at 60 --short-at 5 "
+                                           "--bad-checksum-at 9,2,4 --bad-marker-every 10 --garbage-at 7 "
+                                           "--long-reply-at 8 --nul-every 3 --unasked a\\r\\n\\x00\\xfF "
+                                           "--unasked-delay-ms 5 --log /tmp/l"));
     ASSERT_TRUE(result.ok()) << result.error;
     const ModsimOptions& options = result.options;
     EXPECT_EQ(options.device_path, "/dev/pts/9");
@@ -72,26 +56,13 @@ TEST(ModsimOptions, equals_form_and_every_option_read)
     EXPECT_EQ(options.hangup_at, 60u);
     EXPECT_EQ(options.bad_checksum.reply_numbers, (std::vector<uint64_t>{2, 4, 9}));
     EXPECT_EQ(options.bad_marker.every, 10u);
+    EXPECT_EQ(options.short_reply.reply_numbers, (std::vector<uint64_t>{5}));
+    EXPECT_EQ(options.garbage.reply_numbers, (std::vector<uint64_t>{7}));
+    EXPECT_EQ(options.long_reply.reply_numbers, (std::vector<uint64_t>{8}));
+    EXPECT_EQ(options.nul_bytes.every, 3u);
     EXPECT_EQ(options.unasked, std::string("a\r\n\0\xff", 5));
     EXPECT_EQ(options.unasked_delay_ms, 5);
     EXPECT_EQ(options.log_path, "/tmp/l");
-}
-
-TEST(ModsimOptions, ports_dir_comes_from_environment_when_not_given)
-{
-    ModsimParseResult result = parse({"--port", "10"}, "/run/ports");
-    ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_EQ(result.options.ports_dir, "/run/ports");
-
-    ModsimParseResult given = parse({"--port", "10", "--ports-dir", "/mine"}, "/run/ports");
-    EXPECT_EQ(given.options.ports_dir, "/mine");
-}
-
-TEST(ModsimOptions, help_needs_no_place_to_serve)
-{
-    ModsimParseResult result = parse({"--help"});
-    EXPECT_TRUE(result.ok()) << result.error;
-    EXPECT_TRUE(result.options.show_help);
 }
 
 TEST(ModsimOptions, refusals_name_the_option_and_the_problem)

@@ -2,37 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "tools/modsim_replies.h"
 #include "tools_test_support.h"
-
-namespace {
-
-std::vector<std::string> split_fields(std::string line)
-{
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    std::string field;
-    while (std::getline(stream, field, ','))
-        fields.push_back(field);
-    return fields;
-}
-
-// Checks a sound reply the way the logger judges one: seven fields, marker X,
-// checksum = switch + AD1 + AD2 + AD3.
-void expect_sound_reply(const std::string& bytes)
-{
-    ASSERT_GE(bytes.size(), 21u) << bytes;
-    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-    std::vector<std::string> fields = split_fields(bytes.substr(0, bytes.size() - 2));
-    ASSERT_EQ(fields.size(), 7u) << bytes;
-    EXPECT_EQ(fields[0], "X");
-    long sum = std::stol(fields[2]) + std::stol(fields[3]) + std::stol(fields[4]) + std::stol(fields[5]);
-    EXPECT_EQ(std::stol(fields[6]), sum) << bytes;
-}
-
-}  // namespace
 
 TEST(ModsimReplies, fixed_reply_line_has_exact_fields_and_a_checksum_of_switch_and_inputs)
 {
@@ -47,14 +19,16 @@ TEST(ModsimReplies, fixed_reply_line_has_exact_fields_and_a_checksum_of_switch_a
     EXPECT_EQ(reply_line(reading_at(options, 0.0)), "X,42,0,-5,0,3,-2\r\n");
 }
 
-TEST(ModsimReplies, waveform_reply_is_sound_and_long_enough_at_every_step)
+TEST(ModsimReplies, waveform_reply_is_sound_and_long_enough_at_every_step_and_at_nonsense_times)
 {
     ModsimOptions options;  // waves and a toggling switch
     options.switch_period_ms = 700;
+    std::vector<double> times_s = {1e7, 3.15e9, 1e300, -5.0, double{NAN}, double{INFINITY}};
+    for (int step = 0; step < 30000; ++step)
+        times_s.push_back(step * 0.01);
     int32_t lowest = 1023;
     int32_t highest = 0;
-    for (int step = 0; step < 30000; ++step) {
-        double elapsed_s = step * 0.01;
+    for (double elapsed_s : times_s) {
         ModuleReading reading = reading_at(options, elapsed_s);
         for (int32_t input : reading.inputs) {
             ASSERT_GE(input, 100) << elapsed_s;
@@ -62,23 +36,12 @@ TEST(ModsimReplies, waveform_reply_is_sound_and_long_enough_at_every_step)
             lowest = std::min(lowest, input);
             highest = std::max(highest, input);
         }
+        ASSERT_TRUE(reading.switch_state == 0 || reading.switch_state == 1) << elapsed_s;
         ASSERT_NO_FATAL_FAILURE(expect_sound_reply(reply_line(reading))) << elapsed_s;
     }
     // The waves really move over most of the range, not just sit still.
     EXPECT_LT(lowest, 200);
     EXPECT_GT(highest, 900);
-}
-
-TEST(ModsimReplies, waveform_survives_huge_and_nonsense_times)
-{
-    for (double elapsed_s : {1e7, 3.15e9, 1e300, -5.0, double{NAN}, double{INFINITY}}) {
-        ModuleReading reading = reading_at(ModsimOptions{}, elapsed_s);
-        for (int32_t input : reading.inputs) {
-            EXPECT_GE(input, 100) << elapsed_s;
-            EXPECT_LE(input, 1023) << elapsed_s;
-        }
-        EXPECT_TRUE(reading.switch_state == 0 || reading.switch_state == 1);
-    }
 }
 
 TEST(ModsimReplies, switch_toggles_each_period)
@@ -99,6 +62,10 @@ TEST(ModsimReplies, spoiled_replies_have_their_promised_form)
     std::string cut = reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading, 3);
     EXPECT_LT(cut.size(), 21u);
     EXPECT_EQ(cut, "X,0,1,512,600,\r\n");
+    ModsimOptions wide = fixed_options();  // a short reply stays short with the widest fields
+    wide.spare = INT32_MIN;
+    wide.values = {-999999, -999999, -999999};
+    EXPECT_LT(reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading_at(wide, 0.0), 1).size(), 21u);
 
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::normal, true, false}, reading, 1), "X,0,1,512,600,700,1814\r\n");
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::normal, false, true}, reading, 1), "Y,0,1,512,600,700,1813\r\n");
@@ -116,15 +83,6 @@ TEST(ModsimReplies, spoiled_replies_have_their_promised_form)
 
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::silent}, reading, 1), "");
     EXPECT_EQ(reply_bytes(ReplyPlan{ReplyShape::hangup}, reading, 1), "");
-}
-
-TEST(ModsimReplies, short_reply_stays_short_with_wide_fields)
-{
-    ModsimOptions options = fixed_options();
-    options.spare = INT32_MIN;
-    options.values = {-999999, -999999, -999999};
-    std::string cut = reply_bytes(ReplyPlan{ReplyShape::cut_short}, reading_at(options, 0.0), 1);
-    EXPECT_LT(cut.size(), 21u);
 }
 
 TEST(ModsimReplies, fault_plan_follows_lists_every_and_precedence)
@@ -155,13 +113,7 @@ TEST(ModsimReplies, fault_plan_follows_lists_every_and_precedence)
     };
     for (uint64_t n = 1; n <= 11; ++n)
         EXPECT_EQ(plan_label(plan_reply(options, n)), expected[n - 1]) << "reply " << n;
-}
-
-TEST(ModsimReplies, silent_after_zero_never_answers)
-{
-    ModsimOptions options;
-    options.silent_after_set = true;
-    options.silent_after = 0;
+    options.silent_after = 0;  // never answers
     EXPECT_EQ(plan_reply(options, 1).shape, ReplyShape::silent);
 }
 

@@ -13,7 +13,7 @@ Moment at(double mono_s) { return Moment{mono_s, 1'700'000'000'000'000}; }
 
 }  // namespace
 
-TEST(ModuleResponder, replies_at_once_without_delay)
+TEST(ModuleResponder, replies_at_once_without_delay_with_readings_of_the_time_since_start)
 {
     ModuleResponder responder(fixed_options(), 10.0);
     EXPECT_TRUE(std::isinf(responder.next_due_s()));
@@ -25,6 +25,14 @@ TEST(ModuleResponder, replies_at_once_without_delay)
     EXPECT_EQ(actions[0].label, "ok");
     EXPECT_EQ(actions[0].bytes, "X,0,1,512,600,700,1813\r\n");
     EXPECT_TRUE(responder.take_due(at(12.0)).empty());
+
+    ModsimOptions waves;  // readings follow the time since the start
+    waves.switch_period_ms = 1000;
+    ModuleResponder waving(waves, 500.0);
+    waving.receive("X\n", at(501.5));
+    actions = waving.take_due(at(501.5));
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].bytes, reply_line(reading_at(waves, 1.5)));
 }
 
 TEST(ModuleResponder, delay_holds_each_reply_back_and_keeps_order)
@@ -44,17 +52,6 @@ TEST(ModuleResponder, delay_holds_each_reply_back_and_keeps_order)
     auto second = responder.take_due(at(1.040));
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0].label, "bad-checksum");
-}
-
-TEST(ModuleResponder, readings_follow_time_since_start)
-{
-    ModsimOptions options;  // waves
-    options.switch_period_ms = 1000;
-    ModuleResponder responder(options, 500.0);
-    responder.receive("X\n", at(501.5));
-    auto actions = responder.take_due(at(501.5));
-    ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].bytes, reply_line(reading_at(options, 1.5)));
 }
 
 TEST(ModuleResponder, silent_after_answers_exactly_that_many)
@@ -133,7 +130,7 @@ TEST(ModuleResponder, stray_bytes_are_noted_in_arrival_order)
     EXPECT_EQ(actions[2].bytes, "#");
 }
 
-TEST(ModuleResponder, log_lines_carry_time_number_label_and_escaped_bytes)
+TEST(ModuleResponder, log_lines_carry_time_number_label_and_escaped_bytes_and_wall_time_microseconds)
 {
     ModsimAction reply;
     reply.kind = ModsimAction::Kind::reply;
@@ -149,11 +146,8 @@ TEST(ModuleResponder, log_lines_carry_time_number_label_and_escaped_bytes)
     stray.kind = ModsimAction::Kind::stray;
     stray.bytes = std::string("\x01", 1);
     EXPECT_NE(log_line(stray).find(" stray \"\\x01\""), std::string::npos);
-}
 
-TEST(ModuleResponder, wall_time_shows_microseconds)
-{
-    std::string text = wall_time_text(1'700'000'000'123'456);
-    ASSERT_EQ(text.size(), 26u) << text;
-    EXPECT_EQ(text.substr(19), ".123456");
+    const std::string wall_time = wall_time_text(1'700'000'000'123'456);
+    ASSERT_EQ(wall_time.size(), 26u) << wall_time;
+    EXPECT_EQ(wall_time.substr(19), ".123456");  // microseconds
 }

@@ -1,29 +1,15 @@
-// Shared set-up of the simulator tests: a private temporary folder and the
-// fixed readings whose reply line is "X,0,1,512,600,700,1813".
+// Shared set-up of the simulator tests: the fixed readings of the module and
+// the check of a sound reply.
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tools/modsim_options.h"
 
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-struct TempFolder {
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/modsim_test_XXXXXX";
-        EXPECT_NE(mkdtemp(pattern), nullptr) << "cannot make a temporary folder";
-        path = pattern;
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-};
-
+// The fixed readings whose reply line is "X,0,1,512,600,700,1813".
 inline ModsimOptions fixed_options()
 {
     ModsimOptions options;
@@ -31,4 +17,20 @@ inline ModsimOptions fixed_options()
     options.values = {512, 600, 700};
     options.switch_mode = SwitchMode::always_1;
     return options;
+}
+
+// Checks a sound reply the way the logger judges one: seven fields, marker X,
+// checksum = switch + AD1 + AD2 + AD3.
+inline void expect_sound_reply(const std::string& bytes)
+{
+    ASSERT_GE(bytes.size(), 21u) << bytes;
+    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    std::vector<std::string> fields;
+    std::stringstream stream(bytes.substr(0, bytes.size() - 2));
+    for (std::string field; std::getline(stream, field, ',');)
+        fields.push_back(field);
+    ASSERT_EQ(fields.size(), 7u) << bytes;
+    EXPECT_EQ(fields[0], "X");
+    long sum = std::stol(fields[2]) + std::stol(fields[3]) + std::stol(fields[4]) + std::stol(fields[5]);
+    EXPECT_EQ(std::stol(fields[6]), sum) << bytes;
 }

@@ -189,7 +189,9 @@ assert len(gap) == 1 and gap[0] == 20, gap  # requests 51-70 answered, then the 
 seconds = [float(r.split(',')[1]) for r in rows if r.count(',') == 13]
 missed = (seconds[20] - seconds[19]) * 12 - 1
 assert 30 < missed < 60, missed  # about 3 s away and the look twice a second
-assert all(b - a > 0.07 for a, b in zip(seconds, seconds[1:])), 'a burst of columns'
+# A burst would crowd the missed columns in after the gap; a column late under load only moves itself.
+after = seconds[20:]
+assert len(after) <= (after[-1] - after[0]) * 12 + 2, ('a burst of columns', len(after), after[-1] - after[0])
 PY
     echo "port away for 3 s: $SAMPLES rows, the gap noted once and no burst"
     ;;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -381,40 +382,34 @@ TEST(StartUp, a_program_is_inside_the_temporary_folder_only_when_its_folder_lies
     EXPECT_FALSE(program_lies_inside("C:\\logger.exe", ""));
 }
 
-TEST(StartUp, a_module_silent_after_49_replies_fails_the_link_test)
+TEST(StartUp, the_link_test_fails_on_a_module_silent_after_49_replies_or_a_bad_checksum_but_ignores_the_marker)
 {
-    ProgramFixture program;
-    program.type_line("10");
-    program.module.reply_for = [](int32_t n) { return n <= 49 ? module_reply(0, 1, 2, 3) : ""; };
-    EXPECT_EQ(program.run(), 0);
-    EXPECT_EQ(program.module.requests, 50);
-    EXPECT_EQ(program.port_open_strings, std::vector<std::string>{"COM10:38400,n,8,1,cs0,cd0,ds0,rs"});
-    EXPECT_EQ(text_at(program.screen, 13, 10, 69, red),
-              "Data Transfer failed: KORVELIN Module not found: Check Power & Port #");
-    EXPECT_TRUE(program.file_exists("BMP000.BMP"));
-    EXPECT_FALSE(program.file_exists("DATA001.CSV"));
-}
-
-TEST(StartUp, the_link_test_ignores_the_marker_but_not_the_checksum)
-{
-    ProgramFixture wrong_marker;
-    start_run(wrong_marker);
-    wrong_marker.module.reply_for = [](int32_t n) {
-        return n <= 50 ? std::string("Q,5,0,0,0,0,0\r\n") : std::string();
+    struct Case {
+        const char* name;
+        std::function<std::string(int32_t)> reply_for;
+        int32_t requests;
+        bool linked;  // the run started, and ended at its first column without a reply
+    } cases[] = {
+        {"silent", [](int32_t n) { return n <= 49 ? module_reply(0, 1, 2, 3) : ""; }, 50, false},
+        {"checksum", [](int32_t n) { return n == 17 ? "X,0,0,1,1,1,4\r\n" : module_reply(0, 1, 1, 1); }, 17, false},
+        {"marker", [](int32_t n) { return n <= 50 ? "Q,5,0,0,0,0,0\r\n" : ""; }, 51, true},
     };
-    wrong_marker.run();
-    // The link test passed: the run started, and ended at its first column without a reply.
-    EXPECT_EQ(wrong_marker.module.requests, 51);
-    EXPECT_EQ(wrong_marker.data_rows("DATA001.CSV").size(), 2u);
-
-    ProgramFixture wrong_checksum;
-    wrong_checksum.type_line("3");
-    wrong_checksum.module.reply_for = [](int32_t n) {
-        return n == 17 ? std::string("X,0,0,1,1,1,4\r\n") : module_reply(0, 1, 1, 1);
-    };
-    wrong_checksum.run();
-    EXPECT_EQ(wrong_checksum.module.requests, 17);
-    EXPECT_EQ(text_at(wrong_checksum.screen, 13, 10, 21, red), "Data Transfer failed:");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFixture program;
+        start_run(program);
+        program.module.reply_for = c.reply_for;
+        EXPECT_EQ(program.run(), 0);
+        EXPECT_EQ(program.module.requests, c.requests);
+        EXPECT_EQ(program.file_exists("BMP000.BMP"), !c.linked);
+        if (c.linked) {
+            EXPECT_EQ(program.data_rows("DATA001.CSV").size(), 2u);
+        } else {
+            EXPECT_EQ(text_at(program.screen, 13, 10, 69, red),
+                      "Data Transfer failed: KORVELIN Module not found: Check Power & Port #");
+            EXPECT_FALSE(program.file_exists("DATA001.CSV"));
+        }
+    }
 }
 
 namespace {

@@ -2,75 +2,52 @@
 #include "app/conversion.h"
 
 #include <cmath>
+#include <utility>
 
 #include "text/value_format.h"
 
 #include <gtest/gtest.h>
 
-TEST(ReadingConversion, volts_come_from_the_unclamped_reading)
+// Each row: the reading (or degrees, for temperature_height) and what each conversion makes of it.
+TEST(ReadingConversion, readings_convert_to_volts_clamped_readings_and_chart_heights)
 {
-    EXPECT_EQ(reading_volts(0), 0.0f);
-    EXPECT_EQ(reading_volts(1), 0.005f);
-    EXPECT_EQ(reading_volts(1023), 5.115f);
-    EXPECT_EQ(reading_volts(1024), 5.12f);
-    EXPECT_EQ(reading_volts(-5), -0.025f);
-    EXPECT_EQ(reading_volts(512), 2.56f);
-}
-
-TEST(ReadingConversion, readings_are_clamped_to_1_through_1023)
-{
-    EXPECT_EQ(clamp_reading(-2147483647 - 1), 1);
-    EXPECT_EQ(clamp_reading(0), 1);
-    EXPECT_EQ(clamp_reading(1), 1);
-    EXPECT_EQ(clamp_reading(1023), 1023);
-    EXPECT_EQ(clamp_reading(1024), 1023);
-    EXPECT_EQ(clamp_reading(2147483647), 1023);
+    for (const auto& [reading, volts] :
+         {std::pair{0, 0.0f}, {1, 0.005f}, {1023, 5.115f}, {1024, 5.12f}, {-5, -0.025f}, {512, 2.56f}})
+        EXPECT_EQ(reading_volts(reading), volts) << "volts of " << reading;  // from the unclamped reading
+    for (const auto& [reading, clamped] :
+         {std::pair{-2147483647 - 1, 1}, {0, 1}, {1, 1}, {1023, 1023}, {1024, 1023}, {2147483647, 1023}})
+        EXPECT_EQ(clamp_reading(reading), clamped) << reading;
+    for (const auto& [reading, height] :
+         {std::pair{1, 0}, {3, 2}, {5, 2}, {511, 256}, {513, 256}, {1000, 500}, {1001, 500}, {1023, 500}})
+        EXPECT_EQ(volts_height(reading), height) << "volts height of " << reading;
+    // Two pixels a degree from -25, halves to even: 0.25 gives 50.5 and so 50, 0.75 gives 51.5 and so 52.
+    for (const auto& [degrees, height] : {std::pair{77.00001f, 204},
+                                          {-25.0f, 0},
+                                          {-30.0f, 0},
+                                          {225.0f, 500},
+                                          {639.4339f, 500},
+                                          {0.25f, 50},
+                                          {0.75f, 52}})
+        EXPECT_EQ(temperature_height(degrees), height) << "temperature height of " << degrees;
+    for (const auto& [value, rounded] : {std::pair{0.5, 0},
+                                         {1.5, 2},
+                                         {2.5, 2},
+                                         {-2.5, -2},
+                                         {2.4999, 2},
+                                         {2.5001, 3},
+                                         {1e300, 1'000'000'000},
+                                         {std::nan(""), 0}})
+        EXPECT_EQ(round_half_even(value), rounded) << value;
 }
 
 TEST(ReadingConversion, temperatures_match_the_known_figures_to_the_bit)
 {
     // The figures as the data file writes them, seven significant digits.
-    EXPECT_EQ(single_field_text(reading_temperature_f(1)), "639.4339");
-    EXPECT_EQ(single_field_text(reading_temperature_f(1023)), "-104.6639");
-    EXPECT_EQ(single_field_text(reading_temperature_f(512)), "77.00001");
+    for (const auto& [reading, text] : {std::pair{1, "639.4339"}, {1023, "-104.6639"}, {512, "77.00001"}})
+        EXPECT_EQ(single_field_text(reading_temperature_f(reading)), text);
     EXPECT_EQ(reading_temperature_f(512), 77.00001f);
     for (int32_t reading = 1; reading <= 1023; ++reading)
         EXPECT_TRUE(std::isfinite(reading_temperature_f(reading))) << reading;
-}
-
-TEST(ReadingConversion, rounding_takes_halves_to_even)
-{
-    EXPECT_EQ(round_half_even(0.5), 0);
-    EXPECT_EQ(round_half_even(1.5), 2);
-    EXPECT_EQ(round_half_even(2.5), 2);
-    EXPECT_EQ(round_half_even(-2.5), -2);
-    EXPECT_EQ(round_half_even(2.4999), 2);
-    EXPECT_EQ(round_half_even(2.5001), 3);
-    EXPECT_EQ(round_half_even(1e300), 1'000'000'000);
-    EXPECT_EQ(round_half_even(std::nan("")), 0);
-}
-
-TEST(ReadingConversion, volts_heights_halve_the_reading_and_stop_at_500)
-{
-    EXPECT_EQ(volts_height(1), 0);
-    EXPECT_EQ(volts_height(3), 2);
-    EXPECT_EQ(volts_height(5), 2);
-    EXPECT_EQ(volts_height(511), 256);
-    EXPECT_EQ(volts_height(513), 256);
-    EXPECT_EQ(volts_height(1000), 500);
-    EXPECT_EQ(volts_height(1001), 500);
-    EXPECT_EQ(volts_height(1023), 500);
-}
-
-TEST(ReadingConversion, temperature_heights_are_two_pixels_per_degree_from_minus_25)
-{
-    EXPECT_EQ(temperature_height(77.00001f), 204);
-    EXPECT_EQ(temperature_height(-25.0f), 0);
-    EXPECT_EQ(temperature_height(-30.0f), 0);
-    EXPECT_EQ(temperature_height(225.0f), 500);
-    EXPECT_EQ(temperature_height(639.4339f), 500);
-    EXPECT_EQ(temperature_height(0.25f), 50);  // 50.5 goes to the even 50
-    EXPECT_EQ(temperature_height(0.75f), 52);  // 51.5 goes to the even 52
 }
 
 TEST(ReadingConversion, a_reply_converts_in_both_modes_alike_but_for_the_rows)

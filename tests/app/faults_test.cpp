@@ -68,21 +68,6 @@ private:
     bool mounted_ = false;
 };
 
-void answer_prompts(ProgramFixture& program)
-{
-    program.type_line("3");
-    program.type_line("1");
-    program.type_line("V");
-}
-
-void press_escape_at_column(ProgramFixture& program, int32_t column)
-{
-    program.module.on_request = [&program, column](int32_t n) {
-        if (n == 50 + column)
-            program.screen.queue_key(key_escape);
-    };
-}
-
 // The rows of a data file, each checked to be complete: the file ends with a
 // row end and every sample row has its 14 fields.
 std::vector<std::string> complete_rows(const ProgramFixture& program, const std::string& name)
@@ -143,8 +128,7 @@ TEST(FileSystemFaults, a_disk_that_fills_up_keeps_every_complete_row_and_no_part
     MountedFolder small_disk(program.folder, 0, "size=16k");
     if (!small_disk.mounted())
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program);
+    start_run(program);
 
     EXPECT_EQ(program.run(), 0);
     EXPECT_EQ(program.module.requests, 50 + 721);  // the run went on to its last column
@@ -161,8 +145,7 @@ TEST(FileSystemFaults, a_read_only_folder_runs_unrecorded_with_the_warning)
     MountedFolder read_only(program.folder, MS_RDONLY, "size=64k");
     if (!read_only.mounted())
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    program.clock.set_step_per_reading_us(1000);
-    answer_prompts(program);
+    start_run(program);
     press_escape_at_column(program, 20);
 
     EXPECT_EQ(program.run(), 0);
@@ -175,7 +158,6 @@ TEST(FileSystemFaults, a_read_only_folder_runs_unrecorded_with_the_warning)
 TEST(FileSystemFaults, entries_that_are_no_readable_files_are_taken_and_left_as_they_are)
 {
     ProgramFixture program;
-    program.clock.set_step_per_reading_us(1000);
     const fs::path& folder = program.folder;
     ASSERT_EQ(mkfifo((folder / "DATA001.CSV").c_str(), 0600), 0);
     fs::create_directory(folder / "DATA002.CSV");
@@ -184,7 +166,7 @@ TEST(FileSystemFaults, entries_that_are_no_readable_files_are_taken_and_left_as_
     fs::create_symlink("/dev/null", folder / "DATA005.CSV");
     fs::create_symlink("DATA001.CSV", folder / "DATA006.CSV");
     ASSERT_EQ(mkfifo((folder / "BMP007.BMP").c_str(), 0600), 0);
-    answer_prompts(program);
+    start_run(program);
     press_escape_at_column(program, 3);
 
     EXPECT_EQ(program.run(), 0);  // before, the fifo held the program in its open for good
@@ -268,10 +250,8 @@ TEST(OperatorInput, floods_long_lines_and_every_extended_key_at_every_prompt_lea
 TEST(LongRun, a_whole_day_keeps_memory_and_open_descriptors_flat)
 {
     ProgramFixture program;
+    start_run(program, "1440", "T");
     program.clock.set_step_per_reading_us(500'000);
-    program.type_line("3");
-    program.type_line("1440");
-    program.type_line("T");
     struct Figures {
         int32_t column;
         size_t heap_bytes;

@@ -160,3 +160,19 @@ std::vector<std::string> ProgramFixture::data_rows(const std::string& name) cons
     }
     return rows;
 }
+
+void start_run(ProgramFixture& program, const std::string& minutes, const std::string& mode)
+{
+    program.clock.set_step_per_reading_us(1000);
+    program.type_line("3");
+    program.type_line(minutes);
+    program.type_line(mode);
+}
+
+void press_escape_at_column(ProgramFixture& program, int32_t column)
+{
+    program.module.on_request = [&program, column](int32_t n) {
+        if (n == 50 + column)
+            program.screen.queue_key(key_escape);
+    };
+}

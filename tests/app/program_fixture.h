@@ -80,3 +80,8 @@ private:
     int64_t idle_sleeps_ = 0;
     std::filesystem::path previous_folder_;
 };
+
+// Port COM3, the given run length and mode, on a clock that moves 1 ms per reading.
+void start_run(ProgramFixture& program, const std::string& minutes = "1", const std::string& mode = "V");
+// ESC arrives with the request of the run's given column (the link test's 50 requests come first).
+void press_escape_at_column(ProgramFixture& program, int32_t column);

@@ -113,15 +113,10 @@ std::string plain_open_string(uint32_t port_number, const SerialOptions& o)
     return text;
 }
 
+// The plain form spells out every setting, so equal forms mean equal settings.
 bool same_settings(const SerialOptions& a, const SerialOptions& b)
 {
-    return a.speed_bps == b.speed_bps && a.data_bits == b.data_bits && a.parity == b.parity &&
-           a.stop_bits == b.stop_bits && a.cts_time_ms == b.cts_time_ms && a.dsr_time_ms == b.dsr_time_ms &&
-           a.cd_time_ms == b.cd_time_ms && a.open_time_ms == b.open_time_ms && a.suppress_rts == b.suppress_rts &&
-           a.add_line_feed == b.add_line_feed && a.check_parity == b.check_parity && a.keep_dtr == b.keep_dtr &&
-           a.discard_on_error == b.discard_on_error && a.ignore_all_errors == b.ignore_all_errors &&
-           a.interrupt_number == b.interrupt_number && a.transmit_buffer_bytes == b.transmit_buffer_bytes &&
-           a.receive_buffer_bytes == b.receive_buffer_bytes;
+    return plain_open_string(0, a) == plain_open_string(0, b);
 }
 
 std::string swapped_case(std::string text)

@@ -1,24 +1,20 @@
 #!/usr/bin/env python3
-"""Checks a logger data file after a run under faults, against the module
-simulator's log.
+"""Checks a logger data file against the module simulator's log.
 
   check_rows.py DATA_FILE MODSIM_LOG [--ending escape|no-reply|short|killed|run-end]
                 [--spoiled N,N,...] [--rows N] [--disk-full] [--earlier N] [--lossy-gaps] [--times]
 
-Every row must be complete (the file ends with CR LF), the first is the header,
-and then come, in order, one data row for each request the logger made after
-the fifty of the link test: data row k answers request 50 + k, with the
-checksum note right after it when its checksum rule failed, and at most one
-ending note last. A gap's note row (the port away, the computer asleep) is
-followed by the three unstored requests of the check that ended it; a run
-that ended in a gap (--ending run-end) has its gap's note last. A data row carries exactly the switch, readings (clamped to
-1..1023), checksum and marker of its reply, unless that reply is listed as
-spoiled (those rows need only be complete). The number of data rows must fit
-the ending: all requests answered for escape, the last one unanswered for
-no-reply and short, and after a kill at most one answered request without its
-row; with --disk-full the rows may stop early. With --times the first data row
-is at 0 seconds and each row's time of day within 2 s of its request. Prints
-the number of data rows."""
+Every row is complete (the file ends with CR LF), the first is the header, then
+data row k answers request 50 + k (after the link test), with the checksum note
+after it when its checksum failed, and at most one ending note last. A gap's
+note row is followed by the three unstored requests of the check that ended it;
+with --ending run-end the gap's note is last. A data row carries exactly the
+marker, switch, readings (clamped to 1..1023) and checksum of its reply, unless
+the reply is --spoiled. The data rows fit the ending: all requests answered for
+escape, the last one unanswered for no-reply and short, at most one answered
+without its row after a kill; with --disk-full the rows may stop early. With
+--times the first row is at 0 s and each row's time within 2 s of its request.
+Prints the number of data rows."""
 import argparse
 import re
 import sys

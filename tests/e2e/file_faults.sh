@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# The logger, without a window, in a folder that will not take its files:
-#   read_only   - a read-only folder: no data file, the run goes on, no picture
+# The logger, without a window, in a folder that will not take its files; each
+# run ends with ESC once sampling (tmpfs tests skip where mounting is not allowed):
+#   read_only   - no data file, the run goes on, no picture
 #   disk_full   - the disk fills up mid-run: the data file keeps complete rows only
 #   all_taken   - DATA001.CSV to DATA999.CSV exist: nothing stored, no picture
 #   two_at_once - two loggers in one folder, their creates delayed 3 s: DATA001.CSV and DATA002.CSV
-#   odd_entries - DATA001.CSV a fifo, DATA002.CSV a folder, DATA003.CSV a dangling
-#                 link: all taken and left alone, the run writes DATA004.CSV
-# Each run is ended with ESC once it is sampling. Tests that mount a tmpfs skip
-# where mounting is not allowed.
+#   odd_entries - a fifo, a folder and a dangling link as DATA001-003.CSV: left alone, DATA004.CSV written
 BUILD_DIR=$1
 FAULT=$2
 source "$(dirname "$0")/lib.sh"

@@ -1,10 +1,8 @@
 # Helpers for process tests of the logger without a window: keys go to its
 # standard input through a fifo, one byte per key. Sourced after lib.sh.
 
-# start_headless NAME [COMMAND...]: starts build/logger (or the command given,
-# e.g. another build's logger under an emulator) in $E2E_TMP/NAME with the
-# ports folder; keys for it go to the file descriptor in KEYS_FD. Sets
-# LOGGER_PID.
+# start_headless NAME [COMMAND...]: starts build/logger (or the command given)
+# in $E2E_TMP/NAME with the ports folder; sets LOGGER_PID, and KEYS_FD for its keys.
 start_headless() {
   local name=$1
   shift
@@ -72,7 +70,7 @@ wait_rows() {
 }
 
 sampling_or_ended() {
-  grep -q ' request 51 ' "$1" 2>/dev/null || ! kill -0 "$2" 2>/dev/null
+  grep -q ' request 51 ' "$1" 2>/dev/null || ended "$2"
 }
 
 # wait_sampling LOG PID: true once the simulator logged the run's first request
@@ -82,11 +80,10 @@ wait_sampling() {
   grep -q ' request 51 ' "$1"
 }
 
-# in_terminal NAME [EXPECT TYPED]...: runs build/logger with its terminal view
-# (LOGGER_WINDOW=terminal) in $E2E_TMP/NAME on a pseudo-terminal, as a person
-# over SSH would: waits for each EXPECT (a regular expression) in its output,
-# then types TYPED (\n is Enter), and lets it run to its end. The output goes to
-# $E2E_TMP/NAME.out; fails when an expected text or the end does not come in 30 s.
+# in_terminal NAME [EXPECT TYPED]...: runs build/logger's terminal view in
+# $E2E_TMP/NAME on a pseudo-terminal, as over SSH: for each EXPECT (a regular
+# expression) seen within 30 s types TYPED, then waits for the end. The output
+# goes to $E2E_TMP/NAME.out.
 in_terminal() {
   local name=$1
   shift

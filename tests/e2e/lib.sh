@@ -99,12 +99,9 @@ start_logger() {
   fi
   LOGGER_PID=$!
   E2E_PIDS+=($LOGGER_PID)
-  local deadline=$((SECONDS + 30))
-  until xdotool search --onlyvisible --name '^logger$' >/dev/null 2>&1; do
-    kill -0 "$LOGGER_PID" 2>/dev/null || fail "the logger ended before its window appeared: $(cat "$E2E_TMP/logger.err")"
-    [ $SECONDS -lt $deadline ] || fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
-    sleep 0.05
-  done
+  window_or_end() { xdotool search --onlyvisible --name '^logger$' || ended "$LOGGER_PID"; }
+  wait_for 30 window_or_end || fail "the logger window did not appear: $(cat "$E2E_TMP/logger.err")"
+  ended "$LOGGER_PID" && fail "the logger ended before its window appeared: $(cat "$E2E_TMP/logger.err")"
   LOGGER_WINDOW=$(xdotool search --onlyvisible --name '^logger$' | head -1)
   xdotool windowfocus --sync "$LOGGER_WINDOW"
 }

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# The logger, without a window, against a simulated module that misbehaves.
-# Each run must end as the logger's rules say (or go on), within a bounded
-# time, with every complete row in the data file:
-#   silent_start - no reply at all: the link test fails, BMP000.BMP, no data file
-#   late         - every reply 60 ms late, after the 50 ms window: the same
-#   silent_mid   - silence after 30 samples: the no-reply ending and its note
-#   short        - a reply cut to 16 bytes: the short-reply ending and its note
-#   hangup       - the line is hung up mid-run for good (adapter pulled out): the
-#                  run goes on to its end, the gap's note row last
-#   spoiled      - wrong checksums, wrong markers, binary junk, NUL bytes and a
-#                  5000-byte reply without a separator: the run goes on
-#   unasked      - a reply-like line sent unasked after every reply: drained, never stored
+# The logger, without a window, against a simulated module that misbehaves; each
+# run ends as the rules say (or goes on) in bounded time, its rows complete:
+#   silent_start, late - no reply, or every reply 60 ms late: the link test fails, BMP000.BMP only
+#   silent_mid, short  - silence after 30 samples, or a reply cut short: that ending's note last
+#   hangup             - the line hung up for good mid-run: the run goes on to its end, the gap's note last
+#   spoiled            - bad checksums and markers, junk, NUL bytes, a 5000-byte reply: the run goes on
+#   unasked            - a reply-like line sent unasked after every reply: drained, never stored
 BUILD_DIR=$1
 FAULT=$2
 source "$(dirname "$0")/lib.sh"

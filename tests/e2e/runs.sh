@@ -33,8 +33,8 @@ check_rows() {
     fail "the rows after $1 are incomplete or differ from the simulator's replies"
 }
 
-# check_run_kept MIN HOW [OPTIONS...]: a run ended early (ESC, a signal, the
-# session's end) keeps at least MIN rows and its picture.
+# check_run_kept MIN HOW [OPTIONS...]: a run ended early keeps at least MIN rows
+# and its picture; a signal may take the reply in hand (--ending killed).
 check_run_kept() {
   check_rows "${@:2}"
   [ "$SAMPLES" -ge "$1" ] || fail "only $SAMPLES rows before $2"
@@ -78,7 +78,7 @@ case "$MODE" in
     kill -TERM "$LOGGER_PID"
     kill -HUP "$LOGGER_PID"
     wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM and SIGHUP"
-    check_run_kept 40 SIGTERM
+    check_run_kept 40 SIGTERM --ending killed
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
     [ "$(pixels_off "$E2E_TMP/term.rgb" "$E2E_TMP/run/BMP001.BMP")" -lt 20000 ] || fail "BMP001.BMP is not the screen"
     echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
@@ -91,7 +91,7 @@ case "$MODE" in
     kill -0 "$LOGGER_PID" || fail "the logger started with nohup ended on SIGHUP"
     kill -9 "$XVFB_PID"
     wait_logger_exit 5 || fail "the logger ended with status $? when its display went away"
-    check_run_kept 40 "the display went away"
+    check_run_kept 40 "the display went away" --ending killed
     echo "SIGHUP ignored, then the display lost after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
@@ -122,7 +122,7 @@ case "$MODE" in
     sleep 6
     kill -TERM "$LOGGER_PID"
     wait_logger_exit 5 || fail "the launcher ended with status $? after SIGTERM"
-    check_run_kept 10 "SIGTERM to the launcher"
+    check_run_kept 10 "SIGTERM to the launcher" --ending killed
     ! pgrep -f -- "--ports-dir $E2E_TMP/serial-logger-demo" >/dev/null || fail "the simulator was left running"
     ! ls -d "$E2E_TMP"/serial-logger-demo.* 2>/dev/null || fail "the ports folder was left"
     echo "SIGTERM to the demo launcher: $SAMPLES rows and the picture, status 0"
@@ -134,7 +134,7 @@ case "$MODE" in
     wine "$END_SESSION_EXE" logger >"$E2E_TMP/end_session.out" 2>&1 ||
       fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
     wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
-    check_run_kept 40 "the session's end"
+    check_run_kept 40 "the session's end" --ending killed
     # The reason the session waits is stated first and withdrawn after the picture.
     sed -n '/the session is ending; saving the chart/,$p' "$E2E_TMP/logger.err" | grep -q 'the chart is saved' ||
       fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"

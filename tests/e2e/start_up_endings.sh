@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The two start-up endings as a user meets them: a port that is not there (or
-# that is there but cannot be opened, with the reason below the warning), and a
-# module that stops answering during the link test. Each leaves BMP000.BMP,
-# equal to the screen during the final wait, and no data file. Under Wine,
-# logger.exe run from the temporary folder (a zip opened in Explorer) refuses
-# to start.
+# The start-up endings as a user meets them: a port missing or that cannot be
+# opened, and a module silent in the link test, each with BMP000.BMP equal to the
+# screen and no data file. Under Wine, logger.exe run from the temporary folder
+# (a zip opened in Explorer) refuses to start.
 BUILD_DIR=$1
 source "$(dirname "$0")/lib.sh"
 

@@ -32,15 +32,8 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-skip() {
-  echo "SKIP: $*"
-  exit 77
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
 
 need() {
   local tool
@@ -139,9 +132,7 @@ press_key() {
   xdotool key "$1"
 }
 
-ended() {
-  ! kill -0 "$1" 2>/dev/null
-}
+ended() { ! kill -0 "$1" 2>/dev/null; }
 
 # wait_exit PID SECONDS: waits at most that long for the process to end, else
 # fails the test, and sets EXIT_STATUS.

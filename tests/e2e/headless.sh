@@ -42,6 +42,7 @@ start_sampling_run() {
   local attempt
   for attempt in 1 2 3; do
     start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
+    prioritise "$MODSIM_PID"
     start_headless run
     answer_one_minute_run
     wait_sampling "$E2E_TMP/modsim.log" "$LOGGER_PID" && return 0

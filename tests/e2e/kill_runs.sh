@@ -28,6 +28,7 @@ start_run() {
   rm -f "$E2E_TMP/ports/COM$port"
   run_log[$slot]="$E2E_TMP/$name.modsim.log"
   start_modsim "$port" --log "${run_log[$slot]}"
+  prioritise "$MODSIM_PID"
   run_modsim[$slot]=$MODSIM_PID
   start_headless "$name"
   run_pid[$slot]=$LOGGER_PID

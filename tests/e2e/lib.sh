@@ -73,7 +73,6 @@ start_modsim() {
   "$BUILD_DIR/modsim" --ports-dir "$E2E_TMP/ports" --port "$port" "$@" >"$E2E_TMP/modsim$port.out" 2>&1 &
   MODSIM_PID=$!
   E2E_PIDS+=($MODSIM_PID)
-  prioritise "$MODSIM_PID"
   wait_for 10 test -e "$E2E_TMP/ports/COM$port" || fail "modsim did not create COM$port"
 }
 

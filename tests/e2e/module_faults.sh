@@ -36,6 +36,7 @@ ended_within() {
 # A start-up ending: the link test fails on its first exchange.
 expect_link_failure() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
+  prioritise "$MODSIM_PID"
   start_headless run
   keys '3\n'
   ended_within 15

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# A whole one-minute run of the cross-built logger under its emulator (the
-# arm64 one under qemu-user), without a window, beside the same run of the
-# host's logger, each against its own host simulator giving the same replies.
-# Each data file must hold its simulator's replies row by row, and the two
-# runs must write the same data file (times aside) and the same picture (the
-# elapsed-time readout aside): char signedness, type sizes and number
-# formatting must show in neither.
+# A whole one-minute run of the cross-built logger under its emulator, without a
+# window, beside the same run of the host's logger, each against its own
+# simulator giving the same replies: each data file holds its replies, and the
+# two runs write the same files (see compare_runs.py), whatever char signedness,
+# type sizes and number formatting.
 #   minute_run.sh CROSS_BUILD_DIR HOST_BUILD_DIR EMULATOR
 CROSS_BUILD=$1
 BUILD_DIR=$2
@@ -35,9 +33,8 @@ start_side() {
   logger_pid[$name]=$LOGGER_PID
 }
 
-# finish_side host|cross: waits for the run's end and checks its rows. The
-# 50 ms reply window is real time: a run that a stall of the machine ended
-# early (in the link test or with the no-reply note) is run once more.
+# finish_side host|cross: waits for the run's end and checks its rows; a run
+# that a stall of the machine ended early is run once more.
 finish_side() {
   local name=$1
   wait_exit "${logger_pid[$name]}" 120

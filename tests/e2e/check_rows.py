@@ -1,22 +1,20 @@
 #!/usr/bin/env python3
-"""Checks a logger data file after a run under faults, against the module
-simulator's log.
+"""Checks a logger data file against the module simulator's log.
 
   check_rows.py DATA_FILE MODSIM_LOG [--ending escape|no-reply|short|killed|run-end]
-                [--spoiled N,N,...] [--rows N] [--disk-full] [--earlier N] [--lossy-gaps]
+                [--spoiled N,N,...] [--rows N] [--disk-full] [--earlier N] [--lossy-gaps] [--times]
 
-Every row must be complete (the file ends with CR LF), the first is the header,
-and then come, in order, one data row for each request the logger made after
-the fifty of the link test: data row k answers request 50 + k, with the
-checksum note right after it when its checksum rule failed, and at most one
-ending note last. A gap's note row (the port away, the computer asleep) is
-followed by the three unstored requests of the check that ended it; a run
-that ended in a gap (--ending run-end) has its gap's note last. A data row carries exactly the switch, readings (clamped to
-1..1023), checksum and marker of its reply, unless that reply is listed as
-spoiled (those rows need only be complete). The number of data rows must fit
-the ending: all requests answered for escape, the last one unanswered for
-no-reply and short, and after a kill at most one answered request without its
-row; with --disk-full the rows may stop early. Prints the number of data rows."""
+Every row is complete (the file ends with CR LF), the first is the header, then
+data row k answers request 50 + k (after the link test), with the checksum note
+after it when its checksum failed, and at most one ending note last. A gap's
+note row is followed by the three unstored requests of the check that ended it;
+with --ending run-end the gap's note is last. A data row carries exactly the
+marker, switch, readings (clamped to 1..1023) and checksum of its reply, unless
+the reply is --spoiled. The data rows fit the ending: all requests answered for
+escape, the last one unanswered for no-reply and short, at most one answered
+without its row after a kill; with --disk-full the rows may stop early. With
+--times the first row is at 0 s and each row's time within 2 s of its request.
+Prints the number of data rows."""
 import argparse
 import re
 import sys
@@ -29,35 +27,28 @@ TIME_FIELD = re.compile(rb'^"\d\d:\d\d:\d\d",')
 GAP_NOTE = re.compile(rb'^"No data from \d\d:\d\d:\d\d to \d\d:\d\d:\d\d: '
                       rb'(the computer was asleep|COM\d+ was disconnected)\. "$')
 CHECK_REQUESTS = 3
+SIMPLE_ESCAPES = {b'r': b'\r', b'n': b'\n', b't': b'\t', b'0': b'\0', b'\\': b'\\', b'"': b'"'}
 
 
 def unescape(text):
-    out = bytearray()
-    i = 0
-    simple = {'r': 13, 'n': 10, 't': 9, '0': 0, '\\': 92, '"': 34}
-    while i < len(text):
-        c = text[i]
-        if c == '\\':
-            if text[i + 1] == 'x':
-                out.append(int(text[i + 2:i + 4], 16))
-                i += 4
-                continue
-            out.append(simple[text[i + 1]])
-            i += 2
-            continue
-        out.append(ord(c))
-        i += 1
-    return bytes(out)
+    """The bytes of a reply from the simulator's log, where \\xNN and C escapes stand for bytes."""
+    return re.sub(rb'\\(x[0-9A-Fa-f]{2}|.)', lambda m: bytes([int(m[1][1:], 16)]) if len(m[1]) == 3 else
+                  SIMPLE_ESCAPES[m[1]], text.encode('latin-1'), flags=re.S)
 
 
 def logged_replies(log_path):
-    pattern = re.compile(r'^\S+ \S+ \S+ request (\d+) (\S+) "(.*)"$')
+    pattern = re.compile(r'^\S+ \S+ (\d\d:\d\d:\d\d)\S* request (\d+) (\S+) "(.*)"$')
     replies = {}
     for line in open(log_path, encoding='latin-1'):
         match = pattern.match(line.rstrip('\n'))
         if match:
-            replies[int(match.group(1))] = (match.group(2), unescape(match.group(3)))
+            replies[int(match.group(2))] = (match.group(3), unescape(match.group(4)), seconds_of_day(match.group(1)))
     return replies
+
+
+def seconds_of_day(text):
+    hour, minute, second = (int(part) for part in text.split(':'))
+    return hour * 3600 + minute * 60 + second
 
 
 def clamp(value):
@@ -94,6 +85,7 @@ def main():
     parser.add_argument('--earlier', type=int, default=0, help='requests logged before this run\'s link test')
     parser.add_argument('--lossy-gaps', action='store_true',
                         help='a real adapter may take requests with it when it goes: a row after a gap may skip some')
+    parser.add_argument('--times', action='store_true', help='check the time columns against the requests')
     parser.add_argument('--disk-full', action='store_true',
                         help='rows after the disk filled up are lost: fewer rows than answers is no fault')
     args = parser.parse_args()
@@ -142,7 +134,11 @@ def main():
         after_gap = False
         if request not in replies:
             fail('data row %d answers request %d, which the simulator never saw' % (data_rows, request))
-        label, reply = replies[request]
+        label, reply, request_time = replies[request]
+        if args.times:
+            drift = (seconds_of_day(row[1:9].decode()) - request_time) % 86400
+            if drift > 2 or (data_rows == 1 and float(row.split(b',')[1]) != 0.0):
+                fail('data row %d: time %r is %d s after its request' % (data_rows, row[:30], drift))
         note_follows = i + 1 < len(rows) and rows[i + 1] == CHECKSUM_NOTE
         if request not in spoiled:
             expected = expected_fields(reply)

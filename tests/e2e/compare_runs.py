@@ -30,8 +30,6 @@ for number, (x, y) in enumerate(zip(a[1:], b[1:]), start=2):
     samples += x.count(b',') == 13
 assert samples == 721, f'{samples} samples'
 
-# The pictures: the same headers and palette; pixels differ at most in the
-# elapsed-time readout.
 p = open(a_dir + '/BMP001.BMP', 'rb').read()
 q = open(b_dir + '/BMP001.BMP', 'rb').read()
 assert len(p) == len(q) == 481078, (len(p), len(q))

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# kill -9 at random moments of sampling runs, the logger without a window:
-# each data file must hold exactly the complete rows written before the kill
-# (every answered request but possibly the last), never a part of a row and
-# never a damaged earlier row. Three runs at a time, on COM3 to COM5, each slot
-# starting a fresh run when its last one is done.
+# kill -9 at random moments of sampling runs, the logger without a window: each
+# data file must hold exactly the complete rows written before the kill, never
+# a part of a row. Three runs at a time, on COM3 to COM5. A run that a busy
+# machine made miss the 50 ms reply window ends by itself: its files are
+# checked for that ending, and the kill is tried again on a fresh run.
 #   kill_runs.sh BUILD_DIR [KILLS] [SEED]
-# On a busy machine a run may miss the 50 ms reply window and end by itself
-# before its moment (link test failed, or no reply): its files are checked for
-# that ending, and the kill is tried again on a fresh run.
 BUILD_DIR=$1
 KILLS=${2:-20}
 SEED=${3:-$$}
@@ -20,12 +17,9 @@ SLOTS=3
 MAX_RETRIES=10
 CHECK_ROWS="$(dirname "$0")/check_rows.py"
 
-declare -a run_pid run_modsim run_log run_dir run_delay
-kills_done=0
-started_kills=0
-retries=0
-runs=0
-summary=()
+# slot_state: idle, starting (waiting for request 51), sampling (until its moment).
+declare -a run_pid run_modsim run_log run_dir run_delay slot_due slot_state=(idle idle idle)
+kills_done=0 started_kills=0 retries=0 runs=0 summary=()
 
 start_run() {
   local slot=$1
@@ -45,19 +39,11 @@ start_run() {
   run_delay[$slot]=$(awk -v r=$RANDOM 'BEGIN { printf "%.2f", r / 32767 * 3 }')
 }
 
-# A run that took an ending of its own may still be in the wait before its end.
-has_ending_note() {
-  grep -a -q -e 'no data was received' -e 'incomplete data string' "${run_dir[$1]}/DATA001.CSV" 2>/dev/null
-}
-
-# A run that ended before its moment: its files must fit the ending it took.
-check_own_ending() {
-  local slot=$1 data="${run_dir[$1]}/DATA001.CSV" ending=escape
-  [ -f "$data" ] || return 0  # the link test failed: no data file, as the rules say
-  grep -a -q 'no data was received' "$data" && ending=no-reply
-  grep -a -q 'incomplete data string' "$data" && ending=short
-  python3 "$CHECK_ROWS" "$data" "${run_log[$slot]}" --ending "$ending" >/dev/null ||
-    fail "a run that ended by itself ($ending) left a damaged data file"
+# own_ending SLOT: the ending a run took by itself, if any (it may still be in the wait before its end).
+own_ending() {
+  grep -a -q 'no data was received' "${run_dir[$1]}/DATA001.CSV" 2>/dev/null && echo no-reply
+  grep -a -q 'incomplete data string' "${run_dir[$1]}/DATA001.CSV" 2>/dev/null && echo short
+  true
 }
 
 # A run that ended before its moment is checked for its own ending and replaced.
@@ -66,7 +52,12 @@ finish_unkilled() {
   wait "${run_pid[$slot]}" 2>/dev/null || status=$?
   # Every ending of its own goes through the closing stage and exits 0; 137 is our kill.
   [ "$status" = 0 ] || [ "$status" = 137 ] || fail "a run ended by itself with status $status (${run_dir[$slot]}.err)"
-  check_own_ending "$slot"
+  local ending
+  ending=$(own_ending "$slot")
+  # A failed link test leaves no data file, as the rules say.
+  [ ! -f "${run_dir[$slot]}/DATA001.CSV" ] ||
+    python3 "$CHECK_ROWS" "${run_dir[$slot]}/DATA001.CSV" "${run_log[$slot]}" --ending "${ending:-escape}" >/dev/null ||
+    fail "a run that ended by itself (${ending:-escape}) left a damaged data file"
   kill "${run_modsim[$slot]}" 2>/dev/null || true
   retries=$((retries + 1))
   [ "$retries" -le "$MAX_RETRIES" ] || fail "more than $MAX_RETRIES runs ended by themselves; the machine is too busy"
@@ -75,11 +66,6 @@ finish_unkilled() {
 }
 
 # A pool of runs: each slot starts a fresh run as soon as its last one is done.
-# slot_state: idle, starting (waiting for request 51), sampling (until its moment).
-declare -a slot_state slot_due
-for ((slot = 0; slot < SLOTS; ++slot)); do
-  slot_state[$slot]=idle
-done
 deadline=$((SECONDS + 60 + KILLS * 15))
 while [ "$kills_done" -lt "$KILLS" ]; do
   [ $SECONDS -lt $deadline ] || fail "the runs took too long"
@@ -94,15 +80,15 @@ while [ "$kills_done" -lt "$KILLS" ]; do
         ;;
       starting)
         if grep -q ' request 51 ' "${run_log[$slot]}" 2>/dev/null; then
-          slot_due[$slot]=$(awk -v t="$(now)" -v d="${run_delay[$slot]}" 'BEGIN { printf "%.3f", t + d }')
+          slot_due[$slot]=$(awk -v t="$EPOCHREALTIME" -v d="${run_delay[$slot]}" 'BEGIN { printf "%.3f", t + d }')
           slot_state[$slot]=sampling
         elif ! kill -0 "${run_pid[$slot]}" 2>/dev/null; then
           finish_unkilled "$slot"
         fi
         ;;
       sampling)
-        if awk -v d="${slot_due[$slot]}" -v t="$(now)" 'BEGIN { exit !(t >= d) }'; then
-          if kill -9 "${run_pid[$slot]}" 2>/dev/null && ! has_ending_note "$slot"; then
+        if awk -v d="${slot_due[$slot]}" -v t="$EPOCHREALTIME" 'BEGIN { exit !(t >= d) }'; then
+          if kill -9 "${run_pid[$slot]}" 2>/dev/null && [ -z "$(own_ending "$slot")" ]; then
             wait "${run_pid[$slot]}" 2>/dev/null || true
             rows=$(python3 "$CHECK_ROWS" "${run_dir[$slot]}/DATA001.CSV" "${run_log[$slot]}" --ending killed) ||
               fail "seed $SEED, run in ${run_dir[$slot]}, killed ${run_delay[$slot]} s into sampling: damaged data file"

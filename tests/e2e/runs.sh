@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
 # Runs of the logger against the module simulator, typed in as a user would:
-#   escape   - a one-minute run ended with ESC after a few seconds
-#   silent   - the module stops answering mid-run
-#   kill     - the logger is killed with SIGKILL mid-run
-#   minute   - a whole one-minute run to its last column
-#   term     - SIGTERM and SIGHUP at once mid-run (a session's end), standard error's reader gone: taken like ESC
+#   escape, minute - a one-minute run ended with ESC after 9 s, or run to its last column
+#   silent       - the module stops answering mid-run
+#   kill         - SIGKILL mid-run
+#   term         - SIGTERM and SIGHUP at once mid-run, standard error's reader gone: taken like ESC
 #   display_lost - started with nohup, SIGHUP then the X server killed mid-run: taken like ESC
-#   interrupt - SIGINT (Ctrl+C) at the port prompt: the start-up picture is kept
-#   launcher - the launcher's demo, its simulator slow to make COM1, mid-run gets SIGTERM: passed on, its
-#              status the logger's, nothing left behind
-#   endsession - logger.exe under Wine: the Windows session ends mid-run
-#   terminal - no window: answered and watched on a pseudo-terminal, the module's port gone
-#              for a while (a cable pulled and plugged back), ended with ESC
-#   vanish   - the module's port goes away for 3 s and comes back: the run goes on after its gap
-#   sleep_lock - logind (a stand-in) sees the logger's delay lock, let go at a sleep, taken again after it
-#   sleep    - the computer sleeps 10 s into a run: the picture first, then a gap (logind, or logger.exe's window)
+#   interrupt    - SIGINT at the port prompt: the start-up picture is kept
+#   launcher     - the demo launcher, its simulator slow to start, gets SIGTERM mid-run: passed on, nothing left
+#   endsession   - logger.exe under Wine: the Windows session ends mid-run
+#   terminal     - no window, on a pseudo-terminal; the port gone for a while; ended with ESC
+#   vanish       - the module's port goes away for 3 s and comes back: the run goes on after its gap
+#   sleep_lock   - logind (a stand-in) sees the logger's delay lock, let go at a sleep, taken again after it
+#   sleep        - the computer sleeps 10 s into a run: the picture first, then a gap (logind, or Wine)
 BUILD_DIR=$1
 MODE=$2
 source "$(dirname "$0")/lib.sh"
@@ -26,44 +23,22 @@ source "$(dirname "$0")/../support/private_bus.sh"
 begin_run() {
   start_modsim 3 --log "$E2E_TMP/modsim.log" "$@"
   start_logger
-  type_line 3
-  # The link test takes fifty exchanges of at least 50 ms each.
-  sleep 3.5
-  type_line 1
-  type_line V
+  answer_run 3
 }
 
-# Every line of the data file is complete: ends in CRLF, header then rows of 14 fields.
-check_rows_complete() {
-  python3 - "$E2E_TMP/run/DATA001.CSV" "$@" <<'PY'
-import sys
-data = open(sys.argv[1], 'rb').read()
-assert data.endswith(b'\r\n'), 'the last row is not complete'
-rows = data[:-2].split(b'\r\n')
-assert rows[0] == b'"Time","Seconds","Marker","Switch","AD1","AD2","AD3","Checksum","V1","V2","V3","T1","T2","T3"', rows[0]
-samples = [r for r in rows[1:] if r.count(b',') == 13]
-notes = [r for r in rows[1:] if r.count(b',') != 13]
-for r in notes:
-    assert r.startswith(b'"') and r.endswith(b'"'), r
-assert float(samples[0].split(b',')[1]) == 0.0, samples[0]
-print(len(samples))
-PY
+# check_rows HOW [OPTIONS...]: the data file holds complete rows with the
+# simulator's replies and times (see check_rows.py); sets SAMPLES.
+check_rows() {
+  SAMPLES=$(python3 "$(dirname "$0")/check_rows.py" --times "$E2E_TMP/run/DATA001.CSV" "$E2E_TMP/modsim.log" "${@:2}") ||
+    fail "the rows after $1 are incomplete or differ from the simulator's replies"
 }
 
-# The data rows carry the switch, readings and checksum the simulator sent,
-# in order, starting with the first request after the link test.
-check_rows_against_log() {
-  python3 "$(dirname "$0")/compare_log.py" "$E2E_TMP/run/DATA001.CSV" "$E2E_TMP/modsim.log"
-}
-
-# A run ended early (ESC, a signal, the session's end) keeps complete rows, at
-# least MIN of them, that match the simulator's replies, and its picture.
-#   check_run_kept MIN HOW   sets SAMPLES
+# check_run_kept MIN HOW [OPTIONS...]: a run ended early keeps at least MIN rows
+# and its picture; a signal may take the reply in hand (--ending killed).
 check_run_kept() {
-  SAMPLES=$(check_rows_complete) || fail "incomplete rows after $2"
+  check_rows "${@:2}"
   [ "$SAMPLES" -ge "$1" ] || fail "only $SAMPLES rows before $2"
-  check_rows_against_log || fail "rows differ from the simulator's replies"
-  [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes after $2"
+  expect_picture "$E2E_TMP/run/BMP001.BMP"
 }
 
 case "$MODE" in
@@ -81,14 +56,8 @@ case "$MODE" in
     sleep 0.5
     screenshot_rgb "$E2E_TMP/silent.rgb"
     wait_logger_exit 15 || fail "the logger ended with status $?"
-    samples=$(check_rows_complete) || fail "incomplete rows"
-    [ "$samples" = 30 ] || fail "$samples rows, expected 30"
-    tail -c 74 "$E2E_TMP/run/DATA001.CSV" | grep -q 'no data was received from datalogger. "' ||
-      fail "the no-reply note is not the last row"
-    bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/silent_bmp.rgb"
-    [ "$(differing_pixels "$E2E_TMP/silent.rgb" "$E2E_TMP/silent_bmp.rgb")" = 0 ] ||
-      fail "BMP001.BMP differs from the screen"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
+    check_rows "the silence" --ending no-reply --rows 30
+    [ "$(pixels_off "$E2E_TMP/silent.rgb" "$E2E_TMP/run/BMP001.BMP")" = 0 ] || fail "BMP001.BMP differs from the screen"
     echo "silent module: ok"
     ;;
   kill)
@@ -96,10 +65,9 @@ case "$MODE" in
     sleep 8
     kill -9 "$LOGGER_PID"
     wait "$LOGGER_PID" 2>/dev/null || true
-    samples=$(check_rows_complete) || fail "incomplete rows after kill -9"
-    [ "$samples" -ge 30 ] || fail "only $samples rows survived"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
-    echo "kill -9: $samples complete rows"
+    check_rows "kill -9" --ending killed
+    [ "$SAMPLES" -ge 30 ] || fail "only $SAMPLES rows survived"
+    echo "kill -9: $SAMPLES complete rows"
     ;;
   term)
     # Standard error goes to a reader that is already gone, as a pipe into tee after an SSH hang-up.
@@ -110,11 +78,9 @@ case "$MODE" in
     kill -TERM "$LOGGER_PID"
     kill -HUP "$LOGGER_PID"
     wait_logger_exit 3 || fail "the logger ended with status $? after SIGTERM and SIGHUP"
-    check_run_kept 40 SIGTERM
-    bmp_rgb "$E2E_TMP/run/BMP001.BMP" "$E2E_TMP/term_bmp.rgb"
+    check_run_kept 40 SIGTERM --ending killed
     # Only the newest columns and the readouts may differ from the picture taken a moment later.
-    [ "$(differing_pixels "$E2E_TMP/term.rgb" "$E2E_TMP/term_bmp.rgb")" -lt 20000 ] ||
-      fail "BMP001.BMP is not the screen"
+    [ "$(pixels_off "$E2E_TMP/term.rgb" "$E2E_TMP/run/BMP001.BMP")" -lt 20000 ] || fail "BMP001.BMP is not the screen"
     echo "SIGTERM after 8 s: $SAMPLES rows and the picture"
     ;;
   display_lost)
@@ -125,22 +91,23 @@ case "$MODE" in
     kill -0 "$LOGGER_PID" || fail "the logger started with nohup ended on SIGHUP"
     kill -9 "$XVFB_PID"
     wait_logger_exit 5 || fail "the logger ended with status $? when its display went away"
-    check_run_kept 40 "the display went away"
+    check_run_kept 40 "the display went away" --ending killed
     echo "SIGHUP ignored, then the display lost after 8 s: $SAMPLES rows and the picture"
     ;;
   interrupt)
-    start_modsim 3 --log "$E2E_TMP/modsim.log"
+    start_modsim 3
     start_logger
     sleep 0.5
     kill -INT "$LOGGER_PID"
     wait_logger_exit 3 || fail "the logger ended with status $? after SIGINT"
-    [ "$(stat -c %s "$E2E_TMP/run/BMP000.BMP")" = 481078 ] || fail "no BMP000.BMP after SIGINT at the prompt"
+    expect_picture "$E2E_TMP/run/BMP000.BMP"
     [ ! -e "$E2E_TMP/run/DATA001.CSV" ] || fail "a data file was made"
     echo "SIGINT at the port prompt: BMP000.BMP"
     ;;
   launcher)
     # A simulator that takes 11 s to make COM1, as on a machine with both cores busy.
-    printf '#!/bin/sh\nsleep 11\nexec "%s" "$@"\n' "$BUILD_DIR/modsim" >"$E2E_TMP/slow-modsim"
+    printf '#!/bin/sh\nsleep 11\nexec "%s" "$@" --log "%s"\n' "$BUILD_DIR/modsim" "$E2E_TMP/modsim.log" \
+      >"$E2E_TMP/slow-modsim"
     chmod +x "$E2E_TMP/slow-modsim"
     sed -e "s|^program_dir=.*|program_dir=$BUILD_DIR|" -e "s|^simulator=.*|simulator=$E2E_TMP/slow-modsim|" \
       "$(dirname "$0")/../../packaging/linux/serial-logger" >"$E2E_TMP/serial-logger"
@@ -151,11 +118,11 @@ case "$MODE" in
     E2E_PIDS+=($LOGGER_PID)
     wait_for 30 xdotool search --name '^logger$' || fail "the demo's logger window did not appear"
     LOGGER_WINDOW=$(xdotool search --name '^logger$' | head -1)
-    type_line 1 && sleep 3.5 && type_line 1 && type_line V && sleep 6
+    answer_run 1
+    sleep 6
     kill -TERM "$LOGGER_PID"
     wait_logger_exit 5 || fail "the launcher ended with status $? after SIGTERM"
-    SAMPLES=$(check_rows_complete) && [ "$SAMPLES" -ge 10 ] || fail "rows lost after SIGTERM to the launcher"
-    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture after SIGTERM to the launcher"
+    check_run_kept 10 "SIGTERM to the launcher" --ending killed
     ! pgrep -f -- "--ports-dir $E2E_TMP/serial-logger-demo" >/dev/null || fail "the simulator was left running"
     ! ls -d "$E2E_TMP"/serial-logger-demo.* 2>/dev/null || fail "the ports folder was left"
     echo "SIGTERM to the demo launcher: $SAMPLES rows and the picture, status 0"
@@ -167,7 +134,7 @@ case "$MODE" in
     wine "$END_SESSION_EXE" logger >"$E2E_TMP/end_session.out" 2>&1 ||
       fail "the session's end was refused or not taken: $(cat "$E2E_TMP/end_session.out")"
     wait_logger_exit 5 || fail "the logger ended with status $? after the session's end"
-    check_run_kept 40 "the session's end"
+    check_run_kept 40 "the session's end" --ending killed
     # The reason the session waits is stated first and withdrawn after the picture.
     sed -n '/the session is ending; saving the chart/,$p' "$E2E_TMP/logger.err" | grep -q 'the chart is saved' ||
       fail "no block reason stated and withdrawn: $(cat "$E2E_TMP/logger.err")"
@@ -233,23 +200,21 @@ PY
     if [ -n "${LOGGER_EXE:-}" ]; then
       computer() { wine "$END_SESSION_EXE" "--$1" >>"$E2E_TMP/power.out" 2>&1 || fail "the $1 was not taken"; }
       begin_run
+      wait_sampling "$E2E_TMP/modsim.log" "$LOGGER_PID" || fail "the run did not sample"
     else
       # The computer sleeps once logind's lock is let go: the picture must be there by then.
       computer() { logind "$1" && { [ "$1" = resume ] || wait_for 6 logind_lock_free; } || fail "the lock was kept"; }
       start_mock_logind
-      start_modsim 3 --log "$E2E_TMP/modsim.log"
-      start_headless run
-      answer_one_minute_run
+      start_sampling_run
     fi
-    wait_sampling "$E2E_TMP/modsim.log" "$LOGGER_PID" || fail "the run did not sample"
     sleep 10
     computer suspend
-    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "no picture of the run so far before the sleep"
-    asleep_from=$(grep -c ' request ' "$E2E_TMP/modsim.log")
+    expect_picture "$E2E_TMP/run/BMP001.BMP"
+    asleep_from=$(requests_made)
     sleep 3
-    [ "$(grep -c ' request ' "$E2E_TMP/modsim.log")" = "$asleep_from" ] || fail "requests were sent while asleep"
+    [ "$(requests_made)" = "$asleep_from" ] || fail "requests were sent while asleep"
     computer resume
-    checked() { [ "$(grep -c ' request ' "$E2E_TMP/modsim.log")" -ge $((asleep_from + 3)) ]; }
+    checked() { [ "$(requests_made)" -ge $((asleep_from + 3)) ]; }
     wait_for 5 checked || fail "no check of the module soon after the wake"
     wait_logger_exit 70 || fail "the logger ended with status $? after the sleep"
     grep -aqE '^"No data from [0-9:]{8} to [0-9:]{8}: the computer was asleep\. "' "$E2E_TMP/run/DATA001.CSV" ||
@@ -260,10 +225,7 @@ PY
     begin_run
     sleep 55
     wait_logger_exit 20 || fail "the logger ended with status $?"
-    samples=$(check_rows_complete) || fail "incomplete rows"
-    [ "$samples" = 721 ] || fail "$samples rows, expected 721"
-    [ "$(stat -c %s "$E2E_TMP/run/BMP001.BMP")" = 481078 ] || fail "BMP001.BMP is not 481078 bytes"
-    check_rows_against_log || fail "rows differ from the simulator's replies"
+    check_run_kept 721 "the run's end"
     echo "one-minute run: 721 rows"
     ;;
   *)

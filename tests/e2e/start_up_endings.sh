@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The two start-up endings as a user meets them: a port that is not there (or
-# that is there but cannot be opened, with the reason below the warning), and a
-# module that stops answering during the link test. Each leaves BMP000.BMP,
-# equal to the screen during the final wait, and no data file. Under Wine,
-# logger.exe run from the temporary folder (a zip opened in Explorer) refuses
-# to start.
+# The start-up endings as a user meets them: a port missing or that cannot be
+# opened, and a module silent in the link test, each with BMP000.BMP equal to the
+# screen and no data file. Under Wine, logger.exe run from the temporary folder
+# (a zip opened in Explorer) refuses to start.
 BUILD_DIR=$1
 source "$(dirname "$0")/lib.sh"
 
@@ -14,20 +12,28 @@ row_13_ink() {
 print(sum(1 for i in range(0, len(d), 3) if d[i:i + 3] != b"\xff\xff\xff"))' "$1"
 }
 
-# refused_port NAME PORT REASON: the logger refuses COM<PORT>; the screen, equal
-# to BMP000.BMP, has a line on row 13, and standard error the full reason.
-refused_port() {
+# start_up_ending NAME SECONDS TYPED...: the logger, given those lines, ends at
+# start-up with BMP000.BMP equal to its screen SECONDS later, and no data file.
+start_up_ending() {
+  local name=$1 seconds=$2 line
   rm -rf "$E2E_TMP/run"
   start_logger
-  type_line "$2"
-  sleep 1.5
-  screenshot_rgb "$E2E_TMP/$1.rgb"
-  wait_logger_exit 10 || fail "$1: the logger ended with status $?"
-  bmp_rgb "$E2E_TMP/run/BMP000.BMP" "$E2E_TMP/$1_bmp.rgb"
-  [ "$(differing_pixels "$E2E_TMP/$1.rgb" "$E2E_TMP/$1_bmp.rgb")" = 0 ] || fail "$1: BMP000.BMP differs from the screen"
+  for line in "${@:3}"; do type_line "$line"; done
+  sleep "$seconds"
+  screenshot_rgb "$E2E_TMP/$name.rgb"
+  wait_logger_exit 15 || fail "$name: the logger ended with status $?"
+  expect_picture "$E2E_TMP/run/BMP000.BMP"
+  [ "$(pixels_off "$E2E_TMP/$name.rgb" "$E2E_TMP/run/BMP000.BMP")" = 0 ] || fail "$name: BMP000.BMP differs from the screen"
+  ls "$E2E_TMP/run" | grep -q CSV && fail "$name: a data file was written"
+  echo "$name: ok"
+}
+
+# refused_port NAME PORT REASON: the logger refuses COM<PORT>, with a line on
+# row 13 of the screen and the full reason on standard error.
+refused_port() {
+  start_up_ending "$1" 1.5 "$2"
   [ "$(row_13_ink "$E2E_TMP/$1.rgb")" -gt 0 ] || fail "$1: no reason on row 13"
   grep -q "COM$2.*$3" "$E2E_TMP/logger.err" || fail "$1: no reason on standard error: $(cat "$E2E_TMP/logger.err")"
-  echo "$1: ok"
 }
 
 start_xvfb
@@ -52,21 +58,9 @@ if [ -n "${LOGGER_EXE:-}" ]; then
 fi
 
 # A missing port: the prompt refuses 0 and 11 first, then COM4 is not there.
-start_logger
-type_line 0
-type_line 11
-type_line 4
-sleep 1.5
-screenshot_rgb "$E2E_TMP/missing.rgb"
-wait_logger_exit 10 || fail "the logger ended with status $?"
-[ "$(stat -c %s "$E2E_TMP/run/BMP000.BMP")" = 481078 ] || fail "BMP000.BMP is not 481078 bytes"
-bmp_rgb "$E2E_TMP/run/BMP000.BMP" "$E2E_TMP/missing_bmp.rgb"
-[ "$(differing_pixels "$E2E_TMP/missing.rgb" "$E2E_TMP/missing_bmp.rgb")" = 0 ] ||
-  fail "BMP000.BMP differs from the screen of the missing-port ending"
-ls "$E2E_TMP/run" | grep -q CSV && fail "a data file was written"
+start_up_ending missing_port 1.5 0 11 4
 grep -q "COM4" "$E2E_TMP/logger.err" || fail "no reason on standard error for COM4"
-[ "$(row_13_ink "$E2E_TMP/missing.rgb")" = 0 ] || fail "the missing port has more than its warning"
-echo "missing port: ok"
+[ "$(row_13_ink "$E2E_TMP/missing_port.rgb")" = 0 ] || fail "the missing port has more than its warning"
 
 if [ -z "${LOGGER_EXE:-}" ]; then
   # A port that another program holds through its lock.
@@ -88,15 +82,5 @@ time.sleep(60)' "$E2E_TMP/ports/COM5" "$E2E_TMP/held" &
 fi
 
 # A module that answers 49 times and then stays silent fails the link test.
-rm -rf "$E2E_TMP/run"
 start_modsim 3 --silent-after 49
-start_logger
-type_line 3
-sleep 5
-screenshot_rgb "$E2E_TMP/link.rgb"
-wait_logger_exit 15 || fail "the logger ended with status $?"
-bmp_rgb "$E2E_TMP/run/BMP000.BMP" "$E2E_TMP/link_bmp.rgb"
-[ "$(differing_pixels "$E2E_TMP/link.rgb" "$E2E_TMP/link_bmp.rgb")" = 0 ] ||
-  fail "BMP000.BMP differs from the screen of the link failure"
-ls "$E2E_TMP/run" | grep -q CSV && fail "a data file was written"
-echo "link failure: ok"
+start_up_ending link_failure 5 3

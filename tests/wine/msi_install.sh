@@ -47,10 +47,7 @@ done
 start_xvfb
 start_modsim 3
 LOGGER_EXE='C:\Program Files\Serial Data Logger\serial-logger.exe' start_logger
-type_line 3
-sleep 3.5
-type_line 1
-type_line V
+answer_run 3
 sleep 2
 press_key Escape
 wait_logger_exit 10 || fail "the launcher ended with status $?"

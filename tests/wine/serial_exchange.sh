@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
 # Inside tests/wine/sandbox.sh: the Windows serial device against the module
-# simulator on a pseudo-terminal mapped as COM3. The simulator is killed when
-# the test prints its cue, so the test also sees the module's hang-up.
-#
+# simulator on a pseudo-terminal mapped as COM3, killed at the test's cue so
+# that the test also sees the module's hang-up. Skipped (77) outside the sandbox.
 #   tests/wine/serial_exchange.sh MODSIM IO_TESTS_EXE
-# Exits 77 (skipped) outside the sandbox or without the Linux modsim.
 set -euo pipefail
-if [ -z "${WINE_SANDBOX:-}" ]; then
-  echo "serial_exchange: run me inside tests/wine/sandbox.sh; skipped" >&2
-  exit 77
-fi
 modsim=$1
 test_exe=$2
-if [ ! -x "$modsim" ]; then
-  echo "serial_exchange: no module simulator at $modsim; skipped" >&2
+if [ -z "${WINE_SANDBOX:-}" ] || [ ! -x "$modsim" ]; then
+  echo "serial_exchange: needs tests/wine/sandbox.sh and the module simulator at $modsim; skipped" >&2
   exit 77
 fi
 here=$(dirname "$0")
@@ -42,9 +36,7 @@ while kill -0 "$test_pid" 2>/dev/null; do
   fi
   sleep 0.01
 done
-set +e
-wait "$test_pid"
-status=$?
-set -e
+status=0
+wait "$test_pid" || status=$?
 tr -d '\r' <"$out"
 exit "$status"

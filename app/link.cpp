@@ -5,6 +5,8 @@
 #include <string>
 
 #include "app/dialogue.h"
+#include "core/clock.h"
+#include "core/program_life.h"
 #include "io/channels.h"
 #include "screen/graphics.h"
 #include "text/field_reader.h"
@@ -88,7 +90,9 @@ void drain_serial_channel()
 void send_request()
 {
     print_line(serial_channel, "X");
-    pause_ms(request_wait_ms);
+    // Not a pause: an end asked for from outside meanwhile is taken at the next
+    // look at the keys, after the reply already asked for is read and kept.
+    program_clock().sleep_ms(request_wait_ms);
 }
 
 ReadingRecord read_reading_record()
@@ -110,6 +114,9 @@ bool run_link_test()
     for (int32_t exchange = 1; exchange <= link_test_exchanges; ++exchange) {
         drain_serial_channel();
         send_request();
+        // The link test stores nothing: an end asked for meanwhile is taken at once.
+        if (program_end_requested())
+            throw EndRequested{};
         if (serial_bytes_waiting() == 0)
             return false;
         if (!checksum_holds(read_reading_record()))

@@ -162,6 +162,17 @@ TEST(WholeRun, escape_ends_the_run_at_the_next_poll_and_the_close_button_does_no
     // The column being processed when ESC arrives is still stored and drawn.
     EXPECT_EQ(rows.size(), 1u + 10u);
     EXPECT_TRUE(program.file_exists("BMP001.BMP"));
+
+    // So is the column being asked for when an end is requested from outside.
+    ProgramFixture ended;
+    start_run(ended);
+    ended.module.on_request = [&](int32_t n) {
+        if (n == 50 + 10)
+            ended.life.request_end();
+    };
+    ended.run();
+    EXPECT_EQ(ended.data_rows("DATA001.CSV").size(), 1u + 10u);
+    EXPECT_TRUE(ended.file_exists("BMP001.BMP"));
 }
 
 TEST(WholeRun, the_clock_sleeps_between_columns_yet_takes_each_at_its_threshold_and_escape_at_once)
